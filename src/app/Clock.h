@@ -1,0 +1,51 @@
+#pragma once
+// Time is injected so that tests can run a whole day in milliseconds.
+#include <cstdint>
+#include <string>
+
+namespace ristova {
+
+struct Date {
+    int year = 2000;
+    int month = 1;
+    int day = 1;
+
+    // 1 = Sunday ... 7 = Saturday.
+    int DayOfWeek() const;
+    Date AddDays(int days) const;
+    bool IsValid() const;
+    auto operator<=>(const Date&) const = default;
+};
+
+struct LocalDateTime {
+    Date date;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+class IClock {
+public:
+    virtual ~IClock() = default;
+    virtual LocalDateTime Now() = 0;
+};
+
+class ISleeper {
+public:
+    virtual ~ISleeper() = default;
+    virtual void SleepMs(int milliseconds) = 0;
+};
+
+// The local wall clock.
+class SystemClock : public IClock {
+public:
+    LocalDateTime Now() override;
+};
+
+class SystemSleeper : public ISleeper {
+public:
+    void SleepMs(int milliseconds) override;
+};
+
+}  // namespace ristova

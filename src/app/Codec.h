@@ -1,0 +1,25 @@
+#pragma once
+// Texts live in memory as UTF-8; files, plug-ins and the hex tool speak code
+// page 936. This is the only place where the two meet (GB18030 through iconv,
+// a superset of GBK, so nothing the operator types is lost).
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ristova::codec {
+
+// UTF-8 to GB18030 bytes. Invalid UTF-8 sequences become '?'.
+std::string ToCodePage(std::string_view utf8);
+
+// GB18030/GBK bytes to UTF-8. Bytes that do not decode become U+FFFD and the
+// rest of the text goes on; never throws.
+std::string FromCodePage(std::string_view bytes);
+
+// Number of code page bytes the UTF-8 text takes.
+std::size_t CodePageLength(std::string_view utf8);
+
+// The longest prefix of the UTF-8 text whose code page form fits in maxBytes,
+// cut on a character boundary.
+std::string CutToCodePageBytes(std::string_view utf8, std::size_t maxBytes);
+
+}  // namespace ristova::codec

@@ -1,0 +1,39 @@
+#pragma once
+// File system helpers. Paths are UTF-8.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ristova {
+
+// Names (without folder) of the entries matching the mask, in listing order.
+// The mask is matched without regard to the case of ASCII letters.
+void ListFolderFiles(std::vector<std::string>& list, std::string folder, std::string_view mask);
+// Clears the read-only state and deletes; failures are ignored.
+void ForceDeleteFile(const std::string& fileName);
+bool FileExists(const std::string& fileName);
+bool DirectoryExists(const std::string& path);
+// Creates the folder with its missing parents; false when that failed.
+bool ForceDirectories(const std::string& path);
+// True when the file exists and has no write permission bit.
+bool IsReadOnlyFile(const std::string& fileName);
+
+// Whole-file I/O on raw bytes. ReadFileBytes gives false for a missing file.
+bool ReadFileBytes(const std::string& fileName, std::string& bytes);
+// Writes to a temporary file beside the target, flushes and renames it over
+// the target, so that a refused write leaves the old content whole. A target
+// without write bits is refused even for root. Throws "Unable to write to".
+void WriteFileAtomically(const std::string& fileName, std::string_view bytes);
+
+// Folder part with a trailing '/', and the name part.
+std::string ExtractFilePath(const std::string& path);
+std::string ExtractFileName(const std::string& path);
+// The name without its last extension ("AB.C.PSW" gives "AB.C").
+std::string RemoveLastExtension(const std::string& name);
+std::string ChangeFileExt(const std::string& name, std::string_view ext);
+std::string IncludeTrailingSeparator(const std::string& folder);
+
+// The folder of the running executable, ending in '/'.
+std::string ExecutableFolder();
+
+}  // namespace ristova

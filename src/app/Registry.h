@@ -1,0 +1,33 @@
+#pragma once
+// The registry calls, mapped to XDG autostart entries: a value under the Run
+// key is the file <Name>.desktop in the root's autostart folder, its data the
+// Exec= line.
+#include <string>
+#include <string_view>
+
+namespace ristova {
+
+enum class RegistryRoot {
+    ClassesRoot,
+    CurrentUser,
+    LocalMachine,
+    Users,
+    PerformanceData,
+    CurrentConfig,
+    DynData,
+};
+
+inline constexpr std::string_view kRunKey = "software\\microsoft\\windows\\currentversion\\run";
+
+// The autostart folder that a root maps to (local machine: first entry of
+// $XDG_CONFIG_DIRS or /etc/xdg; everything else: $XDG_CONFIG_HOME or
+// ~/.config), followed by "/autostart/".
+std::string AutostartFolder(RegistryRoot root);
+
+void WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view name,
+                       std::string_view value);
+void DeleteRegistryValue(RegistryRoot root, std::string_view key, std::string_view name);
+bool RegistryTextEquals(RegistryRoot root, std::string_view key, std::string_view name,
+                        std::string_view expected);
+
+}  // namespace ristova

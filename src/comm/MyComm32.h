@@ -1,0 +1,74 @@
+#pragma once
+// TMyComport: one serial device, a receive worker and a transmit worker.
+// All members are called on the main thread; received blocks come back to
+// the main thread through the poster, one call per block, in order.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "comm/MainThreadPoster.h"
+
+namespace ristova {
+
+enum TComPortDataBits { db5BITS = 0, db6BITS = 1, db7BITS = 2, db8BITS = 3 };
+enum TComPortStopBits { sb1BITS = 0, sb1HALFBITS = 1, sb2BITS = 2 };
+enum TComPortParity { ptNONE = 0, ptODD = 1, ptEVEN = 2, ptMARK = 3, ptSPACE = 4 };
+enum TComPortHwHandshaking { hhNONE = 0, hhRTSCTS = 1 };
+enum TComPortSwHandshaking { shNONE = 0, shXONXOFF = 1 };
+
+// Buffer is valid only during the call; a zero byte follows its data.
+using TReceiveDataEvent = std::function<void(const char* Buffer, std::uint16_t BufferLength)>;
+
+// Writes a line to the process-wide log when a log name is set; lines are
+// kept whole when several threads write.
+void WriteCommLog(const std::string& text);
+// The same, with the time of day in front of the text.
+void WriteCommLogTimed(const std::string& text);
+
+class TMyComport {
+public:
+    explicit TMyComport(IMainThreadPoster& poster);
+    ~TMyComport();  // closes an open port
+    TMyComport(const TMyComport&) = delete;
+    TMyComport& operator=(const TMyComport&) = delete;
+
+    bool OpenPort();
+    void ClosePort();
+    bool SendData(const void* data, std::uint16_t length);
+    void ApplyLineSettings();
+
+    const std::string& CommPort() const;
+    void SetCommPort(const std::string& name);
+    std::uint32_t ComPortBaudRate() const;
+    void SetComPortBaudRate(std::uint32_t baud);
+    TComPortDataBits ComPortDataBits() const;
+    void SetComPortDataBits(TComPortDataBits v);
+    TComPortStopBits ComPortStopBits() const;
+    void SetComPortStopBits(TComPortStopBits v);
+    TComPortParity ComPortParity() const;
+    void SetComPortParity(TComPortParity v);
+    TComPortHwHandshaking ComPortHwHandshaking() const;
+    void SetComPortHwHandshaking(TComPortHwHandshaking v);
+    TComPortSwHandshaking ComPortSwHandshaking() const;
+    void SetComPortSwHandshaking(TComPortSwHandshaking v);
+    // The descriptor; -1 exactly while the port is closed.
+    int CommFileHandle() const;
+    bool IsOpen() const { return CommFileHandle() >= 0; }
+    std::uint16_t ReadTimeout() const;
+    void SetReadTimeout(std::uint16_t ms);
+    bool EnableDTROnOpen() const;
+    void SetEnableDTROnOpen(bool on);
+    const std::string& CommsLogFileName() const;
+    void SetCommsLogFileName(const std::string& name);
+    void SetOnReceiveData(TReceiveDataEvent handler);
+
+    // The device path that a port name stands for ("COM3" is /dev/ttyS2).
+    static std::string DevicePath(const std::string& commPort);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ristova
