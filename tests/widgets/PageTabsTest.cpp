@@ -115,24 +115,5 @@ TEST(PageTabsTest, CaptionWiderThanItsTabStaysCentredAndRunsOverBothEdges) {
     EXPECT_LE(std::abs((ink.left() + ink.right()) / 2 - tab.center().x()), 2);
 }
 
-TEST(PageTabsTest, HandlerCanBeReplacedAndOwnerDrawSwitchedOff) {
-    Pages pages({"一", "二"});
-    std::vector<std::pair<int, bool>> calls;
-    pages.pc.SetOnDrawTab(
-        [&](TPageControl* control, QPainter&, int index, const QRect& rect, bool active) {
-            EXPECT_EQ(control, &pages.pc);
-            EXPECT_EQ(rect, control->PageTabBar()->tabRect(index));
-            calls.emplace_back(index, active);
-        });
-    pages.pc.SetOwnerDraw(true);
-    pages.Render();
-    // The selected caption comes last.
-    EXPECT_EQ(calls, (std::vector<std::pair<int, bool>>{{1, false}, {0, true}}));
-    calls.clear();
-    pages.pc.SetOwnerDraw(false);
-    pages.Render();
-    EXPECT_TRUE(calls.empty());
-}
-
 }  // namespace
 }  // namespace ristova::widgets
