@@ -107,6 +107,13 @@ class TMyTransBtn : public QWidget {
     void changeEvent(QEvent* event) override;
 
   private:
+    // The look-changing setters repaint only when the value changed.
+    template <typename T>
+    void Store(T& field, const T& value) {
+        if (field == value) return;
+        field = value;
+        update();
+    }
     BtnState State() const;
     QColor Colour(ColourRole role) const;
     void GlyphChanged();
