@@ -319,18 +319,21 @@ void TMyTransBtn::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TMyTransBtn::enterEvent(QEnterEvent*) {
-    if (!isEnabled()) return;
-    mouseInside_ = true;
-    QPointer<TMyTransBtn> self(this);
-    emit mouseEnter();
-    if (self && frameStyle_ == fsExplorer) repaint();
+    SetMouseInside(true);
 }
 
 void TMyTransBtn::leaveEvent(QEvent*) {
+    SetMouseInside(false);
+}
+
+void TMyTransBtn::SetMouseInside(bool inside) {
     if (!isEnabled()) return;
-    mouseInside_ = false;
+    mouseInside_ = inside;
     QPointer<TMyTransBtn> self(this);
-    emit mouseExit();
+    if (inside)
+        emit mouseEnter();
+    else
+        emit mouseExit();
     if (self && frameStyle_ == fsExplorer) repaint();
 }
 

@@ -119,6 +119,7 @@ class TMyTransBtn : public QWidget {
     void GlyphChanged();
     void Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos);
     void Release(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos);
+    void SetMouseInside(bool inside);
     void UpdateAccelerator();
     void UpdatePlainKeyShortcut();
     void PaintGlyph(QPainter& painter, const BtnState& state, const BtnRect& glyphRect, int shift);
