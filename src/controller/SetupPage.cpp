@@ -6,7 +6,6 @@
 
 #include "app/Codec.h"
 #include "app/Errors.h"
-#include "app/FileNames.h"
 #include "app/Files.h"
 #include "app/GridOps.h"
 #include "app/IniFile.h"
@@ -14,7 +13,7 @@
 #include "app/TextUtils.h"
 #include "controller/ControllerFile.h"
 #include "controller/StatePlugin.h"
-#include "run/SendHexCommand.h"
+#include "run/HexCommand.h"
 
 namespace ristova::controller {
 
@@ -28,6 +27,7 @@ constexpr int kDefaultParity = 0;
 // The relay table's width in the page's design; the page sets the real one.
 constexpr int kSgComDesignWidth = 592;
 constexpr int kCommandRelayColWidth = 64;
+constexpr std::size_t kMaxControllerNameBytes = 200;
 
 constexpr std::array<std::string_view, 6> kColumnHints{
     "这是控制器的继电器编号",
@@ -37,6 +37,12 @@ constexpr std::array<std::string_view, 6> kColumnHints{
     "输入常闭触点开关的接线用途，如果硬件没有该触点开关，请填写“不存在”！",
     "双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作",
 };
+
+// A name that can only be a file directly in the program folder, short
+// enough for the plan folder and the temporary name of an atomic write.
+bool IsSafeControllerName(std::string_view name) {
+    return name.size() <= kMaxControllerNameBytes && IsSafePluginName(name);
+}
 
 int ClampRelayCount(long long n) {
     return static_cast<int>(std::clamp<long long>(n, kMinRelayCount, kMaxRelayCount));
@@ -114,9 +120,8 @@ SetupPage::SetupPage(AppContext& ctx, TMyComport& com1)
     : ctx_(ctx),
       com1_(com1),
       portScanner_(ListSerialPorts),
-      descriptionQuery_([&ctx](const std::string& name) {
-          return QueryPluginDescription(ctx.sDllPath, name);
-      }),
+      descriptionQuery_(
+          [&ctx](const std::string& name) { return QueryPluginDescription(ctx.sDllPath, name); }),
       relayCount_(12),
       sgCom_(6, 13, 1, 1) {
     // The window's design texts; the start-up load replaces them.
@@ -166,14 +171,18 @@ SetupPage::SetupPage(AppContext& ctx, TMyComport& com1)
         [this](const char* buffer, std::uint16_t length) { Com1ReceiveData(buffer, length); });
 }
 
-SetupPage::~SetupPage() { com1_.SetOnReceiveData(nullptr); }
+SetupPage::~SetupPage() {
+    com1_.SetOnReceiveData(nullptr);
+}
 
 void SetupPage::SetPortScanner(PortScanner scanner) {
     portScanner_ = std::move(scanner);
     ListPorts();
 }
 
-void SetupPage::SetDescriptionQuery(DescriptionQuery query) { descriptionQuery_ = std::move(query); }
+void SetupPage::SetDescriptionQuery(DescriptionQuery query) {
+    descriptionQuery_ = std::move(query);
+}
 
 void SetupPage::SetFieldText(EditField& field, const std::string& text,
                              void (SetupPage::*handler)(const std::string&)) {
@@ -218,7 +227,7 @@ void SetupPage::InitControllerList() {
     ListPlugins();
     std::string name = ReadIniText(ctx_.settingsFile, settings::kLoad, settings::kSPowerFn);
     // A stored name that could point outside the program folder is not used.
-    if (name.empty() || !IsSafeFileName(name))
+    if (name.empty() || !IsSafeControllerName(name))
         name = std::string(settings::kDefaultSetupController);
     int index = cbComDevList_.IndexOfCaseless(name);
     if (index < 0) {
@@ -233,7 +242,8 @@ void SetupPage::InitControllerList() {
 
 void SetupPage::LoadController(const std::string& path) {
     const std::string dll = ReadKey(path, kLoad, kPowerDllFn);
-    const int count = ClampRelayCount(StrToIntDef(ReadKey(path, kLoad, kComChl), kDefaultRelayCount));
+    const int count =
+        ClampRelayCount(StrToIntDef(ReadKey(path, kLoad, kComChl), kDefaultRelayCount));
     SetFieldText(spComChl_, std::to_string(count), &SetupPage::spComChlChange);
     SetFieldText(edStateCmd_, ReadKey(path, kLoad, kStateCmd), &SetupPage::edStateCmdChange);
     cbPowerDll_.itemIndex = dll.empty() ? -1 : cbPowerDll_.IndexOfCaseless(dll);
@@ -261,8 +271,10 @@ void SetupPage::LoadSerialFields(const std::string& path) {
     }
     cbComm1_.itemIndex = index >= 0 ? index : (cbComm1_.items.empty() ? -1 : 0);
 
-    cbByteSize_.itemIndex = ListPosition(ReadKey(path, kComm, kByteSize), kDefaultByteSize, cbByteSize_);
-    cbStopBits_.itemIndex = ListPosition(ReadKey(path, kComm, kStopBits), kDefaultStopBits, cbStopBits_);
+    cbByteSize_.itemIndex =
+        ListPosition(ReadKey(path, kComm, kByteSize), kDefaultByteSize, cbByteSize_);
+    cbStopBits_.itemIndex =
+        ListPosition(ReadKey(path, kComm, kStopBits), kDefaultStopBits, cbStopBits_);
     cbParity_.itemIndex = ListPosition(ReadKey(path, kComm, kParity), kDefaultParity, cbParity_);
     Changed();
 }
@@ -297,8 +309,10 @@ bool SetupPage::InitTestPort() {
     auto position = [](const PickList& list, int def) {
         return list.itemIndex >= 0 ? list.itemIndex : def;
     };
-    com1_.SetComPortDataBits(static_cast<TComPortDataBits>(position(cbByteSize_, kDefaultByteSize)));
-    com1_.SetComPortStopBits(static_cast<TComPortStopBits>(position(cbStopBits_, kDefaultStopBits)));
+    com1_.SetComPortDataBits(
+        static_cast<TComPortDataBits>(position(cbByteSize_, kDefaultByteSize)));
+    com1_.SetComPortStopBits(
+        static_cast<TComPortStopBits>(position(cbStopBits_, kDefaultStopBits)));
     com1_.SetComPortParity(static_cast<TComPortParity>(position(cbParity_, kDefaultParity)));
     const bool ok = com1_.OpenPort();
     if (ok) {
@@ -401,15 +415,14 @@ void SetupPage::cbParityChange(int index) {
 }
 
 void SetupPage::edNewComDevChange(const std::string& text) {
-    edNewComDev_.text = codec::CutToCodePageBytes(text, text.size());
-    // At most 128 characters, counted as the field counts them.
+    // At most 128 characters; a UTF-8 character starts at a non-continuation byte.
     std::size_t chars = 0, cut = 0;
-    for (; cut < edNewComDev_.text.size(); ++cut) {
-        if ((static_cast<unsigned char>(edNewComDev_.text[cut]) & 0xC0) != 0x80 &&
-            ++chars > kNewControllerNameMaxLength)
+    for (; cut < text.size(); ++cut) {
+        if ((static_cast<unsigned char>(text[cut]) & 0xC0) != 0x80 &&
+            ++chars > static_cast<std::size_t>(kNewControllerNameMaxLength))
             break;
     }
-    edNewComDev_.text.resize(cut);
+    edNewComDev_.text = text.substr(0, cut);
     Changed();
 }
 
@@ -420,25 +433,26 @@ void SetupPage::mmSpecChange(const std::vector<std::string>& lines) {
 
 // ---- buttons -------------------------------------------------------------
 
-void SetupPage::btSaveComFnClick() { SaveController(currentPath_); }
+void SetupPage::btSaveComFnClick() {
+    SaveController(currentPath_);
+}
 
 void SetupPage::btnRefreshDeviceClick() {
     ListControllers();
     ListPlugins();
     ListPorts();
     std::string name = ReadIniText(ctx_.settingsFile, settings::kLoad, settings::kSPowerFn);
-    if (name.empty() || !IsSafeFileName(name))
+    if (name.empty() || !IsSafeControllerName(name))
         name = std::string(settings::kRefreshSetupController);
     cbComDevList_.itemIndex = cbComDevList_.IndexOfCaseless(name);
-    currentPath_ = ctx_.sAppPath +
-                   (cbComDevList_.itemIndex >= 0 ? cbComDevList_.Text() : name);
+    currentPath_ = ctx_.sAppPath + (cbComDevList_.itemIndex >= 0 ? cbComDevList_.Text() : name);
     LoadController(currentPath_);
 }
 
 void SetupPage::btnAddNewComDevClick() {
     const std::string name = NormaliseControllerName(edNewComDev_.text);
     if (name.empty()) return;
-    if (!IsSafeFileName(name)) {
+    if (!IsSafeControllerName(name)) {
         throw OperatorError("请输入合法的新电源控制器设备文件名：" + Trim(edNewComDev_.text));
     }
     if (cbComDevList_.IndexOfCaseless(name) >= 0) return;
@@ -461,11 +475,15 @@ void SetupPage::btnDelComDevClick() {
     cbComDevListChange(0);
 }
 
-void SetupPage::btnInitCOMMClick() { InitTestPort(); }
+void SetupPage::btnInitCOMMClick() {
+    InitTestPort();
+}
 
 // ---- relay table ---------------------------------------------------------
 
-bool SetupPage::CommandColumnSelected() const { return sgCom_.Col() == 1 || sgCom_.Col() == 2; }
+bool SetupPage::CommandColumnSelected() const {
+    return sgCom_.Col() == 1 || sgCom_.Col() == 2;
+}
 
 void SetupPage::sgComSelectCell(int col, int row) {
     if (col < sgCom_.FixedCols() || col >= sgCom_.ColCount() || row < sgCom_.FixedRows() ||
@@ -549,8 +567,7 @@ void SetupPage::btnInputClick() {
 }
 
 void SetupPage::SendTestCommand(const std::string& hex) {
-    const std::string sent = run::SendHexCommand(com1_, hex, ctx_.status);
-    ctx_.status.ShowStatus(3, "发送数据:" + sent);
+    run::SendAndShowCommand(com1_, hex, ctx_.status);
     ctx_.sleeper.SleepMs(kTestSendPauseMs);
 }
 
@@ -565,8 +582,9 @@ void SetupPage::MyTransBtn1Click() {
 }
 
 void SetupPage::Com1ReceiveData(const char* buffer, std::uint16_t length) {
-    ctx_.status.ShowStatus(
-        3, "接收数据:" + BytesToHex(reinterpret_cast<const std::uint8_t*>(buffer), length));
+    ctx_.status.ShowStatus(3,
+                           std::string(run::kReceivedPrefix) +
+                               BytesToHex(reinterpret_cast<const std::uint8_t*>(buffer), length));
 }
 
 }  // namespace ristova::controller
