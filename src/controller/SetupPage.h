@@ -43,9 +43,6 @@ std::vector<std::string> ListSerialPorts();
 // by ".PSW" (appended when there is none), ASCII letters upper-cased. Empty
 // when nothing is left after trimming.
 std::string NormaliseControllerName(std::string_view typed);
-// True when the name can be a file in the program folder: no path separator,
-// not "." or "..", no control character.
-bool IsSafeFileName(std::string_view name);
 
 class SetupPage {
   public:

@@ -146,15 +146,18 @@ class RunEngine {
     void SetOnChanged(std::function<void()> handler) { onChanged_ = std::move(handler); }
 
   private:
+    class ChangeScope;
+
     void Changed();
     void SetLabel(std::string& label, std::string text);
-    void Start(bool dateChange, bool forward, bool lastOnly);
-    void StopTimers();
-    void HandleDateChange(const LocalDateTime& now);
+    void SetStopped();
+    void SelectDeviceName(const std::string& name);
     void SelectPlan();
+    void HandleDateChange(const LocalDateTime& now);
+    void MarkStartHandled(const LocalDateTime& now);
+    void RunDueActions(const LocalDateTime& now);
     void RunSeconds(int from, int to, bool lastOnly);
     void CarryOut(const TPlanAction& action);
-    void ResetHandled();
 
     AppContext& ctx_;
     TMyComport& com1_;
@@ -192,6 +195,8 @@ class RunEngine {
 
     std::uint64_t revision_ = 0;
     std::function<void()> onChanged_;
+    int scopeDepth_ = 0;
+    bool changedInScope_ = false;
 };
 
 }  // namespace ristova::run
