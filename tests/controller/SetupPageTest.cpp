@@ -321,9 +321,10 @@ TEST_F(SetupPageTest, RelayTableClicksDoubleClicksAndHints) {
 
     EXPECT_FALSE(page->sgComSetEditText(3, 1, "a^^b"));
     EXPECT_EQ(page->sgCom().Cell(3, 1), "");
+    EXPECT_EQ(pc.status.Panel(3), " 开关用途不能含有“^^”");
 
-    page->sgComMouseMove(3, 0);
-    EXPECT_EQ(pc.status.Panel(3), "");
+    page->sgComMouseMove(3, 0);  // the title row has no hint
+    EXPECT_EQ(pc.status.Panel(3), " 开关用途不能含有“^^”");
     page->sgComMouseMove(3, 2);
     EXPECT_EQ(pc.status.Panel(3),
               " 输入常开触点开关的接线用途，如果硬件没有该触点开关，请填写“不存在”！");

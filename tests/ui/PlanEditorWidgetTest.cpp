@@ -47,13 +47,14 @@ class PlanEditorWidgetTest : public ::testing::Test {
     void TypeCell(int col, int row, const QString& digits) {
         Plan()->setCurrentIndex(Cell(col, row));
         Plan()->edit(Cell(col, row));
-        auto* editor = Plan()->viewport()->findChild<QLineEdit*>();
+        auto* editor = qobject_cast<QLineEdit*>(Plan()->indexWidget(Cell(col, row)));
         ASSERT_NE(editor, nullptr);
         EXPECT_EQ(editor->inputMask(),
                   col == 1 ? QStringLiteral("99;_") : QStringLiteral("99:99:99;_"));
         editor->selectAll();
         for (const QChar ch : digits) Key(editor, Qt::Key_unknown, QString(ch));
         Key(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();  // the delegate commits queued
     }
 
     test::PageContext pc;
@@ -123,7 +124,7 @@ TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         filter = dialog->selectedNameFilter();
-        dialog->accept();
+        QMetaObject::invokeMethod(dialog, "accept");
     });
     const std::optional<std::string> chosen = PlanEditorWidget::RunSaveDialog(widget.get(), p);
     EXPECT_EQ(filter, QStringLiteral("电源控制计划表 (*.tab)"));
