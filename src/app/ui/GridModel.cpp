@@ -122,7 +122,6 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
     if (!model) return;
     for (int c = 0; c < model->columnCount(); ++c) view->setColumnWidth(c, grid.ColWidth(c));
     view->verticalHeader()->setDefaultSectionSize(grid.DefaultRowHeight());
-    for (int r = 0; r < model->rowCount(); ++r) view->setRowHeight(r, grid.DefaultRowHeight());
     QItemSelectionModel* selection = view->selectionModel();
     if (!selection) return;
     const QModelIndex current = model->index(grid.Row(), grid.Col());
