@@ -22,4 +22,12 @@ std::size_t CodePageLength(std::string_view utf8);
 // cut on a character boundary.
 std::string CutToCodePageBytes(std::string_view utf8, std::size_t maxBytes);
 
+// Length of the code page character that starts at bytes[i] (1, 2 or 4;
+// never past the end). Bytes that start no character count as one.
+std::size_t CodePageCharLength(std::string_view bytes, std::size_t i);
+
+// The longest prefix of code page bytes that fits in maxBytes, cut on a
+// character boundary.
+std::string_view CutCodePageBytes(std::string_view bytes, std::size_t maxBytes);
+
 }  // namespace ristova::codec

@@ -12,7 +12,7 @@
 namespace ristova {
 
 class StringGrid {
-public:
+  public:
     StringGrid(int colCount = 5, int rowCount = 5, int fixedCols = 1, int fixedRows = 1);
 
     int ColCount() const { return colCount_; }
@@ -29,6 +29,8 @@ public:
     void SetCell(int col, int row, std::string text);
     // Empties rows [fromRow, stored rows) in every stored column.
     void EmptyStoredRows(int fromRow);
+    // Exchanges the texts of two rows in columns 0..ColCount-1.
+    void SwapRowCells(int a, int b);
     int StoredRowCount() const { return static_cast<int>(cells_.size()); }
 
     // Selection (the current cell).
@@ -58,8 +60,9 @@ public:
     std::uint64_t Revision() const { return revision_; }
     void Touch() { ++revision_; }
 
-private:
-    void EnsureStorage(int cols, int rows);
+  private:
+    void EnsureStorage(int cols, int row);
+    int StoredCols(int row) const;
 
     int colCount_;
     int rowCount_;

@@ -28,8 +28,12 @@ std::string DateText(bool dashed, const Date& date);
 bool YesTextToBool(std::string_view text);
 std::string BoolToYesText(bool flag);
 
-// Strict decimal integer (optional sign, blanks around allowed), as the
-// framework's conversion that raises "'%s' is not a valid integer value".
+// A 32-bit integer as the framework's conversion that raises "'%s' is not a
+// valid integer value" reads it: optional sign, decimal digits or "$"/"0x"
+// hexadecimal. Blanks (and control characters) around it are allowed; the
+// framework refused trailing ones, but profile values arrive trimmed anyway
+// and a grid cell typed with a blank behind it is still meant as a number.
+// The empty text and values outside 32 bits are not integers.
 bool TryStrToInt(std::string_view text, long long& value);
 // Integer or the default when the text is not one.
 long long StrToIntDef(std::string_view text, long long def);

@@ -1,0 +1,83 @@
+#include "run/PlanSelection.h"
+
+#include <vector>
+
+#include "app/GridOps.h"
+#include "app/IniFile.h"
+#include "app/TextUtils.h"
+#include "controller/ControllerFile.h"
+#include "plan/PlanFile.h"
+
+namespace ristova::run {
+
+namespace {
+
+constexpr const char* kWeekdayNames[] = {"星期日", "星期一", "星期二", "星期三",
+                                         "星期四", "星期五", "星期六"};
+
+void SetColumnWidths(StringGrid& grid, const std::vector<int>& widths) {
+    grid.SetColCount(static_cast<int>(widths.size()));
+    for (int c = 0; c < static_cast<int>(widths.size()); ++c) grid.SetColWidth(c, widths[c]);
+}
+
+}  // namespace
+
+std::string ChoosePlanName(const std::string& planFolder, bool fourLevel, const Date& today) {
+    if (fourLevel) {
+        const std::string dated = DateText(true, today);
+        const int weekday = today.DayOfWeek();
+        std::vector<std::string> names = {dated + ".tab"};
+        // Month and day: characters 6 to 10 of the dashed date.
+        if (dated.size() >= 10) names.push_back(dated.substr(5, 5) + ".tab");
+        if (weekday >= 1 && weekday <= 7)
+            names.push_back(std::string(kWeekdayNames[weekday - 1]) + ".tab");
+        for (const std::string& name : names) {
+            std::string stored = plan::FindPlanFileName(planFolder, name);
+            if (!stored.empty()) return stored;
+        }
+    }
+    // The default is taken whether or not it is there; a stored name that
+    // differs in case is still preferred so that the path names the file.
+    std::string stored = plan::FindPlanFileName(planFolder, plan::kDefaultTable);
+    return stored.empty() ? std::string(plan::kDefaultTable) : stored;
+}
+
+PlanChoice SelectRunPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
+                         const Date& today, StringGrid& sgPlan, StringGrid& sgPower) {
+    const std::string folder = plan::PlanFolder(appPath, runPowerFn);
+    PlanChoice choice;
+    choice.sRunPlanFn = folder + ChoosePlanName(folder, fourLevel, today);
+    choice.lbRunFn = std::string(kRunFnPrefix) + choice.sRunPlanFn;
+    plan::LoadPlanGrid(choice.sRunPlanFn, sgPlan);
+    FitPlanGridColumns(sgPlan);
+    LoadRunCommands(runPowerFn, sgPower);
+    // All relays read as off until the controller's first answer.
+    choice.sJDQState.assign(sgPower.RowCount() > 1 ? sgPower.RowCount() - 1 : 1, '0');
+    return choice;
+}
+
+void LoadRunCommands(const std::string& runPowerFn, StringGrid& sgPower) {
+    ClearGrid(sgPower);
+    LoadGridFromIni(runPowerFn, "COMMAND", sgPower);
+    sgPower.SetColCount(6);
+    SetGridTitles(sgPower, controller::CommandTableTitles());
+    NumberGridRows(sgPower, 0, 1, ' ', 4);
+    FitDeviceGridColumns(sgPower);
+}
+
+void SetupRunPlanGrid(StringGrid& sgPlan) {
+    SetColumnWidths(sgPlan, {28, 38, 51, 52, 70, 78});
+    if (sgPlan.RowCount() < 2) sgPlan.SetRowCount(2);
+    sgPlan.SetFixedCols(1);
+    sgPlan.SetFixedRows(1);
+}
+
+void SetupRunPowerGrid(StringGrid& sgPower) {
+    SetColumnWidths(sgPower, {64, 153, 161, 64, 64, 64});
+    if (sgPower.RowCount() < 2) sgPower.SetRowCount(2);
+    sgPower.SetFixedCols(0);
+    sgPower.SetFixedRows(1);
+    sgPower.SetShowsVScrollBar(true);
+}
+
+}  // namespace ristova::run
