@@ -12,6 +12,7 @@
 #include "app/Files.h"
 #include "app/IniFile.h"
 #include "app/MainWindowModel.h"
+#include "app/ModuleStartup.h"
 #include "support/TempDir.h"
 
 namespace ristova {

@@ -55,8 +55,10 @@ TEST_F(MainWindowTest, FrameCaptionPagesAndLabels) {
     EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowMaximizeButtonHint);
     ASSERT_EQ(window_->PC()->count(), 4);
-    const char* captions[] = {"电源控制监视和操作", "电源控制器设置", "电源控制计划编辑", "关于系统"};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(window_->PC()->tabText(i), QString::fromUtf8(captions[i]));
+    const char* captions[] = {"电源控制监视和操作", "电源控制器设置", "电源控制计划编辑",
+                              "关于系统"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(window_->PC()->tabText(i), QString::fromUtf8(captions[i]));
     EXPECT_EQ(Page()->size(), QSize(776, 505));
     EXPECT_EQ(Page()->lbState()->text(), QStringLiteral("状态指令："));
     EXPECT_EQ(Page()->lbCom()->text(), QStringLiteral("通信状态："));
@@ -147,7 +149,8 @@ TEST_F(MainWindowTest, MonitorCellsShowThePictureOfTheirState) {
 
     // The pictures are told apart at all.
     EXPECT_NE(pics.imgSWON.toImage(), pics.imgNone.toImage());
-    EXPECT_NE(pics.imgSWOFF.toImage().copy(0, 0, 40, 21), pics.imgSWON.toImage().copy(0, 0, 40, 21));
+    EXPECT_NE(pics.imgSWOFF.toImage().copy(0, 0, 40, 21),
+              pics.imgSWON.toImage().copy(0, 0, 40, 21));
     EXPECT_EQ(pics.imgDJQON.size(), QSize(49, 22));
     EXPECT_EQ(pics.imgDJQOFF.size(), QSize(49, 25));
     EXPECT_EQ(pics.imgSWON.size(), QSize(41, 21));
