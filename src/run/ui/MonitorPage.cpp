@@ -1,15 +1,16 @@
 #include "run/ui/MonitorPage.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
-#include <QPushButton>
 #include <QTableView>
 
 #include "app/MainWindowModel.h"
 #include "app/ui/GridModel.h"
+#include "app/ui/PageWidgets.h"
 #include "run/ui/MonitorGrid.h"
 
 namespace ristova::ui {
@@ -33,10 +34,9 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QAbstractButton* MakeButton(const char* caption, QWidget* parent, int x, int y) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setGeometry(x, y, 56, 21);
-    return b;
+QAbstractButton* MakeRunButton(const char* caption, const char* name, QWidget* parent, int x,
+                               int y) {
+    return MakeButton(parent, ButtonState{caption, "", true}, name, x, y, 56, 21);
 }
 
 }  // namespace
@@ -67,8 +67,8 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
 
     // Left column, top strip.
     const int lx = kBorder + 4;
-    btnRun_ = MakeButton("开始运行", this, lx, kBorder + 4);
-    btnStop_ = MakeButton("停止运行", this, lx + 60, kBorder + 4);
+    btnRun_ = MakeRunButton("开始运行", "btnRun", this, lx, kBorder + 4);
+    btnStop_ = MakeRunButton("停止运行", "btnStop", this, lx + 60, kBorder + 4);
     connect(btnRun_, &QAbstractButton::clicked, this,
             [this] { guard_([this] { model_.Engine().btnRunClick(); }); });
     connect(btnStop_, &QAbstractButton::clicked, this,
@@ -129,8 +129,8 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
 
     // The core's column-fitting rules need the grids' client widths.
     engine.sgState().SetWidth(sgState_->width());
-    engine.sgPlan().SetWidth(sgPlan_->viewport()->width());
-    engine.sgPower().SetWidth(sgPower_->viewport()->width());
+    engine.sgPlan().SetWidth(sgPlan_->width());
+    engine.sgPower().SetWidth(sgPower_->width());
 }
 
 QCheckBox* MonitorPage::MakeBox(const char* caption, int x, int y,
