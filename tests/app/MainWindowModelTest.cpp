@@ -12,6 +12,7 @@
 #include "app/Files.h"
 #include "app/IniFile.h"
 #include "app/MainWindowModel.h"
+#include "app/ModuleStartup.h"
 #include "support/TempDir.h"
 
 namespace ristova {
@@ -98,7 +99,7 @@ TEST_F(MainWindowModelTest, StoredValuesAreReadAndOnlyDifferencesFromTheDesignAr
     // reads as clear, not as its default.
     WriteSettings("[load]\nCHKRUN=yes\nchkManOperate=1\nchk4Level=\nchkStartON=TRUE\n");
     auto m = Make();
-    m->LoadSettings();
+    m->FormCreate();
     const SettingsBoxes& b = m->Boxes();
     EXPECT_TRUE(b.chkRun);
     EXPECT_FALSE(b.chkManOperate);
@@ -158,7 +159,7 @@ TEST_F(MainWindowModelTest, AutoStartFollowsTheProgramFolder) {
 
     // Same folder at the next start: the box stays set and the entry stays.
     auto again = Make();
-    again->LoadSettings();
+    again->FormCreate();
     EXPECT_TRUE(again->Boxes().chkAutoStart);
     EXPECT_TRUE(FileExists(desktop));
     again.reset();

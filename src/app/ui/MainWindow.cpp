@@ -1,18 +1,23 @@
 #include "app/ui/MainWindow.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QUrl>
 
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/ErrorBoundary.h"
+#include "app/ui/PageWidgets.h"
 #include "app/ui/StatusBarWidget.h"
+#include "controller/ui/SetupPageWidget.h"
+#include "plan/ui/PlanEditorWidget.h"
 #include "run/ui/MonitorGrid.h"
 #include "run/ui/MonitorPage.h"
 
@@ -64,8 +69,10 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
         return h;
     };
     pc_->addTab(holder(page0_), QStringLiteral("电源控制监视和操作"));
-    pc_->addTab(holder(nullptr), QStringLiteral("电源控制器设置"));
-    pc_->addTab(holder(nullptr), QStringLiteral("电源控制计划编辑"));
+    page1_ = new controller::ui::SetupPageWidget(model_.Setup());
+    page2_ = new plan::ui::PlanEditorWidget(model_.PlanEditor());
+    pc_->addTab(holder(page1_), QStringLiteral("电源控制器设置"));
+    pc_->addTab(holder(page2_), QStringLiteral("电源控制计划编辑"));
     pc_->addTab(holder(BuildAboutPage()), QStringLiteral("关于系统"));
     connect(pc_, &QTabWidget::currentChanged, this,
             [this](int index) { model_.SetActivePage(index); });
@@ -93,11 +100,17 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     connect(tmRun_, &QTimer::timeout, this,
             [this] { Guarded([this] { model_.Engine().tmRunTimer(); }); });
 
+    // The column-fitting rules of the core work on the grids' outer widths.
+    model_.Setup().sgCom().SetWidth(page1_->sgComView()->width());
+
     model_.FormCreate([this](const std::function<void()>& step) { GuardedCall(this, step); });
     if (model_.StateDoubleBuffered()) page0_->sgState()->setAttribute(Qt::WA_OpaquePaintEvent);
     Sync();
     // The clock tick runs from the start of the message loop.
     timer1_->start(model_.Engine().MillisecondsToNextSecond());
+    // The pages' own handlers can write the status bar (hints, sent and
+    // received data): draw once after each input event.
+    qApp->installEventFilter(this);
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -106,6 +119,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+    qApp->removeEventFilter(this);
     timer1_->stop();
     tmCheck_->stop();
     tmRun_->stop();
@@ -121,8 +135,8 @@ QWidget* TFrmMain::BuildAboutPage() {
     // An empty context menu: a right click shows nothing.
     mmDesc_->setContextMenuPolicy(Qt::PreventContextMenu);
     mmDesc_->setPlainText(AboutText());
-    btnDesc_ = new QPushButton(QStringLiteral("Word说明书"), page);
-    btnDesc_->setGeometry(MonitorPage::kWidth - 8 - 90, MonitorPage::kHeight - 30, 90, 21);
+    btnDesc_ = MakeButton(page, ButtonState{"Word说明书", "", true}, "btnDesc",
+                          MonitorPage::kWidth - 8 - 90, MonitorPage::kHeight - 30, 90, 21);
     connect(btnDesc_, &QAbstractButton::clicked, this,
             [this] { Guarded([this] { btnDescClick(); }); });
     return page;
@@ -147,6 +161,30 @@ void TFrmMain::Sync() {
     page0_->Sync();
     SyncTimers();
     inSync_ = false;
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+            if (!syncQueued_ && watched->isWidgetType() &&
+                static_cast<QWidget*>(watched)->window() == this) {
+                syncQueued_ = true;
+                QTimer::singleShot(0, this, [this] {
+                    syncQueued_ = false;
+                    Sync();
+                });
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TFrmMain::SyncTimers() {

@@ -14,6 +14,13 @@ namespace ristova {
 class MainWindowModel;
 }
 
+namespace ristova::controller::ui {
+class SetupPageWidget;
+}
+namespace ristova::plan::ui {
+class PlanEditorWidget;
+}
+
 namespace ristova::ui {
 
 class MonitorPage;
@@ -39,6 +46,8 @@ class TFrmMain : public QWidget {
     QTabWidget* PC() const { return pc_; }
     StatusBarWidget* SB() const { return sb_; }
     MonitorPage* Page0() const { return page0_; }
+    controller::ui::SetupPageWidget* Page1() const { return page1_; }
+    plan::ui::PlanEditorWidget* Page2() const { return page2_; }
     QPlainTextEdit* mmDescription() const { return mmDesc_; }
     QAbstractButton* btnDesc() const { return btnDesc_; }
     QTimer* Timer1() const { return timer1_; }
@@ -49,6 +58,7 @@ class TFrmMain : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* BuildAboutPage();
@@ -58,12 +68,15 @@ class TFrmMain : public QWidget {
     QTabWidget* pc_ = nullptr;
     StatusBarWidget* sb_ = nullptr;
     MonitorPage* page0_ = nullptr;
+    controller::ui::SetupPageWidget* page1_ = nullptr;
+    plan::ui::PlanEditorWidget* page2_ = nullptr;
     QPlainTextEdit* mmDesc_ = nullptr;
     QAbstractButton* btnDesc_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* tmCheck_ = nullptr;
     QTimer* tmRun_ = nullptr;
     bool inSync_ = false;
+    bool syncQueued_ = false;
 };
 
 // The memo text of the about page, one line per entry.

@@ -161,10 +161,6 @@ void MonitorGrid::mousePressEvent(QMouseEvent* event) {
     run::MouseButton button = run::MouseButton::Middle;
     if (event->button() == Qt::LeftButton) button = run::MouseButton::Left;
     if (event->button() == Qt::RightButton) button = run::MouseButton::Right;
-    // A left click on a relay row makes it the current row, as any grid does.
-    if (button == run::MouseButton::Left && row >= engine_.sgState().FixedRows()) {
-        engine_.sgState().SetRow(row);
-    }
     Forward([&] { engine_.sgStateMouseDown(button, col, row); });
     UpdateCursor(event->position().toPoint());
 }

@@ -1,15 +1,17 @@
 #include "run/ui/MonitorPage.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPainter>
-#include <QPushButton>
 #include <QTableView>
 
 #include "app/MainWindowModel.h"
 #include "app/ui/GridModel.h"
+#include "app/ui/PageWidgets.h"
 #include "run/ui/MonitorGrid.h"
 
 namespace ristova::ui {
@@ -33,10 +35,9 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QAbstractButton* MakeButton(const char* caption, QWidget* parent, int x, int y) {
-    auto* b = new QPushButton(QString::fromUtf8(caption), parent);
-    b->setGeometry(x, y, 56, 21);
-    return b;
+QAbstractButton* MakeRunButton(const char* caption, const char* name, QWidget* parent, int x,
+                               int y) {
+    return MakeButton(parent, ButtonState{caption, "", true}, name, x, y, 56, 21);
 }
 
 }  // namespace
@@ -67,18 +68,18 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
 
     // Left column, top strip.
     const int lx = kBorder + 4;
-    btnRun_ = MakeButton("开始运行", this, lx, kBorder + 4);
-    btnStop_ = MakeButton("停止运行", this, lx + 60, kBorder + 4);
+    btnRun_ = MakeRunButton("开始运行", "btnRun", this, lx, kBorder + 4);
+    btnStop_ = MakeRunButton("停止运行", "btnStop", this, lx + 59, kBorder + 4);
     connect(btnRun_, &QAbstractButton::clicked, this,
             [this] { guard_([this] { model_.Engine().btnRunClick(); }); });
     connect(btnStop_, &QAbstractButton::clicked, this,
             [this] { guard_([this] { model_.Engine().btnStopClick(); }); });
     comLed_ = new ComLed(this);
-    comLed_->move(lx + 124, kBorder + 4);
-    chkAutoDelete_ = MakeBox("自动删除30天以前的计划表", lx + 150, kBorder + 6,
+    comLed_->move(lx + 120, kBorder + 4);
+    chkAutoDelete_ = MakeBox("chkAutoDelete", "自动删除30天以前的计划表", lx + 144, kBorder + 6,
                              &MainWindowModel::chkAutoDeleteClick);
-    chkManOperate_ =
-        MakeBox("允许手动操作", lx + 324, kBorder + 6, &MainWindowModel::chkManOperateClick);
+    chkManOperate_ = MakeBox("chkManOperate", "允许手动操作", lx + 312, kBorder + 6,
+                             &MainWindowModel::chkManOperateClick);
     auto* warning = new QLabel(
         QStringLiteral("敬告： ★运行之前，务必保证外部控制线、电源等接线正确，并测试通过★"), this);
     warning->setGeometry(lx - 2, kBorder + 30, kLeftWidth - 2 * kBorder - 2, 14);
@@ -92,20 +93,25 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgState_->setGeometry(kBorder, kBorder + kStripHeight, kLeftWidth - 2 * kBorder,
                           kColumnsBottom - kStripHeight - 2 * kBorder);
     sgState_->SetGuard(guard_);
+    sgState_->setObjectName(QStringLiteral("sgState"));
 
     // Right column, top strip.
     const int rx = kRightX + 6;
     auto* pick = new QLabel(QStringLiteral("选择电源控制器"), this);
     pick->setGeometry(rx, 8, 90, 16);
     cbRunDevList_ = new QComboBox(this);
+    cbRunDevList_->setObjectName(QStringLiteral("cbRunDevList"));
     cbRunDevList_->setGeometry(rx + 92, 5, kRightWidth - 104, 21);
     connect(cbRunDevList_, &QComboBox::activated, this, [this](int index) {
         guard_([this, index] { model_.Engine().cbRunDevListChange(index); });
     });
-    chk4Level_ = MakeBox("按四级优先规则加载计划表", rx, 30, &MainWindowModel::chk4LevelClick);
-    chkRun_ = MakeBox("启动时执行计划表", rx + 186, 30, &MainWindowModel::chkRunClick);
-    chkStartON_ = MakeBox("启动时执行“启动时接通”", rx, 50, &MainWindowModel::chkStartONClick);
-    chkAutoStart_ = MakeBox("开机自动启动", rx + 186, 50, &MainWindowModel::chkAutoStartClick);
+    chk4Level_ =
+        MakeBox("chk4Level", "按四级优先规则加载计划表", rx, 30, &MainWindowModel::chk4LevelClick);
+    chkRun_ = MakeBox("chkRun", "启动时执行计划表", rx + 186, 30, &MainWindowModel::chkRunClick);
+    chkStartON_ =
+        MakeBox("chkStartON", "启动时执行“启动时接通”", rx, 50, &MainWindowModel::chkStartONClick);
+    chkAutoStart_ =
+        MakeBox("chkAutoStart", "开机自动启动", rx + 186, 50, &MainWindowModel::chkAutoStartClick);
 
     // Run plan grid, then the four run labels under it.
     sgPlan_ = MakeGrid(sgPlanModel_, engine.sgPlan(), "电源控制器计划表",
@@ -129,13 +135,14 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
 
     // The core's column-fitting rules need the grids' client widths.
     engine.sgState().SetWidth(sgState_->width());
-    engine.sgPlan().SetWidth(sgPlan_->viewport()->width());
-    engine.sgPower().SetWidth(sgPower_->viewport()->width());
+    engine.sgPlan().SetWidth(sgPlan_->width());
+    engine.sgPower().SetWidth(sgPower_->width());
 }
 
-QCheckBox* MonitorPage::MakeBox(const char* caption, int x, int y,
+QCheckBox* MonitorPage::MakeBox(const char* name, const char* caption, int x, int y,
                                 void (MainWindowModel::*click)(bool)) {
     auto* box = new QCheckBox(QString::fromUtf8(caption), this);
+    box->setObjectName(QString::fromLatin1(name));
     box->move(x, y);
     box->adjustSize();
     // clicked is the operator's change only; the program sets boxes in Sync.
@@ -159,8 +166,17 @@ QTableView* MonitorPage::MakeGrid(GridModel*& model, StringGrid& grid, const cha
     SetupGridView(view, model);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Grid cells clip their text as the grids of the other pages do.
+    view->setTextElideMode(Qt::ElideNone);
     view->setToolTip(QString::fromUtf8(hint));
     view->setGeometry(rect);
+    // The operator's moves make the core grid's current row follow.
+    connect(view->selectionModel(), &QItemSelectionModel::currentChanged, view,
+            [&grid](const QModelIndex& current) {
+                if (!current.isValid()) return;
+                grid.SetRow(current.row());
+                grid.SetCol(current.column());
+            });
     return view;
 }
 
@@ -205,7 +221,13 @@ void MonitorPage::Sync() {
     }
     sgState_->Sync();
     for (auto [view, gm] : {std::pair{sgPlan_, sgPlanModel_}, std::pair{sgPower_, sgPowerModel_}}) {
-        if (gm->Refresh()) ApplyGridGeometry(view, gm->Grid());
+        if (!gm->Refresh()) continue;
+        ApplyGridGeometry(view, gm->Grid());
+        // Whole-row selection.
+        QItemSelectionModel* selection = view->selectionModel();
+        const QSignalBlocker blocker(selection);
+        selection->select(gm->index(gm->Grid().Row(), 0),
+                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
 }
 

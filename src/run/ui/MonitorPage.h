@@ -72,7 +72,8 @@ class MonitorPage : public QWidget {
     QLabel* lbDev() const { return lbDev_; }
 
   private:
-    QCheckBox* MakeBox(const char* caption, int x, int y, void (MainWindowModel::*click)(bool));
+    QCheckBox* MakeBox(const char* name, const char* caption, int x, int y,
+                       void (MainWindowModel::*click)(bool));
     QLabel* MakeLabel(int x, int y, int w, int h);
     QTableView* MakeGrid(GridModel*& model, StringGrid& grid, const char* hint, const QRect& rect);
     void SyncDeviceList();
