@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -16,6 +15,7 @@
 #include "app/IniFile.h"
 #include "support/PageContext.h"
 #include "ui/PageTesting.h"
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::controller::ui {
 namespace {
@@ -60,7 +60,7 @@ TEST_F(SetupPageWidgetTest, ShowsTheLoadedControllerAndTheDesignTexts) {
               QStringLiteral("请输入合法的新电源控制器设备文件名"));
     EXPECT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：未操作"));
     // Loading ran the click of the current cell, a command cell.
-    EXPECT_TRUE(Get<QAbstractButton>("btnSend")->isEnabled());
+    EXPECT_TRUE(Get<widgets::TMyTransBtn>("btnSend")->isEnabled());
     EXPECT_EQ(Get<QComboBox>("cbParity")->count(), 5);
     EXPECT_EQ(Get<QComboBox>("cbComm1")->maxVisibleItems(), 4);
     EXPECT_EQ(widget->sgComView()->model()->rowCount(), 11);
@@ -69,7 +69,7 @@ TEST_F(SetupPageWidgetTest, ShowsTheLoadedControllerAndTheDesignTexts) {
 
 TEST_F(SetupPageWidgetTest, ControllerTypedEditedAndSavedThroughTheControls) {
     Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("泵房"));
-    Get<QAbstractButton>("btnAddNewComDev")->click();
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
     ASSERT_EQ(Get<QComboBox>("cbComDevList")->currentText(), QStringLiteral("泵房.PSW"));
 
     Retype(Get<QLineEdit>("edBound"), QStringLiteral("19200"));
@@ -80,17 +80,17 @@ TEST_F(SetupPageWidgetTest, ControllerTypedEditedAndSavedThroughTheControls) {
     EXPECT_EQ(widget->sgComView()->model()->rowCount(), 4);
 
     Select(1, 2);
-    EXPECT_TRUE(Get<QAbstractButton>("btnInput")->isEnabled());
-    Get<QAbstractButton>("btnASC2Hex")->click();
+    EXPECT_TRUE(Get<widgets::TMyTransBtn>("btnInput")->isEnabled());
+    Get<widgets::TMyTransBtn>("btnASC2Hex")->Click();
     EXPECT_EQ(Get<QLineEdit>("edHEX")->text(), QStringLiteral("4F2830302C30312C312945"));
-    Get<QAbstractButton>("btnInput")->click();
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
     Select(3, 2);
-    EXPECT_FALSE(Get<QAbstractButton>("btnInput")->isEnabled());
+    EXPECT_FALSE(Get<widgets::TMyTransBtn>("btnInput")->isEnabled());
     QAbstractItemModel* grid = widget->sgComView()->model();
     EXPECT_TRUE(grid->flags(grid->index(2, 3)) & Qt::ItemIsEditable);
     EXPECT_FALSE(grid->flags(grid->index(2, 1)) & Qt::ItemIsEditable);
     grid->setData(grid->index(2, 3), QStringLiteral("照明"));
-    Get<QAbstractButton>("btSaveComFn")->click();
+    Get<widgets::TMyTransBtn>("btSaveComFn")->Click();
 
     const std::string f = "泵房.PSW";
     EXPECT_EQ(Key(f, "COMM", "edBound"), "19200");
@@ -117,7 +117,7 @@ TEST_F(SetupPageWidgetTest, RelayCountTwelveToEightAndBackShowsTheOldRows) {
     for (int r = 9; r <= 12; ++r) grid->setData(grid->index(r, 3), QStringLiteral("old %1").arg(r));
     Retype(count, QStringLiteral("8"));
     EXPECT_EQ(grid->rowCount(), 9);
-    Get<QAbstractButton>("btSaveComFn")->click();
+    Get<widgets::TMyTransBtn>("btSaveComFn")->Click();
     EXPECT_EQ(Key("未命名电源设备.PSW", "COMMAND", "Row9"), "");
     Retype(count, QStringLiteral("12"));
     EXPECT_EQ(grid->rowCount(), 13);
@@ -168,7 +168,7 @@ TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
 TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {
     ristova::test::ui::AcceptNextMessageBox();
     Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("../x"));
-    Get<QAbstractButton>("btnAddNewComDev")->click();
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
     EXPECT_EQ(Get<QComboBox>("cbComDevList")->count(), 1);
 }
 

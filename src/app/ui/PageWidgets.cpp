@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include "widgets/ui/MyTransBtn.h"
+
 namespace ristova::ui {
 
 QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y, int w, int h) {
@@ -19,6 +21,15 @@ QAbstractButton* MakeButton(QWidget* parent, const ButtonState& state, const cha
     auto* button = new QPushButton(Qs(state.caption), parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(x, y, w, h);
+    SyncButton(button, state);
+    return button;
+}
+
+widgets::TMyTransBtn* MakeTransButton(QWidget* parent, const ButtonState& state, const char* name,
+                                      int x, int y, int w, int h) {
+    widgets::TMyTransBtn* button = widgets::MakePageButton(Qs(state.caption), parent, w, h);
+    button->setObjectName(QString::fromLatin1(name));
+    button->move(x, y);
     SyncButton(button, state);
     return button;
 }
@@ -63,6 +74,18 @@ void SyncPickList(QComboBox* box, const PickList& list) {
 void SyncButton(QAbstractButton* button, const ButtonState& state) {
     const QString caption = Qs(state.caption);
     if (button->text() != caption) button->setText(caption);
+    const QString hint = Qs(state.hint);
+    if (button->toolTip() != hint) button->setToolTip(hint);
+    if (button->isEnabled() != state.enabled) button->setEnabled(state.enabled);
+}
+
+}  // namespace ristova::ui
+
+namespace ristova::ui {
+
+void SyncButton(widgets::TMyTransBtn* button, const ButtonState& state) {
+    const QString caption = Qs(state.caption);
+    if (button->Caption() != caption) button->SetCaption(caption);
     const QString hint = Qs(state.hint);
     if (button->toolTip() != hint) button->setToolTip(hint);
     if (button->isEnabled() != state.enabled) button->setEnabled(state.enabled);

@@ -13,6 +13,10 @@ class QLabel;
 class QLineEdit;
 class QWidget;
 
+namespace ristova::widgets {
+class TMyTransBtn;
+}
+
 namespace ristova::ui {
 
 inline QString Qs(const std::string& text) {
@@ -24,6 +28,10 @@ inline std::string Std(const QString& text) {
 
 QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y, int w, int h = 17);
 // The pages' picture button with the state's caption and hint.
+widgets::TMyTransBtn* MakeTransButton(QWidget* parent, const ButtonState& state, const char* name,
+                                      int x, int y, int w, int h = 21);
+// A plain push button; only for the pages that have not moved to the
+// picture button yet.
 QAbstractButton* MakeButton(QWidget* parent, const ButtonState& state, const char* name, int x,
                             int y, int w, int h = 21);
 QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w, int h = 21);
@@ -34,5 +42,6 @@ QComboBox* MakePickList(QWidget* parent, const char* name, int x, int y, int w, 
 void SyncEdit(QLineEdit* edit, const EditField& field);
 void SyncPickList(QComboBox* box, const PickList& list);
 void SyncButton(QAbstractButton* button, const ButtonState& state);
+void SyncButton(widgets::TMyTransBtn* button, const ButtonState& state);
 
 }  // namespace ristova::ui
