@@ -172,8 +172,10 @@ void TReadThread::PumpRead(short revents) {
             continue;
         }
         if (n == 0) {
-            // A tty in non-blocking raw mode reads 0 only once it is hung up.
-            readError_ = EIO;
+            // With VMIN = VTIME = 0 a tty reads 0 whenever nothing is waiting;
+            // only a 0 right after poll reported the line readable or hung up,
+            // with nothing read, means the device is gone.
+            if ((revents & (POLLIN | POLLHUP | POLLERR)) && !gotAny) readError_ = EIO;
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {
