@@ -1,5 +1,10 @@
 #include "controller/ui/SetupPageWidget.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QAbstractSpinBox>
@@ -163,6 +168,44 @@ TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
     QApplication::sendEvent(view->viewport(), &move);
     EXPECT_EQ(pc.status.Panel(3),
               " 双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作");
+}
+
+// The controller at the far end of a pseudo terminal: it must get the bytes
+// of the command cell, and its answer must reach status panel 3.
+TEST_F(SetupPageWidgetTest, TestSendReachesTheControllerAndItsAnswerIsShown) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    const std::string device = name;
+    page.SetPortScanner([device] { return std::vector<std::string>{device}; });
+    widget->Refresh();
+    Pick(Get<QComboBox>("cbComm1"), 0);
+    Get<widgets::TMyTransBtn>("btnInitCOMM")->Click();
+    ASSERT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：可用"));
+
+    Select(1, 1);
+    Retype(Get<QLineEdit>("edHEX"), QStringLiteral("4f28"));
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
+    Get<widgets::TMyTransBtn>("btnSend")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:4F28");
+    EXPECT_EQ(pc.sleeper.pauses, std::vector<int>{50});
+
+    std::string line;
+    pollfd pfd{master, POLLIN, 0};
+    while (line.size() < 2 && ::poll(&pfd, 1, 2000) > 0) {
+        char buf[16];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        line.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(line, "\x4F\x28");
+    ASSERT_EQ(::write(master, "\x4F\x4B\x0D", 3), 3);
+    EXPECT_TRUE(
+        pc.poster.PumpUntil([&] { return pc.status.Panel(3).starts_with(" 接收数据:"); }, 2000));
+    EXPECT_EQ(pc.status.Panel(3), " 接收数据:4F4B0D");
+    com1.ClosePort();
+    ::close(master);
+    ::close(slave);
 }
 
 TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {
