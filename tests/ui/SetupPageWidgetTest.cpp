@@ -1,8 +1,7 @@
 #include "controller/ui/SetupPageWidget.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +17,7 @@
 #include <QTableView>
 
 #include "app/IniFile.h"
+#include "app/TextUtils.h"
 #include "support/PageContext.h"
 #include "ui/PageTesting.h"
 #include "widgets/ui/MyTransBtn.h"
@@ -170,42 +170,68 @@ TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
               " 双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作");
 }
 
-// The controller at the far end of a pseudo terminal: it must get the bytes
-// of the command cell, and its answer must reach status panel 3.
-TEST_F(SetupPageWidgetTest, TestSendReachesTheControllerAndItsAnswerIsShown) {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    const std::string device = name;
+// The simulated controller (ristova-sim) on its pseudo terminal.
+class SimulatedController {
+  public:
+    SimulatedController() {
+        const char* build = std::getenv("RISTOVA_BUILD_DIR");
+        if (!build) return;
+        const std::string exe = std::string(build) + "/ristova-sim";
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::execl(exe.c_str(), exe.c_str(), "--relays", "8", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The first line is the terminal to open.
+        char ch;
+        while (::read(out[0], &ch, 1) == 1 && ch != '\n') path_ += ch;
+        ::close(out[0]);
+    }
+    ~SimulatedController() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+TEST_F(SetupPageWidgetTest, TestSendsReachTheSimulatedControllerAndItsAnswerIsShown) {
+    SimulatedController sim;
+    ASSERT_FALSE(sim.Path().empty()) << "ristova-sim did not start (RISTOVA_BUILD_DIR?)";
+    const std::string device = sim.Path();
     page.SetPortScanner([device] { return std::vector<std::string>{device}; });
     widget->Refresh();
     Pick(Get<QComboBox>("cbComm1"), 0);
     Get<widgets::TMyTransBtn>("btnInitCOMM")->Click();
     ASSERT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：可用"));
 
+    // Relay 1 on: "O(00,01,1)E" converted, put into the table and sent.
     Select(1, 1);
-    Retype(Get<QLineEdit>("edHEX"), QStringLiteral("4f28"));
+    Get<widgets::TMyTransBtn>("btnASC2Hex")->Click();
     Get<widgets::TMyTransBtn>("btnInput")->Click();
     Get<widgets::TMyTransBtn>("btnSend")->Click();
-    EXPECT_EQ(pc.status.Panel(3), " 发送数据:4F28");
-    EXPECT_EQ(pc.sleeper.pauses, std::vector<int>{50});
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:4F2830302C30312C312945");
 
-    std::string line;
-    pollfd pfd{master, POLLIN, 0};
-    while (line.size() < 2 && ::poll(&pfd, 1, 2000) > 0) {
-        char buf[16];
-        const ssize_t n = ::read(master, buf, sizeof buf);
-        if (n <= 0) break;
-        line.append(buf, static_cast<std::size_t>(n));
-    }
-    EXPECT_EQ(line, "\x4F\x28");
-    ASSERT_EQ(::write(master, "\x4F\x4B\x0D", 3), 3);
-    EXPECT_TRUE(
-        pc.poster.PumpUntil([&] { return pc.status.Panel(3).starts_with(" 接收数据:"); }, 2000));
-    EXPECT_EQ(pc.status.Panel(3), " 接收数据:4F4B0D");
+    // The state query "Q(00)E"; the answer names relay 1 as on.
+    Retype(Get<QLineEdit>("edStateCmd"), QStringLiteral("512830302945"));
+    Get<widgets::TMyTransBtn>("MyTransBtn1")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:512830302945");
+    EXPECT_EQ(pc.sleeper.pauses, (std::vector<int>{50, 50}));
+    const std::string answer = "S(00,10000000)E";
+    const std::string expected =
+        " 接收数据:" +
+        BytesToHex(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
+    EXPECT_TRUE(pc.poster.PumpUntil([&] { return pc.status.Panel(3) == expected; }, 3000))
+        << pc.status.Panel(3);
     com1.ClosePort();
-    ::close(master);
-    ::close(slave);
 }
 
 TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {
