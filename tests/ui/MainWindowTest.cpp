@@ -1,6 +1,7 @@
 // The window as the operator sees it: frame, pages, status bar, settings
 // boxes, the monitor grid's pictures and cursor, and start-up running.
 #include <QCheckBox>
+#include <QAbstractButton>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>

@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
