@@ -1,5 +1,6 @@
 #pragma once
 // What runs when the program is loaded, before any window exists.
+#include <ctime>
 #include <string>
 
 namespace ristova {
@@ -19,5 +20,9 @@ struct ModuleStartupResult {
 // Fixes SettingsFileName from the executable's folder (or the given folder)
 // and checks for a high-resolution monotonic counter.
 ModuleStartupResult InitializeModule(const std::string& programFolder = std::string());
+
+// The counter check on the answer of clock_getres(CLOCK_MONOTONIC): a failed
+// call or a resolution coarser than 1 ms means there is no usable counter.
+ModuleStartupResult CheckCounter(int getresResult, const timespec& resolution);
 
 }  // namespace ristova

@@ -45,26 +45,8 @@ TEST(StringGrid, HiddenRowsKeepTheirCellsButDroppedColumnsAreGone) {
     EXPECT_EQ(grid.Cell(2, 3), "");
     EXPECT_EQ(grid.Cell(-1, 0), "");
     EXPECT_EQ(grid.Cell(50, 5000), "");
-    grid.SetCell(7, 20, "far");
-    EXPECT_EQ(grid.Cell(7, 20), "far");
-}
-
-TEST(StringGrid, SelectionStaysInsideTheBodyAndRevisionGrows) {
-    StringGrid grid(6, 5, 1, 1);
     grid.SetRow(0);
-    EXPECT_EQ(grid.Row(), 1);
-    grid.SetRow(99);
-    EXPECT_EQ(grid.Row(), 4);
-    grid.SetCol(-3);
-    EXPECT_EQ(grid.Col(), 1);
-    auto before = grid.Revision();
-    grid.SetCell(1, 1, "a");
-    EXPECT_GT(grid.Revision(), before);
-    before = grid.Revision();
-    grid.SetColWidth(2, 10);
-    EXPECT_GT(grid.Revision(), before);
-    EXPECT_EQ(grid.ColWidth(2), 10);
-    EXPECT_EQ(grid.ColWidth(3), grid.DefaultColWidth());
+    EXPECT_EQ(grid.Row(), 1) << "the title row is not selectable";
 }
 
 TEST(GridOps, RowTextRoundTripsIntoAWiderGrid) {
@@ -75,24 +57,15 @@ TEST(GridOps, RowTextRoundTripsIntoAWiderGrid) {
 
     StringGrid six = MakeGrid(6, {{"a", "b", "c", "d", "e", "f"}});
     TextToGridRow(text, six, 1);
-    EXPECT_THAT(std::vector<std::string>({six.Cell(0, 1), six.Cell(1, 1), six.Cell(2, 1),
-                                          six.Cell(3, 1), six.Cell(4, 1), six.Cell(5, 1)}),
-                ElementsAre("  1", "03", "08:00:00", "", "", ""));
-    StringGrid empty = MakeGrid(6, {{}});
-    EXPECT_EQ(GridRowToText(empty, 1), std::string(12, '^'));
-}
+    EXPECT_EQ(GridRowToText(six, 1), "  1^^03^^08:00:00^^^^^^^^");
 
-TEST(GridOps, TextToGridRowTakesTheRestWithoutMarkAndDropsExtraCells) {
-    StringGrid grid = MakeGrid(2, {{"old", "old"}});
-    TextToGridRow("tail only", grid, 1);
-    EXPECT_EQ(grid.Cell(0, 1), "tail only");
-    EXPECT_EQ(grid.Cell(1, 1), "");
-    TextToGridRow("a^^b^^c^^d^^", grid, 1);
-    EXPECT_EQ(grid.Cell(0, 1), "a");
-    EXPECT_EQ(grid.Cell(1, 1), "b");
-    EXPECT_EQ(grid.Cell(2, 1), "");
-    TextToGridRow("x^^y", grid, 1);
-    EXPECT_EQ(grid.Cell(1, 1), "y");
+    StringGrid two = MakeGrid(2, {{"old", "old"}});
+    TextToGridRow("tail only", two, 1);
+    EXPECT_EQ(GridRowToText(two, 1), "tail only^^^^");
+    TextToGridRow("a^^b^^c^^d^^", two, 1);
+    EXPECT_EQ(GridRowToText(two, 1), "a^^b^^");
+    TextToGridRow("x^^y", two, 1);
+    EXPECT_EQ(two.Cell(1, 1), "y");
     EXPECT_EQ(CountCells("^^^"), 1);
     EXPECT_EQ(CountCells("^^^^"), 2);
     EXPECT_EQ(CountCells(""), 0);
@@ -103,20 +76,14 @@ TEST(GridOps, ClearTitleAndNumber) {
     ClearGrid(grid);
     EXPECT_EQ(grid.RowCount(), 2);
     EXPECT_EQ(grid.Cell(0, 0), "T0");
-    EXPECT_EQ(grid.Cell(0, 1), "");
     grid.SetRowCount(4);
-    EXPECT_EQ(grid.Cell(1, 3), "") << "hidden rows come back empty";
+    EXPECT_THAT(Column(grid, 0), ElementsAre("", "", "")) << "hidden rows come back empty";
 
     SetGridTitles(grid, {"序号", "继电器", "动作时间", "动作类型"});
     EXPECT_EQ(grid.ColCount(), 4);
-    EXPECT_EQ(grid.Cell(3, 0), "动作类型");
-
     grid.SetRowCount(13);
     NumberGridRows(grid, 0, 1, ' ', 3);
-    EXPECT_EQ(grid.Cell(0, 1), "  1");
     EXPECT_EQ(grid.Cell(0, 12), " 12");
-    NumberGridRows(grid, 0, 1, ' ', 4);
-    EXPECT_EQ(grid.Cell(0, 1), "   1");
 }
 
 TEST(GridOps, AddGridRowReusesAnEmptyGridAndEmptiesTheNewRow) {
@@ -138,7 +105,6 @@ TEST(GridOps, DeleteGridRowInEachOfItsThreeCases) {
     DeleteGridRow(single, 1);
     EXPECT_EQ(single.RowCount(), 2);
     EXPECT_EQ(single.Cell(0, 1), "");
-    EXPECT_EQ(single.Cell(0, 0), "T0");
 
     StringGrid last = MakeGrid(2, {{"a"}, {"b"}, {"c"}});
     last.SetRow(3);
@@ -152,7 +118,6 @@ TEST(GridOps, DeleteGridRowInEachOfItsThreeCases) {
     DeleteGridRow(middle, 2);
     EXPECT_EQ(middle.RowCount(), 4);
     EXPECT_EQ(middle.Row(), 2);
-    EXPECT_THAT(Column(middle, 0), ElementsAre("a", "c", "d"));
     EXPECT_THAT(Column(middle, 1), ElementsAre("1", "3", "4"));
     middle.SetRowCount(5);
     EXPECT_EQ(middle.Cell(0, 4), "") << "the old last row is emptied";
@@ -169,10 +134,6 @@ TEST(GridOps, SortIsOrdinalOnUnsignedBytesAndMovesWholeRows) {
     EXPECT_THAT(Column(grid, 0), ElementsAre("09", "1", "10"));
     EXPECT_THAT(Column(grid, 1), ElementsAre("nine", "one", "ten"));
 
-    StringGrid two = MakeGrid(1, {{"b"}, {"a"}});
-    SortGridByColumn(two, 0, 1, 2);
-    EXPECT_THAT(Column(two, 0), ElementsAre("a", "b"));
-
     StringGrid wide = MakeGrid(1, {{"中"}, {"z"}, {""}, {"Z"}});
     SortGridByColumn(wide, 0, 1, 4);
     EXPECT_THAT(Column(wide, 0), ElementsAre("", "Z", "z", "中"));
@@ -182,29 +143,25 @@ TEST(GridOps, SortIsOrdinalOnUnsignedBytesAndMovesWholeRows) {
     EXPECT_THAT(Column(title, 0), ElementsAre("b", "a")) << "a reversed range sorts nothing";
 }
 
-TEST(GridOps, SortIsTheUnstableQuicksort) {
+TEST(GridOps, SortIsTheUnstableQuicksortAndKeepsEveryRow) {
     // The pivot is "a"; rows 1 and 3 swap first, so the two a rows end up
     // in reverse order, which a stable sort would not do.
     StringGrid grid = MakeGrid(2, {{"b", "1"}, {"a", "2"}, {"a", "3"}});
     SortGridByColumn(grid, 0, 1, 3);
     EXPECT_THAT(Column(grid, 0), ElementsAre("a", "a", "b"));
     EXPECT_THAT(Column(grid, 1), ElementsAre("3", "2", "1"));
-}
 
-TEST(GridOps, SortOrdersManyRowsWithDuplicates) {
     std::mt19937 rng(7);
     std::vector<std::vector<std::string>> rows;
     for (int i = 0; i < 2000; ++i) rows.push_back({std::to_string(rng() % 50), std::to_string(i)});
-    StringGrid grid = MakeGrid(2, rows);
-    SortGridByColumn(grid, 0, 1, grid.RowCount() - 1);
-    auto keys = Column(grid, 0);
+    StringGrid many = MakeGrid(2, rows);
+    SortGridByColumn(many, 0, 1, many.RowCount() - 1);
+    auto keys = Column(many, 0);
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
-    auto tags = Column(grid, 1);
+    auto tags = Column(many, 1), before = Column(MakeGrid(2, rows), 1);
     std::sort(tags.begin(), tags.end());
-    std::vector<std::string> expected;
-    for (int i = 0; i < 2000; ++i) expected.push_back(std::to_string(i));
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(tags, expected) << "every row is still there once";
+    std::sort(before.begin(), before.end());
+    EXPECT_EQ(tags, before) << "every row is still there once";
 }
 
 TEST(GridOps, SortGridGroupsSortsEachRunOfEqualKeys) {
@@ -221,14 +178,6 @@ TEST(GridOps, SortGridGroupsSortsEachRunOfEqualKeys) {
     SortGridGroups(grid, 2, 1, 1, 4);
     EXPECT_THAT(Column(grid, 2), ElementsAre("06:00:00", "07:00:00", "08:00:00", "09:00:00"));
     EXPECT_THAT(Column(grid, 1), ElementsAre("02", "01", "02", "01"));
-}
-
-TEST(GridOps, FindGridRowMatchesBothCellsExactly) {
-    StringGrid grid =
-        MakeGrid(3, {{"", "01", "08:00:00"}, {"", "02", "08:00:00"}, {"", "02", "08:00:00"}});
-    EXPECT_EQ(FindGridRow(grid, 1, 2, 1, "02", "08:00:00"), 2);
-    EXPECT_EQ(FindGridRow(grid, 1, 2, 3, "02", "08:00:00"), 3);
-    EXPECT_EQ(FindGridRow(grid, 1, 2, 1, "2", "08:00:00"), 0);
 }
 
 TEST(GridOps, SaveWritesBodyRowsAsCodePageLinesEndingInCrLf) {
@@ -264,8 +213,7 @@ TEST(GridOps, LoadTakesEveryKindOfLineEnd) {
     }
     StringGrid grid = MakeGrid(2, {{"x", "x"}, {"y", "y"}});
     LoadGridFromTextFile(grid, dir.File("none.tab"));
-    EXPECT_EQ(grid.RowCount(), 2);
-    EXPECT_EQ(grid.Cell(0, 1), "");
+    EXPECT_THAT(Column(grid, 0), ElementsAre(""));
 }
 
 TEST(GridOps, LoadWidensToTheFirstLineAndDecodesTheCodePage) {
@@ -308,8 +256,9 @@ TEST(GridOps, StretchGridColumnFillsTheWidth) {
     grid.SetDrawsVertLines(false);
     StretchGridColumn(grid, 5);
     EXPECT_EQ(grid.ColWidth(5), 400 - others - 17 - 6 - 2 + 5);
-    StretchGridColumn(grid, 6);
-    EXPECT_EQ(grid.ColWidth(5), 400 - others - 17 - 6 - 2 + 5) << "a column beyond the grid";
+    grid.SetWidth(100);
+    StretchGridColumn(grid, 5);
+    EXPECT_EQ(grid.ColWidth(5), 0) << "too narrow a grid gives no negative width";
 
     grid.SetWidth(400);
     grid.SetShowsVScrollBar(false);
@@ -318,12 +267,6 @@ TEST(GridOps, StretchGridColumnFillsTheWidth) {
     const int sum = 70 + (400 - others - 8);
     EXPECT_EQ(grid.ColWidth(4), sum / 2);
     EXPECT_EQ(grid.ColWidth(5), sum - sum / 2);
-
-    grid.SetFixedCols(0);
-    FitDeviceGridColumns(grid);
-    const int deviceSum = 52 + (400 - (28 + 38 + 51 + 52 + grid.ColWidth(5)) - 7);
-    EXPECT_EQ(grid.ColWidth(3), deviceSum / 2);
-    EXPECT_EQ(grid.ColWidth(4), deviceSum - deviceSum / 2);
 }
 
 }  // namespace

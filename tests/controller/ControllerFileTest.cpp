@@ -1,0 +1,90 @@
+#include "controller/ControllerFile.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "app/Codec.h"
+#include "app/Errors.h"
+#include "app/Files.h"
+#include "app/GridOps.h"
+#include "support/TempDir.h"
+
+namespace ristova::controller {
+namespace {
+
+using test::TempDir;
+
+constexpr const char* kRow0 =
+    "继电器开关^^接通指令^^断开指令^^常开开关用途^^常闭开关用途^^启动时接通^^";
+
+std::string CommandFile(const TempDir& dir, const std::string& rows) {
+    return dir.Write("c.PSW", codec::ToCodePage("[COMMAND]\r\n" + rows));
+}
+
+TEST(ControllerFile, TableWithoutRow0IsEmpty) {
+    TempDir dir;
+    const std::string path = CommandFile(dir, "Row1=   1^^AA^^BB^^^^^^^^\r\n");
+    StringGrid grid(6, 10);
+    ReadCommandTable(path, grid);
+    EXPECT_EQ(grid.RowCount(), 2);
+    EXPECT_EQ(grid.Cell(5, 0), "启动时接通");
+    EXPECT_EQ(grid.Cell(0, 1), "   1");
+    EXPECT_EQ(grid.Cell(1, 1), "");
+}
+
+TEST(ControllerFile, GapEndsTableAndExtraCellsAreDropped) {
+    TempDir dir;
+    const std::string path = CommandFile(dir, std::string("Row0=") + kRow0 + "x^^y^^\r\n" +
+                                                  "Row1=  99^^AA^^BB^^不存在^^灯^^ √^^extra^^\r\n"
+                                                  "Row2=   2^^CC\r\nRow4=   4^^DD^^\r\n");
+    StringGrid grid(6, 2);
+    ReadCommandTable(path, grid);
+    EXPECT_EQ(grid.ColCount(), 6);
+    EXPECT_EQ(grid.RowCount(), 3);
+    EXPECT_EQ(grid.Cell(0, 1), "   1");  // numbered by the reader
+    EXPECT_EQ(grid.Cell(5, 1), " √");
+    EXPECT_EQ(grid.Cell(1, 2), "CC");
+    WriteCommandTableAndDescription(path, grid, {});
+    EXPECT_EQ(ReadKey(path, kCommand, "Row1"), "1^^AA^^BB^^不存在^^灯^^ √^^");
+    EXPECT_EQ(ReadKey(path, kCommand, "Row4"), "");
+}
+
+TEST(ControllerFile, SaveAndLoadRoundTrip) {
+    TempDir dir;
+    const std::string path = dir.File("Quelmar电源控制器.PSW");
+    CreateControllerFile(path);
+    WriteKey(path, kComm, kPortWrite, "COM3");
+    EXPECT_EQ(ReadKey(path, kComm, kPortRead), "COM3");
+    StringGrid grid(6, 2);
+    ReadCommandTable(path, grid);
+    grid.SetRowCount(3);
+    NumberGridRows(grid, 0, 1, ' ', 4);
+    grid.SetCell(1, 1, "4F2830302C30312C312945");
+    grid.SetCell(3, 2, "电视 😀");
+    const std::vector<std::string> description{"第一行", "", "third"};
+    WriteCommandTableAndDescription(path, grid, description);
+    EXPECT_EQ(ReadKey(path, kDescript, kSpecif), "第一行╋╋third╋");
+    EXPECT_EQ(ReadDescription(path), description);
+    EXPECT_EQ(ReadKey(path, kLoad, kFlag), "Quelmar电源控制文件");
+
+    StringGrid back(6, 2);
+    ReadCommandTable(path, back);
+    ASSERT_EQ(back.RowCount(), 3);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 6; ++c) EXPECT_EQ(back.Cell(c, r), grid.Cell(c, r)) << c << "," << r;
+}
+
+TEST(ControllerFile, RefusedSaveKeepsTheFileAndDeleteRemovesReadOnlyFiles) {
+    TempDir dir;
+    const std::string path = CommandFile(dir, std::string("Row0=") + kRow0 + "\r\n");
+    const std::string before = dir.Read("c.PSW");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_THROW(WriteCommandTableAndDescription(path, StringGrid(6, 2), {"x"}), OperatorError);
+    EXPECT_EQ(dir.Read("c.PSW"), before);
+    DeleteControllerFile(path);
+    EXPECT_FALSE(FileExists(path));
+}
+
+}  // namespace
+}  // namespace ristova::controller
