@@ -303,7 +303,10 @@ bool SetupPage::InitTestPort() {
     com1_.ClosePort();
     com1_.SetCommPort(cbComm1_.Text());
     com1_.SetReadTimeout(static_cast<std::uint16_t>(StrToIntDef(edTimeOut_.text, 20) & 0xFFFF));
-    com1_.SetComPortBaudRate(static_cast<std::uint32_t>(StrToIntDef(edBound_.text, 9600)));
+    // A rate that no line can run at counts as not a number.
+    const long long baud = StrToIntDef(edBound_.text, 9600);
+    com1_.SetComPortBaudRate(baud > 0 && baud <= 0xFFFFFFFFLL ? static_cast<std::uint32_t>(baud)
+                                                              : 9600u);
     // The lists are pick-only; a stored position outside a list selects
     // nothing, and the line then takes the list's default.
     auto position = [](const PickList& list, int def) {

@@ -5,6 +5,7 @@
 #include "app/GridOps.h"
 #include "app/IniFile.h"
 #include "app/TextUtils.h"
+#include "controller/ControllerFile.h"
 #include "plan/PlanFile.h"
 
 namespace ristova::run {
@@ -13,12 +14,6 @@ namespace {
 
 constexpr const char* kWeekdayNames[] = {"星期日", "星期一", "星期二", "星期三",
                                          "星期四", "星期五", "星期六"};
-
-const std::vector<std::string>& RunCommandTitles() {
-    static const std::vector<std::string> titles = {"继电器开关",   "接通指令",     "断开指令",
-                                                    "常开开关用途", "常闭开关用途", "启动时接通"};
-    return titles;
-}
 
 void SetColumnWidths(StringGrid& grid, const std::vector<int>& widths) {
     grid.SetColCount(static_cast<int>(widths.size()));
@@ -65,7 +60,7 @@ void LoadRunCommands(const std::string& runPowerFn, StringGrid& sgPower) {
     ClearGrid(sgPower);
     LoadGridFromIni(runPowerFn, "COMMAND", sgPower);
     sgPower.SetColCount(6);
-    SetGridTitles(sgPower, RunCommandTitles());
+    SetGridTitles(sgPower, controller::CommandTableTitles());
     NumberGridRows(sgPower, 0, 1, ' ', 4);
     FitDeviceGridColumns(sgPower);
 }

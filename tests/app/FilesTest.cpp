@@ -7,7 +7,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <algorithm>
 
 #include "app/Errors.h"
 #include "support/TempDir.h"
@@ -18,101 +17,56 @@ namespace {
 using test::TempDir;
 using ::testing::UnorderedElementsAre;
 
-mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
-void ExpectRefused(const std::string& path, std::string_view bytes) {
-    try {
-        WriteFileAtomically(path, bytes);
-        ADD_FAILURE() << "write to " << path << " was not refused";
-    } catch (const OperatorError& e) {
-        EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
-    }
-}
-
 TEST(Files, ListFolderFilesMatchesMaskWithoutCaseAndListsEveryKind) {
     TempDir dir;
-    dir.Write("a.PSW", "");
-    dir.Write("b.psw", "");
-    dir.Write("系统.Psw", "");
-    dir.Write("c.tab", "");
-    ASSERT_EQ(::mkdir(dir.File("sub.psw").c_str(), 0755), 0);
+    for (const char* name : {"a.PSW", "b.psw", "系统.Psw", "c.tab"}) dir.Write(name, "");
+    ASSERT_TRUE(ForceDirectories(dir.File("sub.psw/计划")));
     std::vector<std::string> list{"stale"};
-    std::string folder = dir.Path();
-    folder.pop_back();  // the separator is added when missing
-    ListFolderFiles(list, folder, "*.PSW");
+    ListFolderFiles(list, dir.Path().substr(0, dir.Path().size() - 1), "*.PSW");
     EXPECT_THAT(list, UnorderedElementsAre("a.PSW", "b.psw", "系统.Psw", "sub.psw"));
     ListFolderFiles(list, dir.Path(), "*");
     EXPECT_EQ(list.size(), 5u);  // no "." or ".."
-    ListFolderFiles(list, dir.File("missing"), "*");
-    EXPECT_TRUE(list.empty());
+
+    const std::string readOnly = dir.File("a.PSW");
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    EXPECT_TRUE(IsReadOnlyFile(readOnly));
+    ForceDeleteFile(readOnly);
+    EXPECT_FALSE(FileExists(readOnly));
 }
 
-TEST(Files, ForceDeleteFileRemovesReadOnlyFiles) {
+TEST(Files, AtomicWriteKeepsPermissionsAndWritesThroughLinks) {
     TempDir dir;
-    const std::string path = dir.Write("ro.PSW", "x");
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_TRUE(IsReadOnlyFile(path));
-    ForceDeleteFile(path);
-    EXPECT_FALSE(FileExists(path));
-    ForceDeleteFile(path);  // missing: nothing happens
-}
-
-TEST(Files, ExistenceAndFolders) {
-    TempDir dir;
-    const std::string file = dir.Write("f", "");
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_FALSE(DirectoryExists(file));
-    EXPECT_FALSE(FileExists(dir.Path()));
-    EXPECT_FALSE(IsReadOnlyFile(file));
-    EXPECT_FALSE(IsReadOnlyFile(dir.File("missing")));
-    EXPECT_TRUE(ForceDirectories(dir.File("a/b/计划")));
-    EXPECT_TRUE(DirectoryExists(dir.File("a/b/计划/")));
-    EXPECT_FALSE(ForceDirectories(file + "/below"));
-}
-
-TEST(Files, AtomicWriteCreatesReplacesAndKeepsPermissions) {
-    TempDir dir;
-    const std::string path = dir.File("设置.INI");
-    WriteFileAtomically(path, "one");
-    EXPECT_EQ(dir.Read("设置.INI"), "one");
+    const std::string path = dir.Write("real", "old");
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    WriteFileAtomically(path, "two");
-    EXPECT_EQ(dir.Read("设置.INI"), "two");
-    EXPECT_EQ(ModeOf(path), 0640u);
-    std::string bytes;
-    EXPECT_TRUE(ReadFileBytes(path, bytes));
-    EXPECT_EQ(bytes, "two");
-    EXPECT_FALSE(ReadFileBytes(dir.File("missing"), bytes));
-    EXPECT_FALSE(ReadFileBytes(dir.Path(), bytes));
-}
-
-TEST(Files, AtomicWriteThroughSymbolicLinkKeepsTheLink) {
-    TempDir dir;
-    const std::string real = dir.Write("real", "old");
     const std::string link = dir.File("link");
-    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
     WriteFileAtomically(link, "new");
+    EXPECT_EQ(dir.Read("real"), "new");
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(dir.Read("real"), "new");
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(Files, RefusedWritesKeepTheOldContentAndLeaveNoTemporaryFile) {
     TempDir dir;
     const std::string path = dir.Write("ro.INI", "old");
+    auto refused = [](const std::string& target) {
+        try {
+            WriteFileAtomically(target, std::string(1000, 'x'));
+        } catch (const OperatorError& e) {
+            return std::string(e.what()) == "Unable to write to " + target;
+        }
+        return false;
+    };
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    ExpectRefused(path, "new");  // refused even when running as root
-    EXPECT_EQ(dir.Read("ro.INI"), "old");
-    ExpectRefused(dir.File("missing/x.INI"), "new");
+    EXPECT_TRUE(refused(path));  // even as root
+    EXPECT_TRUE(refused(dir.File("missing/x.INI")));
 
-    // A write that fails half-way (the file size limit stands in for a full disk).
+    // A write that fails half-way: the file size limit stands in for a full disk.
     ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
-    struct sigaction ignore {
-    }, previous{};
+    struct sigaction ignore = {}, previous = {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGXFSZ, &ignore, &previous);
     rlimit saved{};
@@ -120,34 +74,15 @@ TEST(Files, RefusedWritesKeepTheOldContentAndLeaveNoTemporaryFile) {
     rlimit small = saved;
     small.rlim_cur = 16;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    bool refused = false;
-    try {
-        WriteFileAtomically(path, std::string(1000, 'x'));
-    } catch (const OperatorError&) {
-        refused = true;
-    }
+    const bool fullDiskRefused = refused(path);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::sigaction(SIGXFSZ, &previous, nullptr);
-    EXPECT_TRUE(refused);
-    EXPECT_EQ(dir.Read("ro.INI"), "old");
+    EXPECT_TRUE(fullDiskRefused);
 
+    EXPECT_EQ(dir.Read("ro.INI"), "old");
     std::vector<std::string> left;
     ListFolderFiles(left, dir.Path(), "*");
     EXPECT_THAT(left, UnorderedElementsAre("ro.INI"));
-}
-
-TEST(Files, PathParts) {
-    EXPECT_EQ(ExtractFilePath("/opt/r/系统参数.INI"), "/opt/r/");
-    EXPECT_EQ(ExtractFileName("/opt/r/系统参数.INI"), "系统参数.INI");
-    EXPECT_EQ(ExtractFilePath("name"), "");
-    EXPECT_EQ(RemoveLastExtension("AB.C.PSW"), "AB.C");
-    EXPECT_EQ(RemoveLastExtension("/a.b/name"), "/a.b/name");
-    EXPECT_EQ(ChangeFileExt("Quelmar电源控制器.PSW", ".tab"), "Quelmar电源控制器.tab");
-    EXPECT_EQ(IncludeTrailingSeparator("/opt"), "/opt/");
-    EXPECT_EQ(IncludeTrailingSeparator("/opt/"), "/opt/");
-    const std::string exe = ExecutableFolder();
-    EXPECT_EQ(exe.back(), '/');
-    EXPECT_TRUE(DirectoryExists(exe));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #pragma once
-// A fresh folder under $TMPDIR (or /tmp) for one test, removed with its
-// content afterwards, read-only files included.
+// A fresh folder for one test, removed with its content afterwards.
 #include <string>
 #include <string_view>
 
@@ -15,18 +14,13 @@ class TempDir {
 
     // The folder, ending in '/'.
     const std::string& Path() const { return path_; }
-    // Path() + name.
-    std::string File(std::string_view name) const;
-    // Writes raw bytes to Path() + name and gives the full path.
+    std::string File(std::string_view name) const { return path_ + std::string(name); }
+    // Raw bytes in and out; Write gives the full path, Read of a missing file is empty.
     std::string Write(std::string_view name, std::string_view bytes) const;
-    // The raw bytes of Path() + name; empty when missing.
     std::string Read(std::string_view name) const;
 
   private:
     std::string path_;
 };
-
-// The raw bytes of any file; empty when missing.
-std::string ReadWholeFile(const std::string& path);
 
 }  // namespace ristova::test

@@ -59,7 +59,8 @@ TEST_F(SetupPageWidgetTest, ShowsTheLoadedControllerAndTheDesignTexts) {
     EXPECT_EQ(Get<QLineEdit>("edNewComDev")->toolTip(),
               QStringLiteral("请输入合法的新电源控制器设备文件名"));
     EXPECT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：未操作"));
-    EXPECT_FALSE(Get<QAbstractButton>("btnSend")->isEnabled());
+    // Loading ran the click of the current cell, a command cell.
+    EXPECT_TRUE(Get<QAbstractButton>("btnSend")->isEnabled());
     EXPECT_EQ(Get<QComboBox>("cbParity")->count(), 5);
     EXPECT_EQ(Get<QComboBox>("cbComm1")->maxVisibleItems(), 4);
     EXPECT_EQ(widget->sgComView()->model()->rowCount(), 11);

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPainter>
 #include <QSignalBlocker>
 #include <QTableView>
 
@@ -81,8 +82,26 @@ bool GridModel::Refresh() {
     return true;
 }
 
+void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const {
+    const bool selected = option.state & QStyle::State_Selected;
+    const QVariant background = index.data(Qt::BackgroundRole);
+    QColor fill = option.palette.base().color();
+    if (background.canConvert<QColor>()) fill = background.value<QColor>();
+    if (selected) fill = option.palette.highlight().color();
+    painter->save();
+    painter->fillRect(option.rect, fill);
+    painter->setPen(selected ? option.palette.highlightedText().color()
+                             : option.palette.text().color());
+    painter->setClipRect(option.rect);
+    painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                      index.data(Qt::DisplayRole).toString());
+    painter->restore();
+}
+
 void SetupGridView(QTableView* view, GridModel* model) {
     view->setModel(model);
+    view->setItemDelegate(new GridDelegate(view));
     view->horizontalHeader()->hide();
     view->verticalHeader()->hide();
     view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -103,13 +122,15 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
     if (!model) return;
     for (int c = 0; c < model->columnCount(); ++c) view->setColumnWidth(c, grid.ColWidth(c));
     view->verticalHeader()->setDefaultSectionSize(grid.DefaultRowHeight());
-    for (int r = 0; r < model->rowCount(); ++r) view->setRowHeight(r, grid.DefaultRowHeight());
     QItemSelectionModel* selection = view->selectionModel();
     if (!selection) return;
     const QModelIndex current = model->index(grid.Row(), grid.Col());
     if (current.isValid() && selection->currentIndex() != current) {
         const QSignalBlocker blocker(selection);
-        selection->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
+        QItemSelectionModel::SelectionFlags how = QItemSelectionModel::ClearAndSelect;
+        if (view->selectionBehavior() == QAbstractItemView::SelectRows)
+            how |= QItemSelectionModel::Rows;
+        selection->setCurrentIndex(current, how);
         view->viewport()->update();
     }
 }

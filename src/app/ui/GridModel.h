@@ -4,6 +4,7 @@
 // hidden, so that row and column indexes are the grid's own. The view is
 // refreshed when the grid's Revision changes.
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -48,6 +49,16 @@ class GridModel : public QAbstractTableModel {
     int shownRows_ = 0;
     int shownCols_ = 0;
     std::uint64_t seenRevision_ = ~std::uint64_t{0};
+};
+
+// Draws a cell as the grids of the design do: the fill, then the text 2
+// pixels right of and below the cell's corner, clipped rather than elided.
+class GridDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 };
 
 // Headers hidden, one selected cell at a time, grid lines, editing by typing

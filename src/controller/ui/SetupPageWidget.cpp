@@ -62,14 +62,14 @@ namespace {
 
 // sgComDrawCell: command cells show whether a command is entered instead of
 // the hex text; the current command cell is filled green.
-class CommandCellDelegate : public QStyledItemDelegate {
+class CommandCellDelegate : public ristova::ui::GridDelegate {
   public:
     CommandCellDelegate(const StringGrid& grid, QObject* parent)
-        : QStyledItemDelegate(parent), grid_(grid) {}
+        : GridDelegate(parent), grid_(grid) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
+        GridDelegate::paint(painter, option, index);
         const int col = index.column();
         const int row = index.row();
         if (row < 1 || (col != 1 && col != 2)) return;

@@ -35,9 +35,9 @@ QString QtInputMask(const std::string& mask) {
 
 // sgEdPlanGetEditMask: the relay and time cells are typed through masks; an
 // entry with digits missing is refused and the cell keeps its text.
-class MaskedCellDelegate : public QStyledItemDelegate {
+class MaskedCellDelegate : public ristova::ui::GridDelegate {
   public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using GridDelegate::GridDelegate;
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
