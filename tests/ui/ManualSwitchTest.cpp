@@ -5,9 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include <QAbstractButton>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -19,6 +19,8 @@
 #include "run/ui/MonitorGrid.h"
 #include "run/ui/MonitorPage.h"
 #include "run/ui/RelayPictures.h"
+#include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageTabs.h"
 
 namespace ristova::test {
 namespace {
@@ -88,7 +90,8 @@ class ManualSwitchTest : public WindowFixture {
 TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurnsThePicture) {
     Create();
     window_->show();
-    window_->Page0()->btnRun()->click();
+    model_->Engine().COMRUN().SetCommsLogFileName("/tmp/window-shim/comm.log");
+    window_->Page0()->btnRun()->Click();
     ASSERT_TRUE(model_->Engine().Running());
     ASSERT_EQ(window_->Page0()->lbCom()->text(), QStringLiteral("通信状态:正常启动"));
     ReadLine(50);
@@ -109,7 +112,17 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     // The controller answers: relay 3 on.
     const std::string answer = "S(00,0010)E";
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 3000))
+        << [&] {
+               fcntl(slave_, F_SETFL, O_NONBLOCK);
+               char b[64];
+               termios t{};
+               tcgetattr(slave_, &t);
+               return "left " + std::to_string(read(slave_, b, sizeof b)) + " icanon " +
+                      std::to_string(t.c_lflag & ICANON) + " ";
+           }()
+        << window_->SB()->PanelText(3).toStdString() << " / "
+        << window_->Page0()->lbDev()->text().toStdString() << " / " << model_->Engine().sJDQState();
     EXPECT_TRUE(window_->SB()->PanelText(3).startsWith(QStringLiteral(" 接收数据:5328")));
 
     // Now on: the next click sends the off command.
