@@ -172,8 +172,9 @@ void TReadThread::PumpRead(short revents) {
             continue;
         }
         if (n == 0) {
-            // A tty in non-blocking raw mode reads 0 only once it is hung up.
-            readError_ = EIO;
+            // With VMIN = VTIME = 0 a tty reads 0 whenever nothing waits; only
+            // a 0 read that poll announced, with nothing before it, is a hang-up.
+            if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !gotAny) readError_ = EIO;
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {

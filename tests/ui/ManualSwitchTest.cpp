@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QLabel>
@@ -90,7 +89,6 @@ class ManualSwitchTest : public WindowFixture {
 TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurnsThePicture) {
     Create();
     window_->show();
-    model_->Engine().COMRUN().SetCommsLogFileName("/tmp/window-shim/comm.log");
     window_->Page0()->btnRun()->Click();
     ASSERT_TRUE(model_->Engine().Running());
     ASSERT_EQ(window_->Page0()->lbCom()->text(), QStringLiteral("通信状态:正常启动"));
@@ -113,14 +111,6 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     const std::string answer = "S(00,0010)E";
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
     ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 3000))
-        << [&] {
-               fcntl(slave_, F_SETFL, O_NONBLOCK);
-               char b[64];
-               termios t{};
-               tcgetattr(slave_, &t);
-               return "left " + std::to_string(read(slave_, b, sizeof b)) + " icanon " +
-                      std::to_string(t.c_lflag & ICANON) + " ";
-           }()
         << window_->SB()->PanelText(3).toStdString() << " / "
         << window_->Page0()->lbDev()->text().toStdString() << " / " << model_->Engine().sJDQState();
     EXPECT_TRUE(window_->SB()->PanelText(3).startsWith(QStringLiteral(" 接收数据:5328")));
