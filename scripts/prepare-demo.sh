@@ -27,7 +27,9 @@ cp "$build/ristova" "$demo/ristova"
 cp "$build/PowerDll/SimRelay.so" "$demo/PowerDll/"
 link="$demo/sim-tty"
 
-# Files of the program are code page 936 with CR LF line ends.
+# Files of the program are code page 936 with CR LF line ends; commands
+# are hex text of the simulator's protocol (see tools/simulator/RelayBoard.h).
+hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n' | tr a-f A-F; }
 gbk() { sed 's/$/\r/' | iconv -f UTF-8 -t GB18030; }
 
 uses_no=(照明 空调 电脑 音响)
@@ -37,7 +39,7 @@ uses_nc=(风扇 水泵 不存在 投影)
   echo "FLAG=Quelmar电源控制文件"
   echo "spComChl=$relays"
   echo "sPowerDllFn=SimRelay.so"
-  echo "edStateCmd=$(printf 'Q(00)E' | od -An -tx1 | tr -d ' \n' | tr a-f A-F)"
+  echo "edStateCmd=$(hex 'Q(00)E')"
   echo "[COMM]"
   echo "COMM1=$link"
   echo "edBound=9600"
@@ -49,7 +51,7 @@ uses_nc=(风扇 水泵 不存在 投影)
   echo "Row0=继电器^^接通指令^^断开指令^^常开触点用途^^常闭触点用途^^启动时接通^^"
   for r in $(seq 1 $relays); do
     printf 'Row%d=%4d^^%s^^%s^^%s^^%s^^ X^^\n' "$r" "$r" \
-      "$("$build/ristova-sim" --command "$r" on)" "$("$build/ristova-sim" --command "$r" off)" \
+      "$(hex "$(printf 'O(00,%02d,1)E' "$r")")" "$(hex "$(printf 'O(00,%02d,0)E' "$r")")" \
       "${uses_no[(r-1)%4]}" "${uses_nc[(r-1)%4]}"
   done
   echo "[DESCRIPT]"

@@ -2,6 +2,8 @@
 // relays and 1,000 plan tables of 20 rows, running started by the settings
 // (with the old-plan clean-up): the model's start-up alone, and the whole
 // window up to its first showing. Prints the median of several runs.
+// "--prepare FOLDER" only writes the folder (process_startup.sh times the
+// program itself in it).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <algorithm>
@@ -51,8 +53,11 @@ void Prepare(const std::string& folder) {
     for (int row = 1; row <= 20; ++row)
         plan += std::to_string(row) + "^^" + std::to_string(row % kRelays + 1) +
                 "^^08:" + std::to_string(10 + row) + ":00^^接通^^照明^^风扇^^\r\n";
-    // Future dates, so that the clean-up lists them all and deletes none.
-    for (int p = 0; p < kPlans; ++p) {
+    // Each controller has its default plan; the rest are dated in the future,
+    // so that the clean-up lists them all and deletes none.
+    for (int c = 0; c < kControllers; ++c)
+        Write(folder + "控制器" + std::to_string(c) + "/计划表.tab", plan);
+    for (int p = 0; p < kPlans - kControllers; ++p) {
         const int c = p % kControllers;
         const ristova::Date d = ristova::Date{2040, 1, 1}.AddDays(p);
         char name[32];
@@ -72,6 +77,12 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--prepare") {
+        const std::string folder = ristova::IncludeTrailingSeparator(argv[2]);
+        ristova::ForceDirectories(folder);
+        Prepare(folder);
+        return 0;
+    }
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setFont(ristova::ui::WindowFont());
@@ -82,6 +93,9 @@ int main(int argc, char** argv) {
 
     std::vector<double> model;
     std::vector<double> window;
+    std::size_t listed = 0;
+    int planRows = 0;
+    bool running = false;
     for (int run = 0; run < kRuns; ++run) {
         ristova::ui::QtMainThreadPoster poster;
         ristova::MainWindowOptions o;
@@ -92,6 +106,9 @@ int main(int argc, char** argv) {
             ristova::MainWindowModel m(poster, o);
             m.FormCreate();
             model.push_back(t.nsecsElapsed() / 1e6);
+            listed = m.Engine().cbRunDevList().Items.size();
+            planRows = m.Engine().sgPlan().RowCount() - 1;
+            running = m.Engine().Running();
         }
         QElapsedTimer t;
         t.start();
@@ -101,7 +118,8 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
         window.push_back(t.nsecsElapsed() / 1e6);
     }
-    std::printf("folder: %d controllers, %d plan tables\n", kControllers, kPlans);
+    std::printf("folder: %d controllers, %d plan tables; listed %zu, plan rows %d, running %s\n",
+                kControllers, kPlans, listed, planRows, running ? "yes" : "no");
     std::printf("model start-up (FormCreate): median %.1f ms over %d runs\n", Median(model), kRuns);
     std::printf("window created and shown:    median %.1f ms over %d runs\n", Median(window),
                 kRuns);

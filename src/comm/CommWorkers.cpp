@@ -172,10 +172,9 @@ void TReadThread::PumpRead(short revents) {
             continue;
         }
         if (n == 0) {
-            // With VMIN = VTIME = 0 a tty reads 0 whenever nothing is waiting;
-            // only a 0 right after poll reported the line readable or hung up,
-            // with nothing read, means the device is gone.
-            if ((revents & (POLLIN | POLLHUP | POLLERR)) && !gotAny) readError_ = EIO;
+            // With VMIN = VTIME = 0 a tty reads 0 whenever nothing waits; only
+            // a 0 read that poll announced, with nothing before it, is a hang-up.
+            if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !gotAny) readError_ = EIO;
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {

@@ -15,6 +15,8 @@
 #include "run/ui/MonitorGrid.h"
 #include "run/ui/MonitorPage.h"
 #include "run/ui/RelayPictures.h"
+#include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageTabs.h"
 
 namespace ristova::test {
 namespace {
@@ -55,6 +57,7 @@ TEST_F(MainWindowTest, FrameCaptionPagesAndLabels) {
     EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowMaximizeButtonHint);
     ASSERT_EQ(window_->PC()->count(), 4);
+    EXPECT_TRUE(window_->PC()->OwnerDraw());
     const char* captions[] = {"电源控制监视和操作", "电源控制器设置", "电源控制计划编辑",
                               "关于系统"};
     for (int i = 0; i < 4; ++i)
@@ -68,7 +71,7 @@ TEST_F(MainWindowTest, FrameCaptionPagesAndLabels) {
     EXPECT_EQ(window_->mmDescription()->contextMenuPolicy(), Qt::PreventContextMenu);
     EXPECT_TRUE(window_->mmDescription()->toPlainText().startsWith(
         QStringLiteral("  Quelmar电源控制管理器，是一个通用型的串口电源控制器管理程序。")));
-    EXPECT_EQ(window_->btnDesc()->text(), QStringLiteral("Word说明书"));
+    EXPECT_EQ(window_->btnDesc()->Caption(), QStringLiteral("Word说明书"));
 }
 
 TEST_F(MainWindowTest, StatusBarShowsPanelTextsAtTheirWidths) {
@@ -167,7 +170,7 @@ TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
         return Grid()->cursor().shape();
     };
     EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "stopped";
-    Page()->btnRun()->click();
+    Page()->btnRun()->Click();
     ASSERT_TRUE(model_->Engine().Running());
     EXPECT_EQ(shape(1, 2), Qt::PointingHandCursor);
     EXPECT_EQ(shape(1, 0), Qt::ArrowCursor) << "heading";
@@ -177,7 +180,7 @@ TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
     Page()->chkManOperate()->click();
     EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "manual operation off";
     Page()->chkManOperate()->click();
-    Page()->btnStop()->click();
+    Page()->btnStop()->Click();
     EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "stopped again";
 }
 

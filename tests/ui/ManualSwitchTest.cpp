@@ -18,6 +18,8 @@
 #include "run/ui/MonitorGrid.h"
 #include "run/ui/MonitorPage.h"
 #include "run/ui/RelayPictures.h"
+#include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageTabs.h"
 
 namespace ristova::test {
 namespace {
@@ -87,7 +89,7 @@ class ManualSwitchTest : public WindowFixture {
 TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurnsThePicture) {
     Create();
     window_->show();
-    window_->Page0()->btnRun()->click();
+    window_->Page0()->btnRun()->Click();
     ASSERT_TRUE(model_->Engine().Running());
     ASSERT_EQ(window_->Page0()->lbCom()->text(), QStringLiteral("通信状态:正常启动"));
     ReadLine(50);
@@ -108,7 +110,9 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     // The controller answers: relay 3 on.
     const std::string answer = "S(00,0010)E";
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 3000))
+        << window_->SB()->PanelText(3).toStdString() << " / "
+        << window_->Page0()->lbDev()->text().toStdString() << " / " << model_->Engine().sJDQState();
     EXPECT_TRUE(window_->SB()->PanelText(3).startsWith(QStringLiteral(" 接收数据:5328")));
 
     // Now on: the next click sends the off command.

@@ -1,6 +1,5 @@
 #include "app/ui/MainWindow.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -14,12 +13,13 @@
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/ErrorBoundary.h"
-#include "app/ui/PageWidgets.h"
 #include "app/ui/StatusBarWidget.h"
 #include "controller/ui/SetupPageWidget.h"
 #include "plan/ui/PlanEditorWidget.h"
 #include "run/ui/MonitorGrid.h"
 #include "run/ui/MonitorPage.h"
+#include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageTabs.h"
 
 namespace ristova::ui {
 
@@ -56,7 +56,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     // Minimum = maximum: the window can be neither resized nor maximised.
     setFixedSize(kClientWidth, kClientHeight);
 
-    pc_ = new QTabWidget(this);
+    pc_ = new widgets::TPageControl(this);
     pc_->setGeometry(0, kSpacer, kClientWidth, kClientHeight - kSpacer - StatusBarWidget::kHeight);
     auto guard = [this](const std::function<void()>& f) { Guarded(f); };
     page0_ = new MonitorPage(model_, guard);
@@ -105,6 +105,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
 
     model_.FormCreate([this](const std::function<void()>& step) { GuardedCall(this, step); });
     if (model_.StateDoubleBuffered()) page0_->sgState()->setAttribute(Qt::WA_OpaquePaintEvent);
+    pc_->SetOwnerDraw(model_.OwnerDrawTabs());
     Sync();
     // The clock tick runs from the start of the message loop.
     timer1_->start(model_.Engine().MillisecondsToNextSecond());
@@ -135,9 +136,10 @@ QWidget* TFrmMain::BuildAboutPage() {
     // An empty context menu: a right click shows nothing.
     mmDesc_->setContextMenuPolicy(Qt::PreventContextMenu);
     mmDesc_->setPlainText(AboutText());
-    btnDesc_ = MakeButton(page, ButtonState{"Word说明书", "", true}, "btnDesc",
-                          MonitorPage::kWidth - 8 - 90, MonitorPage::kHeight - 30, 90, 21);
-    connect(btnDesc_, &QAbstractButton::clicked, this,
+    btnDesc_ = widgets::MakePageButton(QStringLiteral("Word说明书"), page, 90, 21);
+    btnDesc_->setObjectName(QStringLiteral("btnDesc"));
+    btnDesc_->move(MonitorPage::kWidth - 8 - 90, MonitorPage::kHeight - 30);
+    connect(btnDesc_, &widgets::TMyTransBtn::clicked, this,
             [this] { Guarded([this] { btnDescClick(); }); });
     return page;
 }

@@ -5,15 +5,17 @@
 #include <QWidget>
 #include <functional>
 
-class QTabWidget;
 class QTimer;
 class QPlainTextEdit;
-class QAbstractButton;
 
 namespace ristova {
 class MainWindowModel;
 }
 
+namespace ristova::widgets {
+class TMyTransBtn;
+class TPageControl;
+}
 namespace ristova::controller::ui {
 class SetupPageWidget;
 }
@@ -43,13 +45,13 @@ class TFrmMain : public QWidget {
     // Draws what changed in the model (status bar, pages, timers).
     void Sync();
 
-    QTabWidget* PC() const { return pc_; }
+    widgets::TPageControl* PC() const { return pc_; }
     StatusBarWidget* SB() const { return sb_; }
     MonitorPage* Page0() const { return page0_; }
     controller::ui::SetupPageWidget* Page1() const { return page1_; }
     plan::ui::PlanEditorWidget* Page2() const { return page2_; }
     QPlainTextEdit* mmDescription() const { return mmDesc_; }
-    QAbstractButton* btnDesc() const { return btnDesc_; }
+    widgets::TMyTransBtn* btnDesc() const { return btnDesc_; }
     QTimer* Timer1() const { return timer1_; }
     QTimer* tmCheck() const { return tmCheck_; }
     QTimer* tmRun() const { return tmRun_; }
@@ -65,13 +67,13 @@ class TFrmMain : public QWidget {
     void SyncTimers();
 
     MainWindowModel& model_;
-    QTabWidget* pc_ = nullptr;
+    widgets::TPageControl* pc_ = nullptr;
     StatusBarWidget* sb_ = nullptr;
     MonitorPage* page0_ = nullptr;
     controller::ui::SetupPageWidget* page1_ = nullptr;
     plan::ui::PlanEditorWidget* page2_ = nullptr;
     QPlainTextEdit* mmDesc_ = nullptr;
-    QAbstractButton* btnDesc_ = nullptr;
+    widgets::TMyTransBtn* btnDesc_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* tmCheck_ = nullptr;
     QTimer* tmRun_ = nullptr;

@@ -1,6 +1,5 @@
 #include "run/ui/MonitorPage.h"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
@@ -11,8 +10,8 @@
 
 #include "app/MainWindowModel.h"
 #include "app/ui/GridModel.h"
-#include "app/ui/PageWidgets.h"
 #include "run/ui/MonitorGrid.h"
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::ui {
 
@@ -35,9 +34,12 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-QAbstractButton* MakeRunButton(const char* caption, const char* name, QWidget* parent, int x,
-                               int y) {
-    return MakeButton(parent, ButtonState{caption, "", true}, name, x, y, 56, 21);
+widgets::TMyTransBtn* MakeRunButton(const char* caption, const char* name, QWidget* parent,
+                                    int x, int y) {
+    widgets::TMyTransBtn* b = widgets::MakePageButton(QString::fromUtf8(caption), parent, 56, 21);
+    b->setObjectName(QString::fromLatin1(name));
+    b->move(x, y);
+    return b;
 }
 
 }  // namespace
@@ -70,9 +72,9 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     const int lx = kBorder + 4;
     btnRun_ = MakeRunButton("开始运行", "btnRun", this, lx, kBorder + 4);
     btnStop_ = MakeRunButton("停止运行", "btnStop", this, lx + 59, kBorder + 4);
-    connect(btnRun_, &QAbstractButton::clicked, this,
+    connect(btnRun_, &widgets::TMyTransBtn::clicked, this,
             [this] { guard_([this] { model_.Engine().btnRunClick(); }); });
-    connect(btnStop_, &QAbstractButton::clicked, this,
+    connect(btnStop_, &widgets::TMyTransBtn::clicked, this,
             [this] { guard_([this] { model_.Engine().btnStopClick(); }); });
     comLed_ = new ComLed(this);
     comLed_->move(lx + 120, kBorder + 4);

@@ -14,10 +14,12 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QTableView;
-class QAbstractButton;
 
 namespace ristova {
 class MainWindowModel;
+}
+namespace ristova::widgets {
+class TMyTransBtn;
 }
 
 namespace ristova::ui {
@@ -56,8 +58,8 @@ class MonitorPage : public QWidget {
     QTableView* sgPlan() const { return sgPlan_; }
     QTableView* sgPower() const { return sgPower_; }
     QComboBox* cbRunDevList() const { return cbRunDevList_; }
-    QAbstractButton* btnRun() const { return btnRun_; }
-    QAbstractButton* btnStop() const { return btnStop_; }
+    widgets::TMyTransBtn* btnRun() const { return btnRun_; }
+    widgets::TMyTransBtn* btnStop() const { return btnStop_; }
     ComLed* comLed() const { return comLed_; }
     QCheckBox* chk4Level() const { return chk4Level_; }
     QCheckBox* chkRun() const { return chkRun_; }
@@ -86,8 +88,8 @@ class MonitorPage : public QWidget {
     GridModel* sgPlanModel_ = nullptr;
     GridModel* sgPowerModel_ = nullptr;
     QComboBox* cbRunDevList_ = nullptr;
-    QAbstractButton* btnRun_ = nullptr;
-    QAbstractButton* btnStop_ = nullptr;
+    widgets::TMyTransBtn* btnRun_ = nullptr;
+    widgets::TMyTransBtn* btnStop_ = nullptr;
     ComLed* comLed_ = nullptr;
     QCheckBox* chk4Level_ = nullptr;
     QCheckBox* chkRun_ = nullptr;
