@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalBlocker>
 
 #include "widgets/ui/MyTransBtn.h"
@@ -14,15 +13,6 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y, int w, 
     auto* label = new QLabel(caption, parent);
     label->setGeometry(x, y, w, h);
     return label;
-}
-
-QAbstractButton* MakeButton(QWidget* parent, const ButtonState& state, const char* name, int x,
-                            int y, int w, int h) {
-    auto* button = new QPushButton(Qs(state.caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, y, w, h);
-    SyncButton(button, state);
-    return button;
 }
 
 widgets::TMyTransBtn* MakeTransButton(QWidget* parent, const ButtonState& state, const char* name,
@@ -70,18 +60,6 @@ void SyncPickList(QComboBox* box, const PickList& list) {
     const QString hint = Qs(list.hint);
     if (box->toolTip() != hint) box->setToolTip(hint);
 }
-
-void SyncButton(QAbstractButton* button, const ButtonState& state) {
-    const QString caption = Qs(state.caption);
-    if (button->text() != caption) button->setText(caption);
-    const QString hint = Qs(state.hint);
-    if (button->toolTip() != hint) button->setToolTip(hint);
-    if (button->isEnabled() != state.enabled) button->setEnabled(state.enabled);
-}
-
-}  // namespace ristova::ui
-
-namespace ristova::ui {
 
 void SyncButton(widgets::TMyTransBtn* button, const ButtonState& state) {
     const QString caption = Qs(state.caption);

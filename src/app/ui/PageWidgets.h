@@ -7,7 +7,6 @@
 
 #include "app/PageControls.h"
 
-class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -30,10 +29,6 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y, int w, 
 // The pages' picture button with the state's caption and hint.
 widgets::TMyTransBtn* MakeTransButton(QWidget* parent, const ButtonState& state, const char* name,
                                       int x, int y, int w, int h = 21);
-// A plain push button; only for the pages that have not moved to the
-// picture button yet.
-QAbstractButton* MakeButton(QWidget* parent, const ButtonState& state, const char* name, int x,
-                            int y, int w, int h = 21);
 QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w, int h = 21);
 QComboBox* MakePickList(QWidget* parent, const char* name, int x, int y, int w, int h = 20);
 
@@ -41,7 +36,6 @@ QComboBox* MakePickList(QWidget* parent, const char* name, int x, int y, int w, 
 // refresh neither moves the cursor nor runs a handler.
 void SyncEdit(QLineEdit* edit, const EditField& field);
 void SyncPickList(QComboBox* box, const PickList& list);
-void SyncButton(QAbstractButton* button, const ButtonState& state);
 void SyncButton(widgets::TMyTransBtn* button, const ButtonState& state);
 
 }  // namespace ristova::ui
