@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <filesystem>
 
 #include "app/Codec.h"
@@ -54,6 +55,17 @@ int ListPosition(const std::string& stored, int def, const PickList& list) {
     const long long pos = StrToIntDef(stored, def);
     if (pos < 0 || pos >= static_cast<long long>(list.items.size())) return -1;
     return static_cast<int>(pos);
+}
+
+// A step of loading a file into the page: a refused write-through is kept
+// for the end, so that the page still shows the whole file.
+template <class Step>
+void KeepLoading(std::exception_ptr& refused, Step&& step) {
+    try {
+        step();
+    } catch (const OperatorError&) {
+        if (!refused) refused = std::current_exception();
+    }
 }
 
 void AppendSortedMatches(std::vector<std::string>& out, const std::filesystem::path& folder,
@@ -244,23 +256,30 @@ void SetupPage::LoadController(const std::string& path) {
     const std::string dll = ReadKey(path, kLoad, kPowerDllFn);
     const int count =
         ClampRelayCount(StrToIntDef(ReadKey(path, kLoad, kComChl), kDefaultRelayCount));
-    SetFieldText(spComChl_, std::to_string(count), &SetupPage::spComChlChange);
-    SetFieldText(edStateCmd_, ReadKey(path, kLoad, kStateCmd), &SetupPage::edStateCmdChange);
+    std::exception_ptr refused;
+    KeepLoading(refused, [&] {
+        SetFieldText(spComChl_, std::to_string(count), &SetupPage::spComChlChange);
+    });
+    KeepLoading(refused, [&] {
+        SetFieldText(edStateCmd_, ReadKey(path, kLoad, kStateCmd), &SetupPage::edStateCmdChange);
+    });
     cbPowerDll_.itemIndex = dll.empty() ? -1 : cbPowerDll_.IndexOfCaseless(dll);
-    LoadSerialFields(path);
+    KeepLoading(refused, [&] { LoadSerialFields(path); });
     LoadCommandTable(path);
     FitDeviceGridColumns(sgCom_);
     sgComClick();
     Changed();
+    if (refused) std::rethrow_exception(refused);
 }
 
 void SetupPage::LoadSerialFields(const std::string& path) {
     std::string bound = ReadKey(path, kComm, kBound);
     if (bound.empty()) bound = "9600";
-    SetFieldText(edBound_, bound, &SetupPage::edBoundChange);
+    std::exception_ptr refused;
+    KeepLoading(refused, [&] { SetFieldText(edBound_, bound, &SetupPage::edBoundChange); });
     std::string timeOut = ReadKey(path, kComm, kTimeOut);
     if (timeOut.empty()) timeOut = "20";
-    SetFieldText(edTimeOut_, timeOut, &SetupPage::edTimeOutChange);
+    KeepLoading(refused, [&] { SetFieldText(edTimeOut_, timeOut, &SetupPage::edTimeOutChange); });
 
     const std::string port = ReadKey(path, kComm, kPortRead);
     int index = port.empty() ? -1 : cbComm1_.IndexOfCaseless(port);
@@ -277,6 +296,7 @@ void SetupPage::LoadSerialFields(const std::string& path) {
         ListPosition(ReadKey(path, kComm, kStopBits), kDefaultStopBits, cbStopBits_);
     cbParity_.itemIndex = ListPosition(ReadKey(path, kComm, kParity), kDefaultParity, cbParity_);
     Changed();
+    if (refused) std::rethrow_exception(refused);
 }
 
 void SetupPage::LoadCommandTable(const std::string& path) {
@@ -333,19 +353,26 @@ bool SetupPage::InitTestPort() {
 void SetupPage::cbComDevListChange(int index) {
     if (index < 0 || index >= static_cast<int>(cbComDevList_.items.size())) return;
     cbComDevList_.itemIndex = index;
-    const std::string name = cbComDevList_.items[index];
-    WriteSettingsPowerFn(name);
+    ShowChosenController(cbComDevList_.items[index]);
+}
+
+void SetupPage::ShowChosenController(const std::string& name) {
     currentPath_ = ctx_.sAppPath + name;
-    LoadController(currentPath_);
+    // Load first: a refused settings write must not leave the page showing
+    // one controller while its edits go to another.
+    std::exception_ptr refused;
+    KeepLoading(refused, [&] { LoadController(currentPath_); });
+    WriteSettingsPowerFn(name);
+    if (refused) std::rethrow_exception(refused);
 }
 
 void SetupPage::cbPowerDllChange(int index) {
     if (index < 0 || index >= static_cast<int>(cbPowerDll_.items.size())) return;
     cbPowerDll_.itemIndex = index;
     const std::string name = cbPowerDll_.items[index];
-    WriteCurrent(kLoad, kPowerDllFn, name);
     cbPowerDll_.hint = descriptionQuery_ ? descriptionQuery_(name) : std::string();
     Changed();
+    WriteCurrent(kLoad, kPowerDllFn, name);
 }
 
 void SetupPage::spComChlChange(const std::string& text) {
@@ -353,10 +380,11 @@ void SetupPage::spComChlChange(const std::string& text) {
     long long typed = 0;
     // Text that is not a number counts as the spin box's lowest value.
     relayCount_ = TryStrToInt(text, typed) ? ClampRelayCount(typed) : kMinRelayCount;
-    WriteCurrent(kLoad, kComChl, std::to_string(relayCount_));
+    // The table follows the count even when the file refuses the write.
     ApplyRelayCount();
     FitDeviceGridColumns(sgCom_);
     Changed();
+    WriteCurrent(kLoad, kComChl, std::to_string(relayCount_));
 }
 
 void SetupPage::spComChlExit() {
@@ -396,25 +424,23 @@ void SetupPage::cbComm1Change(int index) {
     Changed();
 }
 
-void SetupPage::cbByteSizeChange(int index) {
-    if (index < 0 || index >= static_cast<int>(cbByteSize_.items.size())) return;
-    cbByteSize_.itemIndex = index;
-    WriteCurrent(kComm, kByteSize, std::to_string(index));
+void SetupPage::PickLinePosition(PickList& list, int index, std::string_view key) {
+    if (index < 0 || index >= static_cast<int>(list.items.size())) return;
+    list.itemIndex = index;
     Changed();
+    WriteCurrent(kComm, key, std::to_string(index));
+}
+
+void SetupPage::cbByteSizeChange(int index) {
+    PickLinePosition(cbByteSize_, index, kByteSize);
 }
 
 void SetupPage::cbStopBitsChange(int index) {
-    if (index < 0 || index >= static_cast<int>(cbStopBits_.items.size())) return;
-    cbStopBits_.itemIndex = index;
-    WriteCurrent(kComm, kStopBits, std::to_string(index));
-    Changed();
+    PickLinePosition(cbStopBits_, index, kStopBits);
 }
 
 void SetupPage::cbParityChange(int index) {
-    if (index < 0 || index >= static_cast<int>(cbParity_.items.size())) return;
-    cbParity_.itemIndex = index;
-    WriteCurrent(kComm, kParity, std::to_string(index));
-    Changed();
+    PickLinePosition(cbParity_, index, kParity);
 }
 
 void SetupPage::edNewComDevChange(const std::string& text) {
@@ -460,13 +486,10 @@ void SetupPage::btnAddNewComDevClick() {
     }
     if (cbComDevList_.IndexOfCaseless(name) >= 0) return;
     // The file first, so that a refused write leaves no entry without a file.
-    const std::string path = ctx_.sAppPath + name;
-    CreateControllerFile(path);
+    CreateControllerFile(ctx_.sAppPath + name);
     cbComDevList_.items.push_back(name);
     cbComDevList_.itemIndex = static_cast<int>(cbComDevList_.items.size()) - 1;
-    currentPath_ = path;
-    WriteSettingsPowerFn(name);
-    LoadController(currentPath_);
+    ShowChosenController(name);
 }
 
 void SetupPage::btnDelComDevClick() {

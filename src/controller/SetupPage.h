@@ -150,6 +150,10 @@ class SetupPage {
                       void (SetupPage::*handler)(const std::string&));
     void WriteCurrent(std::string_view section, std::string_view key, std::string_view value);
     void WriteSettingsPowerFn(const std::string& name);
+    // The operator's choice of controller: load it and remember it.
+    void ShowChosenController(const std::string& name);
+    // A data bits, stop bits or parity position picked by the operator.
+    void PickLinePosition(PickList& list, int index, std::string_view key);
     void ApplyRelayCount();
     void SendTestCommand(const std::string& hex);
     bool CommandColumnSelected() const;

@@ -78,9 +78,15 @@ void PlanEditorPage::rbTimeClick() {
 void PlanEditorPage::LoadSortButtons() {
     const std::string stored = ReadIniTextDef(ctx_.settingsFile, settings::kLoad, settings::kRbJDQ,
                                               settings::kCaptionRbJDQ);
-    // Checking a button that is checked already is no click.
-    if (stored == settings::kCaptionRbJDQ && !rbJDQ_) rbJDQClick();
-    if (stored == settings::kCaptionRbTime && !rbTime_) rbTimeClick();
+    const bool byRelay = stored == settings::kCaptionRbJDQ;
+    const bool byTime = stored == settings::kCaptionRbTime;
+    // Checking a button that is checked already is no click, and unchecking
+    // is none either: a text naming neither button leaves both unchecked.
+    if (byRelay && !rbJDQ_) rbJDQClick();
+    if (byTime && !rbTime_) rbTimeClick();
+    rbJDQ_ = byRelay;
+    rbTime_ = byTime;
+    Changed();
 }
 
 // ---- controller and tables -----------------------------------------------

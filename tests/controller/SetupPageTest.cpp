@@ -1,5 +1,7 @@
 #include "controller/SetupPage.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "app/Errors.h"
@@ -199,6 +201,43 @@ TEST_F(SetupPageTest, LoadingWritesOnlyFieldsWhoseShownTextChanges) {
     EXPECT_EQ(ReadIniText(pc.ctx.settingsFile, "LOAD", "sPowerFn"), "B.PSW");
     page->cbComDevListChange(page->cbComDevList().IndexOf("B.PSW"));
     EXPECT_EQ(Key("B.PSW", "COMM", "edBound"), "");
+}
+
+TEST_F(SetupPageTest, RefusedWritesStillShowTheWholeChosenController) {
+    const std::string b = pc.File("B.PSW");
+    CreateControllerFile(b);
+    WriteKey(b, "LOAD", "spComChl", "40");
+    WriteKey(b, "LOAD", "edStateCmd", "51");
+    WriteKey(b, "COMM", "Parity", "1");
+    WriteKey(b, "COMM", "edBound", "1200");
+    WriteKey(b, "COMMAND", "Row0", "0^^1^^2^^3^^4^^5^^");
+    WriteKey(b, "COMMAND", "Row1", "1^^AA^^BB^^lamp^^^^^^");
+    auto page = NewPage();
+    page->InitControllerList();
+    ::chmod(b.c_str(), 0444);
+    // Loading writes B's relay count back brought into range.
+    EXPECT_THROW(page->cbComDevListChange(page->cbComDevList().IndexOf("B.PSW")), OperatorError);
+    EXPECT_EQ(page->CurrentPath(), b);
+    EXPECT_EQ(page->RelayCount(), 32);
+    EXPECT_EQ(page->sgCom().RowCount(), 33);
+    EXPECT_EQ(page->edStateCmd().text, "51");
+    EXPECT_EQ(page->edBound().text, "1200");
+    EXPECT_EQ(page->cbParity().Text(), "奇校验");
+    EXPECT_EQ(page->sgCom().Cell(3, 1), "lamp");
+    // The choice is remembered all the same.
+    EXPECT_EQ(ReadIniText(pc.ctx.settingsFile, "LOAD", "sPowerFn"), "B.PSW");
+
+    // Typing a count into a refused file still shows that many rows.
+    EXPECT_THROW(page->spComChlChange("6"), OperatorError);
+    EXPECT_EQ(page->sgCom().RowCount(), 7);
+
+    // A refused settings write: the page still shows what the list shows.
+    ::chmod(b.c_str(), 0644);
+    ::chmod(pc.ctx.settingsFile.c_str(), 0444);
+    EXPECT_THROW(page->cbComDevListChange(page->cbComDevList().IndexOf("未命名电源设备.PSW")),
+                 OperatorError);
+    EXPECT_EQ(page->CurrentPath(), pc.File("未命名电源设备.PSW"));
+    EXPECT_EQ(page->RelayCount(), 10);
 }
 
 TEST_F(SetupPageTest, DeletingNeverRemovesTheLastController) {

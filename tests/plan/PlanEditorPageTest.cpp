@@ -281,11 +281,24 @@ TEST_F(PlanEditorPageTest, SortButtonsFromTheSettingsFile) {
     EXPECT_TRUE(byTime.rbTime());
     EXPECT_FALSE(byTime.rbJDQ());
 
+    // A text naming neither button unchecks both, and saving sorts by time.
     WriteIniText(pc.ctx.settingsFile, "LOAD", "rbJDQ", "other");
     PlanEditorPage other(pc.ctx);
     other.LoadSortButtons();
-    EXPECT_TRUE(other.rbJDQ());
+    EXPECT_FALSE(other.rbJDQ());
+    EXPECT_FALSE(other.rbTime());
     EXPECT_EQ(ReadIniText(pc.ctx.settingsFile, "LOAD", "rbJDQ"), "other");
+    MakeController("A.PSW", 8);
+    Remember("sPowerFn", "A.PSW");
+    other.InitPlanEditor();
+    other.btnAddClick();
+    other.sgEdPlanSetEditText(1, 1, "02");
+    other.sgEdPlanSetEditText(2, 1, "07:00:00");
+    other.btnAddClick();
+    other.sgEdPlanSetEditText(1, 2, "01");
+    other.sgEdPlanSetEditText(2, 2, "09:00:00");
+    other.btnSavePlanClick();
+    EXPECT_EQ(Column(other.sgEdPlan(), 1), (std::vector<std::string>{"02", "01"}));
 }
 
 }  // namespace

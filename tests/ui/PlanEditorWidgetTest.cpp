@@ -146,6 +146,15 @@ TEST_F(PlanEditorWidgetTest, SortButtonsReachThePage) {
     Get<QRadioButton>("rbTime")->click();
     EXPECT_TRUE(page.rbTime());
     EXPECT_FALSE(Get<QRadioButton>("rbJDQ")->isChecked());
+    // Clicking the checked button keeps it checked.
+    Get<QRadioButton>("rbTime")->click();
+    EXPECT_TRUE(Get<QRadioButton>("rbTime")->isChecked());
+
+    WriteIniText(pc.ctx.settingsFile, "LOAD", "rbJDQ", "other");
+    page.LoadSortButtons();
+    widget->Refresh();
+    EXPECT_FALSE(Get<QRadioButton>("rbTime")->isChecked());
+    EXPECT_FALSE(Get<QRadioButton>("rbJDQ")->isChecked());
 }
 
 }  // namespace

@@ -90,6 +90,9 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
     rbJDQ_ = new QRadioButton(QStringLiteral("按继电器开关排序"), this);
     rbJDQ_->setObjectName(QStringLiteral("rbJDQ"));
     rbJDQ_->setGeometry(150, 50, 140, 17);
+    // The page decides which button is checked, and it may be neither.
+    rbTime_->setAutoExclusive(false);
+    rbJDQ_->setAutoExclusive(false);
 
     sgEdPlan_ = new QTableView(this);
     sgEdPlan_->setObjectName(QStringLiteral("sgEdPlan"));
