@@ -87,6 +87,16 @@ void DeleteGridRow(StringGrid& grid, int r) {
     grid.SetRowCount(last);
 }
 
+bool SelectGridCell(StringGrid& grid, int col, int row) {
+    if (col < grid.FixedCols() || col >= grid.ColCount() || row < grid.FixedRows() ||
+        row >= grid.RowCount())
+        return false;
+    grid.SetCol(col);
+    grid.SetRow(row);
+    grid.Touch();
+    return true;
+}
+
 void SwapGridRows(StringGrid& grid, int a, int b) {
     grid.SwapRowCells(a, b);
 }

@@ -17,6 +17,9 @@ void NumberGridRows(StringGrid& grid, int col, int first, char ch, int width);
 void AddGridRow(StringGrid& grid);
 void DeleteGridRow(StringGrid& grid, int r);
 void SwapGridRows(StringGrid& grid, int a, int b);
+// Makes (col, row) the current cell when it is a cell that can be selected
+// (not fixed, inside the grid); false, changing nothing, otherwise.
+bool SelectGridCell(StringGrid& grid, int col, int row);
 void SortGridByColumn(StringGrid& grid, int col, int l, int r);
 void SortGridGroups(StringGrid& grid, int keyCol, int subCol, int first, int last);
 int FindGridRow(const StringGrid& grid, int colA, int colB, int firstRow, std::string_view textA,

@@ -204,6 +204,7 @@ void SetupPage::SetFieldText(EditField& field, const std::string& text,
 
 void SetupPage::WriteCurrent(std::string_view section, std::string_view key,
                              std::string_view value) {
+    if (loadingMissingFile_) return;
     WriteKey(currentPath_, section, key, value);
 }
 
@@ -256,6 +257,13 @@ void SetupPage::LoadController(const std::string& path) {
     const std::string dll = ReadKey(path, kLoad, kPowerDllFn);
     const int count =
         ClampRelayCount(StrToIntDef(ReadKey(path, kLoad, kComChl), kDefaultRelayCount));
+    // A file that is not there (refresh names an unlisted one) is shown with
+    // its defaults but not created by the load.
+    loadingMissingFile_ = !FileExists(path);
+    struct EndOfLoad {
+        bool& missing;
+        ~EndOfLoad() { missing = false; }
+    } endOfLoad{loadingMissingFile_};
     std::exception_ptr refused;
     KeepLoading(refused, [&] {
         SetFieldText(spComChl_, std::to_string(count), &SetupPage::spComChlChange);
@@ -512,13 +520,7 @@ bool SetupPage::CommandColumnSelected() const {
 }
 
 void SetupPage::sgComSelectCell(int col, int row) {
-    if (col < sgCom_.FixedCols() || col >= sgCom_.ColCount() || row < sgCom_.FixedRows() ||
-        row >= sgCom_.RowCount())
-        return;
-    sgCom_.SetCol(col);
-    sgCom_.SetRow(row);
-    sgCom_.Touch();
-    sgComClick();
+    if (SelectGridCell(sgCom_, col, row)) sgComClick();
 }
 
 void SetupPage::sgComClick() {

@@ -191,6 +191,7 @@ class SetupPage {
     ButtonState btnSend_;
     ButtonState myTransBtn1_;
     bool sgComEditing_ = false;
+    bool loadingMissingFile_ = false;
     StringGrid sgCom_;
     std::uint64_t revision_ = 0;
 };

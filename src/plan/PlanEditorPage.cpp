@@ -158,6 +158,9 @@ void PlanEditorPage::cbEditDevListChange(int index) {
 }
 
 void PlanEditorPage::cbEdFnChange(int index) {
+    // Tables still listed from before a refresh that chose no controller
+    // would open, and be saved, in the program folder itself.
+    if (sEdPowerFn_.empty()) return;
     if (index < 0 || index >= static_cast<int>(cbEdFn_.items.size())) return;
     cbEdFn_.itemIndex = index;
     WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn, cbEdFn_.items[index]);
@@ -290,13 +293,7 @@ void PlanEditorPage::TabSheet3Enter() {
 }
 
 void PlanEditorPage::sgEdPlanSelectCell(int col, int row) {
-    if (col < sgEdPlan_.FixedCols() || col >= sgEdPlan_.ColCount() || row < sgEdPlan_.FixedRows() ||
-        row >= sgEdPlan_.RowCount())
-        return;
-    sgEdPlan_.SetCol(col);
-    sgEdPlan_.SetRow(row);
-    sgEdPlan_.Touch();
-    sgEdPlanClick();
+    if (SelectGridCell(sgEdPlan_, col, row)) sgEdPlanClick();
 }
 
 void PlanEditorPage::sgEdPlanClick() {

@@ -258,7 +258,11 @@ TEST_F(SetupPageTest, DeletingNeverRemovesTheLastController) {
 TEST_F(SetupPageTest, RefreshTakesItsOwnDefaultAndCreatesNothing) {
     auto page = NewPage();
     page->InitControllerList();
+    page->spComChlChange("8");
+    page->edBoundChange("1200");
     page->btnRefreshDeviceClick();
+    EXPECT_EQ(page->RelayCount(), 10);
+    EXPECT_EQ(page->edBound().text, "9600");
     EXPECT_EQ(page->cbComDevList().itemIndex, -1);
     EXPECT_EQ(page->CurrentPath(), pc.File("Quelmar电源控制器.PSW"));
     EXPECT_EQ(page->cbComDevList().items.size(), 1u);

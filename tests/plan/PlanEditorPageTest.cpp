@@ -88,6 +88,19 @@ TEST_F(PlanEditorPageTest, RememberedControllerThatIsGoneEmptiesThePage) {
     EXPECT_EQ(page.sgedDev().Cell(3, 1), "");
 }
 
+TEST_F(PlanEditorPageTest, RefreshWithNothingRememberedOpensNoTableOfTheProgramFolder) {
+    OpenA();
+    Remember("sPowerFn", "");
+    page.btnReGetDevicesClick();
+    ASSERT_FALSE(page.cbEdFn().items.empty());
+    page.cbEdFnChange(0);
+    EXPECT_EQ(page.sEdPlanFn(), "");
+    page.btnAddClick();
+    page.sgEdPlanSetEditText(1, 1, "01");
+    page.btnSavePlanClick();
+    EXPECT_FALSE(FileExists(pc.File("计划表.tab")));
+}
+
 TEST_F(PlanEditorPageTest, NewControllerGetsItsFolderAndAnEmptyDefaultTable) {
     OpenA();
     EXPECT_TRUE(DirectoryExists(pc.File("A/")));
