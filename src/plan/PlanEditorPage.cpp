@@ -204,6 +204,9 @@ void PlanEditorPage::SavePlanTable() {
     const int relayCount = sgedDev_.RowCount() - 1;
     std::string keepTime;
     std::string keepRelay;
+    // Taken before the loop: removing the last row selects the row above it,
+    // which is not the operator's row. Removals below it never move it.
+    const int selected = g.Row();
     for (int r = g.RowCount() - 1; r >= 1; --r) {
         const long long n = StrToIntDef(Trim(g.Cell(1, r)), 0);
         if (n < 1 || n > relayCount) {
@@ -211,7 +214,7 @@ void PlanEditorPage::SavePlanTable() {
             continue;
         }
         g.SetCell(2, r, SecondsToTimeText(TimeTextToSeconds(g.Cell(2, r), ":")));
-        if (r == g.Row()) {
+        if (r == selected) {
             keepTime = g.Cell(2, r);
             keepRelay = g.Cell(1, r);
         }

@@ -140,6 +140,17 @@ TEST_F(PlanEditorPageTest, SavingSortsByRelayOrByTimeAndTheSelectionFollows) {
 
     const StringGrid stored = Stored(page.sEdPlanFn());
     EXPECT_EQ(Column(stored, 2), (std::vector<std::string>{"07:00:00", "08:00:00", "09:00:00"}));
+
+    // Removing a last row of an unknown relay does not hand the selection to
+    // the row above it.
+    page.btnAddClick();
+    page.sgEdPlanSetEditText(1, 4, "09");
+    page.sgEdPlanSelectCell(1, 1);  // relay 02 at 07:00:00
+    page.rbJDQClick();
+    page.btnSavePlanClick();
+    EXPECT_EQ(page.sgEdPlan().RowCount(), 4);
+    EXPECT_EQ(page.sgEdPlan().Row(), 2);
+    EXPECT_EQ(page.sgEdPlan().Cell(2, 2), "07:00:00");
 }
 
 TEST_F(PlanEditorPageTest, SavingCompletesAndChecksEveryRow) {
