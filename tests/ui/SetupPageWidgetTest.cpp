@@ -162,6 +162,8 @@ TEST_F(SetupPageWidgetTest, CommandCellsAreDrawnAsEnteredOrMissing) {
 
 TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
     QTableView* view = widget->sgComView();
+    // Moves without a pressed button reach the viewport only when it tracks them.
+    EXPECT_TRUE(view->viewport()->hasMouseTracking());
     const QPoint at = view->visualRect(view->model()->index(2, 5)).center();
     QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
