@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "app/Errors.h"
@@ -206,12 +208,13 @@ TEST_F(SetupPageTest, LoadingWritesOnlyFieldsWhoseShownTextChanges) {
 TEST_F(SetupPageTest, RefusedWritesStillShowTheWholeChosenController) {
     const std::string b = pc.File("B.PSW");
     CreateControllerFile(b);
-    WriteKey(b, "LOAD", "spComChl", "40");
-    WriteKey(b, "LOAD", "edStateCmd", "51");
-    WriteKey(b, "COMM", "Parity", "1");
-    WriteKey(b, "COMM", "edBound", "1200");
-    WriteKey(b, "COMMAND", "Row0", "0^^1^^2^^3^^4^^5^^");
-    WriteKey(b, "COMMAND", "Row1", "1^^AA^^BB^^lamp^^^^^^");
+    for (const auto& [section, key, value] : {std::tuple{"LOAD", "spComChl", "40"},
+                                              {"LOAD", "edStateCmd", "51"},
+                                              {"COMM", "Parity", "1"},
+                                              {"COMM", "edBound", "1200"},
+                                              {"COMMAND", "Row0", "0^^1^^2^^3^^4^^5^^"},
+                                              {"COMMAND", "Row1", "1^^AA^^BB^^lamp^^^^^^"}})
+        WriteKey(b, section, key, value);
     auto page = NewPage();
     page->InitControllerList();
     ::chmod(b.c_str(), 0444);
