@@ -92,7 +92,8 @@ TEST_F(Comport, BlocksGoOutInOrderAtLeast50MsApart) {
     ASSERT_TRUE(port.OpenPort());
     auto sent = Clock::now();
     ASSERT_TRUE(port.SendData("first", 5));
-    ASSERT_TRUE(port.SendData("", 0));
+    ASSERT_TRUE(port.SendData(nullptr, 0));
+    EXPECT_FALSE(port.SendData(nullptr, 3));
     ASSERT_TRUE(port.SendData("second", 6));
     EXPECT_EQ(pty.Read(5, 2000), "first");
     char byte = 0;
