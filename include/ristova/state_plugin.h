@@ -1,0 +1,59 @@
+/*
+ * Ristova state decoder plug-in interface.
+ *
+ * A decoder plug-in is a shared library "<name>.so" in the folder "PowerDll/"
+ * beside the program. The program loads it with dlopen(RTLD_NOW | RTLD_LOCAL)
+ * and looks up the two functions below by name, so both must be exported with
+ * C linkage (use RISTOVA_PLUGIN_EXPORT). Either may be missing: a missing
+ * GetDeviceDescription gives an empty description, a missing GetJDQState means
+ * answers are shown but never decoded.
+ *
+ * Texts: both functions return a zero-terminated text in code page 936
+ * (GBK/GB18030; plain ASCII is fine), or NULL, which counts as an empty text.
+ * The plug-in owns every text it returns: the program copies it at once and
+ * never frees it. A returned text must stay valid until the plug-in's next
+ * call (a static buffer is the usual way).
+ *
+ * All calls come from the program's main thread, one at a time.
+ */
+#ifndef RISTOVA_STATE_PLUGIN_H
+#define RISTOVA_STATE_PLUGIN_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define RISTOVA_PLUGIN_EXTERN_C extern "C"
+#else
+#define RISTOVA_PLUGIN_EXTERN_C
+#endif
+
+#define RISTOVA_PLUGIN_EXPORT RISTOVA_PLUGIN_EXTERN_C __attribute__((visibility("default")))
+
+/* Names the program looks up. */
+#define RISTOVA_DEVICE_DESCRIPTION_SYMBOL "GetDeviceDescription"
+#define RISTOVA_JDQ_STATE_SYMBOL "GetJDQState"
+
+/*
+ * A short text that describes the hardware the plug-in serves; the monitor
+ * page shows it behind "适用硬件:".
+ */
+typedef const char* (*RistovaGetDeviceDescriptionFn)(void);
+
+/*
+ * Decodes one block of bytes exactly as the serial line delivered it (1 to
+ * 2048 bytes; a controller's answer may be split over several blocks, and
+ * each block is passed alone).
+ *
+ * Result: the relay state text, character k (k = 1, 2, ...) for relay k:
+ * '1' switched on, any other character off. Characters beyond the relay count
+ * are ignored; a shorter text updates only the first relays. Return NULL (or
+ * an empty text) when the block holds nothing to decode: the relay states then
+ * keep their last value.
+ */
+typedef const char* (*RistovaGetJDQStateFn)(const unsigned char* data, int32_t count);
+
+/* The two exports, as a plug-in defines them. */
+RISTOVA_PLUGIN_EXPORT const char* GetDeviceDescription(void);
+RISTOVA_PLUGIN_EXPORT const char* GetJDQState(const unsigned char* data, int32_t count);
+
+#endif /* RISTOVA_STATE_PLUGIN_H */

@@ -1,0 +1,58 @@
+#pragma once
+// The state decoder plug-in: a shared library in "PowerDll/" with the two
+// exports of include/ristova/state_plugin.h. Every text a plug-in returns is
+// copied at once and decoded from code page 936; a null result is empty.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ristova::controller {
+
+inline constexpr std::string_view kPluginMask = "*.so";
+
+// False for a name that could reach outside the plug-in folder or is no file
+// name at all: empty, "." or "..", a path separator, a ".." part, a control
+// character.
+bool IsSafePluginName(std::string_view name);
+
+// The setup page's tool-tip text: loads dllFolder + fileName, asks it for its
+// description and releases it again in every case. Empty when the name is
+// refused, the file is missing, fails to load or lacks the export.
+std::string QueryPluginDescription(const std::string& dllFolder, const std::string& fileName);
+
+class StatePlugin {
+  public:
+    StatePlugin() = default;
+    ~StatePlugin();  // UnloadStatePlugin
+    StatePlugin(const StatePlugin&) = delete;
+    StatePlugin& operator=(const StatePlugin&) = delete;
+
+    // Loads dllFolder + fileName. The same file loaded already stays in use
+    // and nothing happens; another loaded file is released first. A refused
+    // name, a missing file or a failed load leaves nothing loaded; a missing
+    // export leaves only its entry empty. True when a library is loaded.
+    bool LoadStatePlugin(const std::string& dllFolder, const std::string& fileName);
+    // GetDeviceDescription's text; empty when unresolved.
+    std::string DeviceDescription() const;
+    // GetJDQState on exactly this block; empty when unresolved or null.
+    std::string DecodeStates(const void* data, std::size_t count) const;
+    // Forgets both entries, then releases the library when one is loaded.
+    void UnloadStatePlugin();
+
+    bool IsLoaded() const { return handle_ != nullptr; }
+    bool HasDecoder() const { return getJDQState_ != nullptr; }
+    // Full path of the loaded library; empty when none.
+    const std::string& LoadedPath() const { return path_; }
+
+  private:
+    using DescriptionFn = const char* (*)();
+    using DecodeFn = const char* (*)(const unsigned char*, std::int32_t);
+
+    void* handle_ = nullptr;
+    DescriptionFn getDeviceDescription_ = nullptr;
+    DecodeFn getJDQState_ = nullptr;
+    std::string path_;
+};
+
+}  // namespace ristova::controller

@@ -1,0 +1,460 @@
+#include "run/RunEngine.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <unordered_map>
+
+#include "app/Errors.h"
+#include "app/Files.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "app/TextUtils.h"
+#include "controller/ControllerFile.h"
+#include "plan/PlanFile.h"
+#include "run/HexCommand.h"
+#include "run/Housekeeping.h"
+#include "run/Monitor.h"
+#include "run/PlanSelection.h"
+
+namespace ristova::run {
+
+namespace {
+
+constexpr int kLastSecondOfDay = 24 * 3600 - 1;
+
+// A [COMM] number of the controller file that must be an integer.
+long long ReadStrictInteger(const std::string& file, std::string_view key, std::string_view def) {
+    const std::string text = ReadIniTextDef(file, controller::kComm, key, def);
+    long long value = 0;
+    if (!TryStrToInt(text, value)) ThrowNotAnInteger(text);
+    return value;
+}
+
+// A stored list index; an index the list does not have gives the default.
+int ReadIndex(const std::string& file, std::string_view key, int def, int last) {
+    const long long value =
+        StrToIntDef(ReadIniTextDef(file, controller::kComm, key, std::to_string(def)), def);
+    return value < 0 || value > last ? def : static_cast<int>(value);
+}
+
+}  // namespace
+
+// Notifies the window once, when the outermost handler returns.
+class RunEngine::ChangeScope {
+  public:
+    explicit ChangeScope(RunEngine& engine) : engine_(engine) { ++engine_.scopeDepth_; }
+    ~ChangeScope() {
+        if (--engine_.scopeDepth_ > 0 || !engine_.changedInScope_) return;
+        engine_.changedInScope_ = false;
+        if (engine_.onChanged_) engine_.onChanged_();
+    }
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+  private:
+    RunEngine& engine_;
+};
+
+std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan) {
+    std::vector<TPlanAction> actions;
+    if (sgPlan.Cell(1, 1).empty()) return actions;
+    for (int r = 1; r < sgPlan.RowCount(); ++r) {
+        TPlanAction a;
+        const long long relay = StrToIntDef(Trim(sgPlan.Cell(1, r)), 0);
+        a.Relay =
+            relay < 0 || relay > std::numeric_limits<int>::max() ? 0 : static_cast<int>(relay);
+        const long long second = TimeTextToSeconds(sgPlan.Cell(2, r), ":");
+        // Out-of-day times can never be due; keep them out of int range trouble.
+        a.Second = second < 0 || second > kLastSecondOfDay ? -1 : static_cast<int>(second);
+        a.SwitchOn = sgPlan.Cell(3, r) == plan::kSwitchOn;
+        actions.push_back(a);
+    }
+    return actions;
+}
+
+std::string DeviceList::Text() const {
+    return ItemIndex >= 0 && ItemIndex < static_cast<int>(Items.size()) ? Items[ItemIndex]
+                                                                        : std::string();
+}
+
+RunEngine::RunEngine(AppContext& ctx, TMyComport& com1)
+    : ctx_(ctx), com1_(com1), comRun_(ctx.poster) {
+    comRun_.SetCommPort("COM1");
+    comRun_.SetReadTimeout(10);
+    comRun_.SetOnReceiveData(
+        [this](const char* buffer, std::uint16_t length) { COMRUNReceiveData(buffer, length); });
+    SetupRunPlanGrid(sgPlan_);
+    SetupRunPowerGrid(sgPower_);
+    SetupMonitorGrid(sgState_);
+    lastRunDate_ = ctx_.clock.Now().date;
+}
+
+RunEngine::~RunEngine() {
+    comRun_.ClosePort();
+    Shutdown();
+}
+
+void RunEngine::Changed() {
+    ++revision_;
+    if (scopeDepth_ > 0) {
+        changedInScope_ = true;
+    } else if (onChanged_) {
+        onChanged_();
+    }
+}
+
+void RunEngine::SetLabel(std::string& label, std::string text) {
+    if (label == text) return;
+    label = std::move(text);
+    Changed();
+}
+
+void RunEngine::SetLastRunDate(const Date& date) {
+    lastRunDate_ = date;
+    Changed();
+}
+
+int RunEngine::RelayCount() const {
+    return sgPower_.RowCount() > 1 ? sgPower_.RowCount() - 1 : 1;
+}
+
+int RunEngine::MillisecondsToNextSecond() const {
+    const int ms = ctx_.clock.Now().millisecond;
+    return ms < 0 || ms >= 1000 ? 1000 : 1000 - ms;
+}
+
+void RunEngine::SelectPlan() {
+    PlanChoice choice = SelectRunPlan(ctx_.sAppPath, sRunPowerFn_, ctx_.boxes.chk4Level,
+                                      ctx_.clock.Now().date, sgPlan_, sgPower_);
+    sRunPlanFn_ = choice.sRunPlanFn;
+    lbRunFn_ = choice.lbRunFn;
+    sJDQState_ = choice.sJDQState;
+    // A new plan: the seconds handled so far belong to the old one.
+    handledValid_ = false;
+    pendingLastOnly_ = false;
+    Changed();
+}
+
+void RunEngine::SelectDeviceName(const std::string& name) {
+    auto& items = cbRunDevList_.Items;
+    auto found = std::find_if(items.begin(), items.end(),
+                              [&](const std::string& item) { return AsciiIEquals(item, name); });
+    if (found == items.end()) found = items.insert(items.end(), name);
+    cbRunDevList_.ItemIndex = static_cast<int>(found - items.begin());
+    Changed();
+}
+
+void RunEngine::FillRunDeviceList() {
+    ChangeScope scope(*this);
+    sRunPowerFn_.clear();
+    sRunPlanFn_.clear();
+    ListFolderFiles(cbRunDevList_.Items, ctx_.sAppPath, "*.PSW");
+    // Directory order is arbitrary; the list and its first entry are not.
+    std::sort(cbRunDevList_.Items.begin(), cbRunDevList_.Items.end());
+    std::string name = ReadIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn);
+    if (name.empty()) {
+        name = cbRunDevList_.Items.empty() ? std::string(settings::kDefaultRunController)
+                                           : cbRunDevList_.Items.front();
+    }
+    SelectDeviceName(name);
+    sRunPowerFn_ = ctx_.sAppPath + cbRunDevList_.Text();
+    SelectPlan();
+    BuildMonitor();
+}
+
+void RunEngine::cbRunDevListChange(int index) {
+    if (index < 0 || index >= static_cast<int>(cbRunDevList_.Items.size())) return;
+    cbRunDevListChange(cbRunDevList_.Items[index]);
+}
+
+void RunEngine::cbRunDevListChange(const std::string& name) {
+    ChangeScope scope(*this);
+    SelectDeviceName(name);
+    const std::string chosen = cbRunDevList_.Text();
+    SetStopped();
+    std::exception_ptr writeError;
+    try {
+        WriteIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn, chosen);
+    } catch (const OperatorError&) {
+        // Finish the change first, so that the list and the engine agree.
+        writeError = std::current_exception();
+    }
+    sRunPowerFn_ = ctx_.sAppPath + chosen;
+    SelectPlan();
+    if (writeError) std::rethrow_exception(writeError);
+}
+
+void RunEngine::SetStopped() {
+    running_ = false;
+    btnRunEnabled_ = true;
+    btnStopEnabled_ = false;
+    comRun_.ClosePort();
+    Changed();
+}
+
+void RunEngine::btnRunClick() {
+    ChangeScope scope(*this);
+    const LocalDateTime now = ctx_.clock.Now();
+    BuildMonitor();
+    if (ctx_.boxes.chkAutoDelete) DeleteOldPlans(ctx_.sAppPath, sRunPowerFn_, now.date);
+    com1_.ClosePort();
+    const std::string dllName =
+        ReadIniText(sRunPowerFn_, controller::kLoad, controller::kPowerDllFn);
+    sRunDllFn_ = ctx_.sDllPath + dllName;
+    sStateCmd_ = ReadIniText(sRunPowerFn_, controller::kLoad, controller::kStateCmd);
+    SetLabel(lbState_, kLbStatePrefix + sStateCmd_);
+    SetLabel(lbCmd_, kLbCmdPrefix + sRunDllFn_);
+    bool opened = false;
+    try {
+        opened = OpenRunPort(sRunPowerFn_);
+    } catch (const OperatorError&) {
+        // A failed start leaves the engine stopped, also when it ran before
+        // (a restart at a change of date).
+        SetStopped();
+        throw;
+    }
+    SetLabel(lbCom_, opened ? kLbComOk : kLbComFailed);
+    // Right after the open, so that these commands reach the controller.
+    if (ctx_.boxes.chkStartON) SendStartOnCommands();
+    plugin_.LoadStatePlugin(ctx_.sDllPath, dllName);
+    SetLabel(lbDev_, kLbDevPrefix + plugin_.DeviceDescription());
+    sJDQState_.assign(RelayCount(), '0');
+    running_ = true;
+    btnRunEnabled_ = false;
+    btnStopEnabled_ = true;
+    MarkStartHandled(now);
+    Changed();
+}
+
+void RunEngine::btnStopClick() {
+    ChangeScope scope(*this);
+    SetStopped();
+}
+
+bool RunEngine::OpenRunPort(const std::string& controllerFile) {
+    comRun_.ClosePort();
+    const std::string port =
+        ReadIniTextDef(controllerFile, controller::kComm, controller::kPortRead, "COM1");
+    const long long baud = ReadStrictInteger(controllerFile, controller::kBound, "9600");
+    const long long timeout = ReadStrictInteger(controllerFile, controller::kTimeOut, "20");
+    const int dataBits = ReadIndex(controllerFile, controller::kByteSize, db8BITS, db8BITS);
+    const int stopBits = ReadIndex(controllerFile, controller::kStopBits, sb1BITS, sb2BITS);
+    const int parity = ReadIndex(controllerFile, controller::kParity, ptNONE, ptSPACE);
+    comRun_.SetCommPort(port);
+    // A negative rate cannot be set up, so the open fails as for any bad rate.
+    comRun_.SetComPortBaudRate(baud < 0 ? 0u : static_cast<std::uint32_t>(baud));
+    comRun_.SetReadTimeout(static_cast<std::uint16_t>(std::clamp(timeout, 0LL, 65535LL)));
+    comRun_.SetComPortDataBits(static_cast<TComPortDataBits>(dataBits));
+    comRun_.SetComPortStopBits(static_cast<TComPortStopBits>(stopBits));
+    comRun_.SetComPortParity(static_cast<TComPortParity>(parity));
+    comRun_.SetComPortHwHandshaking(hhNONE);
+    comRun_.SetComPortSwHandshaking(shNONE);
+    return comRun_.OpenPort();
+}
+
+void RunEngine::SendStartOnCommands() {
+    ChangeScope scope(*this);
+    for (int r = 1; r <= RelayCount(); ++r) {
+        if (sgPower_.Cell(5, r) != controller::kStartOnMark) continue;
+        SendAndShowCommand(comRun_, sgPower_.Cell(1, r), ctx_.status);
+        ctx_.sleeper.SleepMs(kStartOnPauseMs);
+    }
+}
+
+void RunEngine::PollRelayStates() {
+    if (sStateCmd_.empty()) return;
+    bool refused = false;
+    SendHexCommand(comRun_, sStateCmd_, &refused);
+    if (refused) ctx_.status.ShowStatus(3, std::string(kCommandTooLong));
+}
+
+void RunEngine::BuildMonitor() {
+    ChangeScope scope(*this);
+    BuildMonitorGrid(sgPower_, sgState_);
+    planActions_ = PlanActionsFromGrid(sgPlan_);
+    Changed();
+}
+
+void RunEngine::ShowRelayStates(const std::string& text) {
+    if (run::ShowRelayStates(sgState_, text)) Changed();
+}
+
+void RunEngine::FitMonitorColumns() {
+    run::FitMonitorColumns(sgState_);
+    Changed();
+}
+
+// The first tick after a start handles the second of the start. Seconds
+// already handled today stay handled, so a stop and start repeats nothing.
+void RunEngine::MarkStartHandled(const LocalDateTime& now) {
+    const int second = TimeToSeconds(now) - 1;
+    if (handledValid_ && handledDate_ == now.date) {
+        handledSecond_ = std::max(handledSecond_, second);
+    } else {
+        handledValid_ = true;
+        handledDate_ = now.date;
+        handledSecond_ = second;
+    }
+    pendingLastOnly_ = false;
+}
+
+void RunEngine::RunDueActions() {
+    ChangeScope scope(*this);
+    RunDueActions(ctx_.clock.Now());
+}
+
+void RunEngine::RunDueActions(const LocalDateTime& now) {
+    const int nowSecond = TimeToSeconds(now);
+    if (!handledValid_) MarkStartHandled(now);
+    if (now.date != handledDate_) {
+        // Only a date change that the clock tick has not handled yet gets
+        // here; the new day starts at its midnight, a step back repeats nothing.
+        const bool forward = now.date > handledDate_;
+        handledDate_ = now.date;
+        handledSecond_ = forward ? -1 : nowSecond;
+        pendingLastOnly_ = forward && nowSecond + 1 > kCatchUpSeconds;
+    }
+    if (nowSecond <= handledSecond_) return;  // same second, or the clock went back
+    const bool lastOnly = pendingLastOnly_ || nowSecond - handledSecond_ > kCatchUpSeconds;
+    RunSeconds(handledSecond_ + 1, nowSecond, lastOnly);
+    handledSecond_ = nowSecond;
+    pendingLastOnly_ = false;
+}
+
+void RunEngine::RunSeconds(int from, int to, bool lastOnly) {
+    from = std::max(from, 0);
+    to = std::min(to, kLastSecondOfDay);
+    if (from > to) return;
+    const int relays = RelayCount();
+    std::vector<std::size_t> due;
+    for (std::size_t i = 0; i < planActions_.size(); ++i) {
+        const TPlanAction& a = planActions_[i];
+        // Actions for relays the controller no longer has are skipped.
+        if (a.Relay >= 1 && a.Relay <= relays && a.Second >= from && a.Second <= to)
+            due.push_back(i);
+    }
+    if (lastOnly) {
+        // The latest action of each relay; among equal seconds the later row.
+        std::unordered_map<int, std::size_t> last;
+        for (std::size_t i : due) {
+            auto [it, inserted] = last.try_emplace(planActions_[i].Relay, i);
+            if (!inserted && planActions_[i].Second >= planActions_[it->second].Second)
+                it->second = i;
+        }
+        std::vector<std::size_t> kept;
+        for (std::size_t i : due) {
+            if (last[planActions_[i].Relay] == i) kept.push_back(i);
+        }
+        for (std::size_t i : kept) CarryOut(planActions_[i]);
+        return;
+    }
+    std::stable_sort(due.begin(), due.end(), [&](std::size_t a, std::size_t b) {
+        return planActions_[a].Second < planActions_[b].Second;
+    });
+    for (std::size_t i : due) CarryOut(planActions_[i]);
+}
+
+void RunEngine::CarryOut(const TPlanAction& action) {
+    sgState_.SetRow(action.Relay);
+    const std::string& command = sgPower_.Cell(action.SwitchOn ? 1 : 2, action.Relay);
+    SendAndShowCommand(comRun_, command, ctx_.status);
+    ctx_.sleeper.SleepMs(kCommandPauseMs);
+    Changed();
+}
+
+void RunEngine::tmRunTimer() {
+    ChangeScope scope(*this);
+    ShowRelayStates(sJDQState_);
+}
+
+void RunEngine::tmCheckTimer() {
+    ChangeScope scope(*this);
+    const LocalDateTime now = ctx_.clock.Now();
+    // The check tick may see a new date before the clock tick does; the new
+    // day's plan must be in place before its first second is handled.
+    if (now.date != lastRunDate_) HandleDateChange(now);
+    if (!running_) return;
+    RunDueActions(now);
+    PollRelayStates();
+}
+
+void RunEngine::Timer1Timer() {
+    ChangeScope scope(*this);
+    const LocalDateTime now = ctx_.clock.Now();
+    ctx_.status.ShowStatus(0, DateText(true, now.date));
+    ctx_.status.ShowStatus(1, TimeOfDayText(now));
+    if (now.date != lastRunDate_) HandleDateChange(now);
+}
+
+void RunEngine::HandleDateChange(const LocalDateTime& now) {
+    const bool wasRunning = running_;
+    const bool forward = now.date > lastRunDate_;
+    const int nowSecond = TimeToSeconds(now);
+    bool lastOnly = nowSecond + 1 > kCatchUpSeconds;
+    if (forward && wasRunning && handledValid_ && handledDate_ == lastRunDate_) {
+        // Finish the old day on its own plan while its port is still open.
+        const bool nextDay = now.date == lastRunDate_.AddDays(1);
+        const long long gap = nextDay ? (kLastSecondOfDay - handledSecond_) + nowSecond + 1LL
+                                      : std::numeric_limits<long long>::max();
+        lastOnly = gap > kCatchUpSeconds;
+        if (handledSecond_ < kLastSecondOfDay) {
+            RunSeconds(handledSecond_ + 1, kLastSecondOfDay, lastOnly);
+            handledSecond_ = kLastSecondOfDay;
+        }
+    }
+    comRun_.ClosePort();
+    com1_.ClosePort();
+    FillRunDeviceList();
+    lastRunDate_ = now.date;
+    Changed();
+    // A running engine goes on over midnight on the new day's plan.
+    if (!ctx_.boxes.chkRun && !wasRunning) return;
+    btnRunClick();
+    if (forward) {
+        handledValid_ = true;
+        handledDate_ = now.date;
+        handledSecond_ = -1;
+        pendingLastOnly_ = lastOnly;
+    }
+}
+
+void RunEngine::COMRUNReceiveData(const char* buffer, std::uint16_t length) {
+    ChangeScope scope(*this);
+    lamp_ = lamp_ == LampColour::Red ? LampColour::Yellow : LampColour::Red;
+    Changed();
+    ctx_.status.ShowStatus(3,
+                           std::string(kReceivedPrefix) +
+                               BytesToHex(reinterpret_cast<const std::uint8_t*>(buffer), length));
+    std::string text = plugin_.DecodeStates(buffer, length);
+    if (!text.empty() && text != sJDQState_) {
+        sJDQState_ = std::move(text);
+        Changed();
+    }
+}
+
+bool RunEngine::CursorIsHand(int col, int row) const {
+    return running_ && ctx_.boxes.chkManOperate && col == 1 && row >= 1 &&
+           row <= MonitorRelayCount(sgState_);
+}
+
+void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
+    ChangeScope scope(*this);
+    if (button != MouseButton::Left) return;
+    // A click on a relay row makes it the current row, as the grid does.
+    if (row >= 1 && row <= MonitorRelayCount(sgState_) && sgState_.Row() != row) {
+        sgState_.SetRow(row);
+        Changed();
+    }
+    if (!CursorIsHand(col, row) || row > RelayCount()) return;
+    const bool on = sgState_.Cell(1, row) == "1";
+    SendAndShowCommand(comRun_, sgPower_.Cell(on ? 2 : 1, row), ctx_.status);
+    ctx_.sleeper.SleepMs(kCommandPauseMs);
+    PollRelayStates();
+}
+
+void RunEngine::Shutdown() {
+    plugin_.UnloadStatePlugin();
+}
+
+}  // namespace ristova::run

@@ -1,0 +1,202 @@
+#pragma once
+// The run engine: executes the day's plan of the run controller, polls and
+// decodes its relay states and keeps everything the monitor page shows. The
+// window only renders this state and forwards events and timer ticks.
+//
+// Timers (all on the main thread):
+// - Timer1Timer every 1000 ms, always;
+// - tmRunTimer every 200 ms while Running();
+// - tmCheckTimer while Running(), as a single-shot timer re-armed after each
+//   tick with MillisecondsToNextSecond(), so that it fires at the start of
+//   each second.
+// After any call the window compares Revision() (and the grids' revisions)
+// with what it drew last.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/AppContext.h"
+#include "app/Clock.h"
+#include "app/StringGrid.h"
+#include "comm/MyComm32.h"
+#include "controller/StatePlugin.h"
+
+namespace ristova::run {
+
+// Label texts before the first start (full-width colons) and the prefixes
+// that a start writes.
+inline constexpr const char* kLbStateInitial = "状态指令：";
+inline constexpr const char* kLbComInitial = "通信状态：";
+inline constexpr const char* kLbCmdInitial = "处理程序：";
+inline constexpr const char* kLbDevInitial = "适用硬件：";
+inline constexpr const char* kLbStatePrefix = "状态指令:";
+inline constexpr const char* kLbCmdPrefix = "处理程序:";
+inline constexpr const char* kLbDevPrefix = "适用硬件:";
+inline constexpr const char* kLbComOk = "通信状态:正常启动";
+inline constexpr const char* kLbComFailed = "通信状态:启动失败,端口不存在或被其它程序占用";
+
+// The run port's pauses, in ms.
+inline constexpr int kStartOnPauseMs = 10;
+inline constexpr int kCommandPauseMs = 20;
+// A gap up to this many seconds is caught up second by second; after a
+// longer one only the last missed action of each relay is carried out.
+inline constexpr int kCatchUpSeconds = 120;
+
+struct TPlanAction {
+    int Relay = 0;   // 0 when the plan cell is not a number: never acted on
+    int Second = 0;  // seconds since midnight
+    bool SwitchOn = false;
+    bool operator==(const TPlanAction&) const = default;
+};
+
+// Plan grid rows as actions, in row order (empty when row 1 has no relay).
+std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan);
+
+enum class LampColour { Yellow, Red };
+enum class MouseButton { Left, Right, Middle };
+
+// The drop-down list cbRunDevList.
+struct DeviceList {
+    std::vector<std::string> Items;
+    int ItemIndex = -1;
+    // The selected entry; empty when none.
+    std::string Text() const;
+};
+
+class RunEngine {
+  public:
+    RunEngine(AppContext& ctx, TMyComport& com1);
+    ~RunEngine();  // closes COMRUN, then UnloadStatePlugin
+    RunEngine(const RunEngine&) = delete;
+    RunEngine& operator=(const RunEngine&) = delete;
+
+    // --- operations and handlers ---------------------------------------
+    void FillRunDeviceList();
+    // The operator picked an entry of cbRunDevList. Throws OperatorError when
+    // the settings file cannot be written (after the change is complete).
+    void cbRunDevListChange(int index);
+    void cbRunDevListChange(const std::string& name);
+    // Start. Throws OperatorError out of OpenRunPort for a non-integer
+    // edBound or edTimeOut; the engine then stays stopped.
+    void btnRunClick();
+    void btnStopClick();
+    bool OpenRunPort(const std::string& controllerFile);
+    // On commands of the relays marked " √", on COMRUN, 10 ms apart.
+    void SendStartOnCommands();
+    void PollRelayStates();
+    // Monitor grid from sgPower, then PlanActions from sgPlan.
+    void BuildMonitor();
+    // Copies sJDQState into the monitor grid (the 200 ms tick).
+    void ShowRelayStates(const std::string& text);
+    void FitMonitorColumns();
+    // Carries out the actions of every second since the last one handled.
+    void RunDueActions();
+    void tmRunTimer();
+    void tmCheckTimer();
+    void Timer1Timer();
+    void COMRUNReceiveData(const char* buffer, std::uint16_t length);
+    // col/row: the cell under the pointer (-1 when none).
+    void sgStateMouseDown(MouseButton button, int col, int row);
+    bool CursorIsHand(int col, int row) const;
+    // Program end: UnloadStatePlugin.
+    void Shutdown();
+
+    // Time until the next whole second of the clock, 1 to 1000 ms.
+    int MillisecondsToNextSecond() const;
+
+    // --- observable state ----------------------------------------------
+    bool Running() const { return running_; }  // tmRun and tmCheck enabled
+    bool BtnRunEnabled() const { return btnRunEnabled_; }
+    bool BtnStopEnabled() const { return btnStopEnabled_; }
+    LampColour Lamp() const { return lamp_; }
+    const std::string& lbRunFn() const { return lbRunFn_; }
+    const std::string& lbState() const { return lbState_; }
+    const std::string& lbCom() const { return lbCom_; }
+    const std::string& lbCmd() const { return lbCmd_; }
+    const std::string& lbDev() const { return lbDev_; }
+    const DeviceList& cbRunDevList() const { return cbRunDevList_; }
+
+    const std::string& sRunPowerFn() const { return sRunPowerFn_; }
+    const std::string& sRunPlanFn() const { return sRunPlanFn_; }
+    const std::string& sRunDllFn() const { return sRunDllFn_; }
+    const std::string& sStateCmd() const { return sStateCmd_; }
+    const std::string& sJDQState() const { return sJDQState_; }
+    const std::vector<TPlanAction>& PlanActions() const { return planActions_; }
+    const Date& LastRunDate() const { return lastRunDate_; }
+    // Start-up sets it to today after preparing the run side.
+    void SetLastRunDate(const Date& date);
+
+    // The grids; the window may set their geometry and selection.
+    StringGrid& sgPlan() { return sgPlan_; }
+    StringGrid& sgPower() { return sgPower_; }
+    StringGrid& sgState() { return sgState_; }
+    const StringGrid& sgPlan() const { return sgPlan_; }
+    const StringGrid& sgPower() const { return sgPower_; }
+    const StringGrid& sgState() const { return sgState_; }
+
+    TMyComport& COMRUN() { return comRun_; }
+    const controller::StatePlugin& Plugin() const { return plugin_; }
+    int RelayCount() const;
+
+    // Grows on every change of the state above.
+    std::uint64_t Revision() const { return revision_; }
+    // Called after a change of state (also one that a received block
+    // caused); optional.
+    void SetOnChanged(std::function<void()> handler) { onChanged_ = std::move(handler); }
+
+  private:
+    class ChangeScope;
+
+    void Changed();
+    void SetLabel(std::string& label, std::string text);
+    void SetStopped();
+    void SelectDeviceName(const std::string& name);
+    void SelectPlan();
+    void HandleDateChange(const LocalDateTime& now);
+    void MarkStartHandled(const LocalDateTime& now);
+    void RunDueActions(const LocalDateTime& now);
+    void RunSeconds(int from, int to, bool lastOnly);
+    void CarryOut(const TPlanAction& action);
+
+    AppContext& ctx_;
+    TMyComport& com1_;
+    TMyComport comRun_;
+    controller::StatePlugin plugin_;
+
+    StringGrid sgPlan_;
+    StringGrid sgPower_;
+    StringGrid sgState_;
+    DeviceList cbRunDevList_;
+    std::string sRunPowerFn_;
+    std::string sRunPlanFn_;
+    std::string sRunDllFn_;
+    std::string sStateCmd_;
+    std::string sJDQState_;
+    std::vector<TPlanAction> planActions_;
+    Date lastRunDate_;
+
+    std::string lbRunFn_;
+    std::string lbState_ = kLbStateInitial;
+    std::string lbCom_ = kLbComInitial;
+    std::string lbCmd_ = kLbCmdInitial;
+    std::string lbDev_ = kLbDevInitial;
+    LampColour lamp_ = LampColour::Yellow;
+    bool btnRunEnabled_ = true;
+    bool btnStopEnabled_ = false;
+    bool running_ = false;
+
+    // The last second whose actions were handled (-1: none of that day yet).
+    bool handledValid_ = false;
+    Date handledDate_;
+    int handledSecond_ = -1;
+    // The next catch-up carries out only the last action of each relay.
+    bool pendingLastOnly_ = false;
+
+    std::uint64_t revision_ = 0;
+    std::function<void()> onChanged_;
+    int scopeDepth_ = 0;
+    bool changedInScope_ = false;
+};
+
+}  // namespace ristova::run
