@@ -48,8 +48,13 @@ SimulatorProcess::~SimulatorProcess() {
 }
 
 std::string SimulatorProcess::BinaryPath() {
-    const char* dir = std::getenv("RISTOVA_BUILD_DIR");
-    return std::string(dir ? dir : ".") + "/ristova-sim";
+    if (const char* dir = std::getenv("RISTOVA_BUILD_DIR"); dir && *dir) {
+        return std::string(dir) + "/ristova-sim";
+    }
+    // Test programs and the simulator both land in the build root.
+    std::error_code error;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::path(".") : self.parent_path()).string() + "/ristova-sim";
 }
 
 bool SimulatorProcess::Start(const std::vector<std::string>& args) {
