@@ -83,6 +83,9 @@ bool SimulatorProcess::Start(const std::vector<std::string>& args) {
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
+        // Descriptors of the test (pseudo-terminal masters above all) must
+        // not live on in the simulator, or a hang-up would never be seen.
+        close_range(3, ~0U, 0);
         execv(cargs[0], cargs.data());
         _exit(127);
     }
