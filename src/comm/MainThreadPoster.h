@@ -9,7 +9,7 @@
 namespace ristova {
 
 class IMainThreadPoster {
-public:
+  public:
     virtual ~IMainThreadPoster() = default;
     // Callable from any thread. False when the call cannot be queued.
     virtual bool Post(std::function<void()> call) = 0;
@@ -17,7 +17,7 @@ public:
 
 // A queue that a test (or any loop) drains on its own thread.
 class PumpedPoster : public IMainThreadPoster {
-public:
+  public:
     bool Post(std::function<void()> call) override;
     // Runs every queued call; returns how many ran.
     int Pump();
@@ -26,7 +26,7 @@ public:
     // Pumps until pred() holds or timeoutMs passed; returns pred().
     bool PumpUntil(const std::function<bool()>& pred, int timeoutMs);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::function<void()>> queue_;

@@ -1,0 +1,278 @@
+#include "comm/MyComm32.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "comm/CommLog.h"
+#include "comm/CommWorkers.h"
+#include "comm/SerialLine.h"
+
+namespace ristova {
+
+struct TMyComport::Impl {
+    explicit Impl(IMainThreadPoster& poster)
+        : window(std::make_shared<comm::NotificationWindow>(poster)) {}
+
+    std::string commPort = "COM1";
+    std::uint32_t baudRate = 9600;
+    TComPortDataBits dataBits = db8BITS;
+    TComPortStopBits stopBits = sb1BITS;
+    TComPortParity parity = ptNONE;
+    TComPortHwHandshaking hwHandshaking = hhNONE;
+    TComPortSwHandshaking swHandshaking = shNONE;
+    std::uint16_t readTimeout = 10;
+    bool enableDtrOnOpen = true;
+    std::string logFileName;
+    std::string lastError;
+
+    int fd = -1;
+    serial::SavedLine savedLine;
+    comm::SharedReadTimeout deviceReadTimeout;
+    std::unique_ptr<comm::StopEvent> stop;
+    std::unique_ptr<comm::TReadThread> reader;
+    std::unique_ptr<comm::TWriteThread> writer;
+    std::shared_ptr<comm::NotificationWindow> window;
+};
+
+TMyComport::TMyComport(IMainThreadPoster& poster) : impl_(std::make_unique<Impl>(poster)) {}
+
+TMyComport::~TMyComport() {
+    ClosePort();
+    impl_->window->Destroy();
+}
+
+std::string TMyComport::DevicePath(const std::string& commPort) {
+    // "COMn" (any letter case, n from 1) is the n-th on-board port; every
+    // other name is a path and used as it is.
+    if (commPort.size() > 3 && std::toupper(static_cast<unsigned char>(commPort[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(commPort[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(commPort[2])) == 'M' && commPort.size() <= 8) {
+        unsigned long n = 0;
+        bool digits = true;
+        for (std::size_t i = 3; i < commPort.size(); ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(commPort[i]))) digits = false;
+            n = n * 10 + static_cast<unsigned long>(commPort[i] - '0');
+        }
+        if (digits && commPort[3] != '0' && n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return commPort;
+}
+
+bool TMyComport::OpenPort() {
+    Impl& d = *impl_;
+    if (d.fd >= 0) {
+        WriteCommLogTimed(" 端口已经打开" + d.commPort);
+        return false;
+    }
+    if (!d.logFileName.empty()) commlog::Create(d.logFileName);
+
+    serial::SysStatus status;
+    int fd = serial::OpenLocked(DevicePath(d.commPort), status);
+    if (fd < 0) {
+        d.lastError = status.Text();
+        WriteCommLog("打开端口失败:" + d.commPort);
+        return false;
+    }
+    if (!serial::IsTerminal(fd)) {
+        close(fd);
+        d.lastError = "not a terminal";
+        WriteCommLog("打开端口类型错误:" + d.commPort);
+        return false;
+    }
+    status = serial::SetExclusive(fd, true);
+    if (!status.Ok()) {
+        close(fd);
+        d.lastError = status.Text();
+        WriteCommLog("打开端口失败:" + d.commPort);
+        return false;
+    }
+    WriteCommLogTimed(" 打开" + d.commPort + "成功");
+
+    d.savedLine.Save(fd);
+    serial::MakeRaw(fd);
+    // Bytes left over from an earlier user of the line are not ours.
+    serial::FlushInput(fd);
+    d.fd = fd;
+    d.deviceReadTimeout = std::make_shared<std::atomic<std::uint16_t>>(d.readTimeout);
+    d.lastError.clear();
+    ApplyLineSettings();
+
+    d.stop = std::make_unique<comm::StopEvent>();
+    if (!d.stop->Create()) {
+        d.lastError = "no stop event";
+        WriteCommLog("不能创建关闭事件CloseEvent!");
+        ClosePort();
+        return false;
+    }
+    // A worker that cannot be made leaves nothing half set up: what was
+    // started is stopped again and the result is False.
+    try {
+        d.reader =
+            std::make_unique<comm::TReadThread>(d.fd, d.stop->Fd(), d.window, d.deviceReadTimeout);
+        d.reader->Start();
+    } catch (const std::exception& e) {
+        d.reader.reset();
+        WriteCommLog("不能创建Read thread");
+        ClosePort();
+        d.lastError = e.what();
+        return false;
+    }
+    try {
+        d.writer = std::make_unique<comm::TWriteThread>(d.fd, d.stop->Fd());
+        d.writer->Start();
+    } catch (const std::exception& e) {
+        d.writer.reset();
+        WriteCommLog("不能创建Write thread");
+        ClosePort();
+        d.lastError = e.what();
+        return false;
+    }
+    return true;
+}
+
+void TMyComport::ClosePort() {
+    Impl& d = *impl_;
+    if (d.fd < 0) return;
+    WriteCommLogTimed(" Stopping the Comm");
+    auto stopWorker = [&](auto& worker, const char* closing, const char* stuck, bool input) {
+        if (!worker) return;
+        WriteCommLogTimed(closing);
+        if (d.stop) d.stop->Signal();
+        if (input) {
+            serial::FlushInput(d.fd);
+        } else {
+            serial::FlushOutput(d.fd);
+        }
+        // Workers always wake on the stop event; the wait is a safeguard
+        // that only writes a line, since a thread cannot be killed safely.
+        if (!worker->WaitEnded(10000)) WriteCommLogTimed(stuck);
+        worker.reset();
+    };
+    stopWorker(d.reader, " 关闭Read Thread", " Read thread不再存在.关闭它", true);
+    stopWorker(d.writer, " 关闭Write Thread", " Write thread不再存在.关闭它", false);
+
+    d.savedLine.Restore(d.fd);
+    serial::SetExclusive(d.fd, false);
+    close(d.fd);
+    d.fd = -1;
+    d.stop.reset();
+    d.deviceReadTimeout.reset();
+    if (!d.logFileName.empty()) commlog::Close();
+}
+
+bool TMyComport::SendData(const void* data, std::uint16_t length) {
+    Impl& d = *impl_;
+    if (!d.writer) {
+        WriteCommLogTimed(" 没有创建Write thread");
+        return false;
+    }
+    comm::Block block;
+    block.data = comm::Block::Allocate(length);
+    if (block.data && length > 0) std::memcpy(block.data.get(), data, length);
+    block.count = length;
+    if (!block.data || !d.writer->Post(std::move(block))) {
+        WriteCommLogTimed(" 不能给Write thread发送消息!");
+        return false;
+    }
+    return true;
+}
+
+void TMyComport::ApplyLineSettings() {
+    Impl& d = *impl_;
+    if (d.fd < 0) return;
+    d.deviceReadTimeout->store(d.readTimeout);
+    WriteCommLogTimed(" SetCommTimeouts OK");
+    serial::LineSettings line;
+    line.baud = d.baudRate;
+    line.dataBits = static_cast<int>(d.dataBits) + 5;
+    line.parity = static_cast<int>(d.parity);
+    line.stopBits = static_cast<int>(d.stopBits);
+    line.rtsCts = d.hwHandshaking == hhRTSCTS;
+    line.xonXoff = d.swHandshaking == shXONXOFF;
+    serial::SysStatus status = serial::ApplyLine(d.fd, line);
+    if (d.enableDtrOnOpen) serial::RaiseDtr(d.fd);
+    if (status.Ok()) WriteCommLogTimed(" SetCommState OK");
+}
+
+const std::string& TMyComport::CommPort() const {
+    return impl_->commPort;
+}
+void TMyComport::SetCommPort(const std::string& name) {
+    impl_->commPort = name;
+}
+std::uint32_t TMyComport::ComPortBaudRate() const {
+    return impl_->baudRate;
+}
+void TMyComport::SetComPortBaudRate(std::uint32_t baud) {
+    impl_->baudRate = baud;
+}
+TComPortDataBits TMyComport::ComPortDataBits() const {
+    return impl_->dataBits;
+}
+TComPortStopBits TMyComport::ComPortStopBits() const {
+    return impl_->stopBits;
+}
+TComPortParity TMyComport::ComPortParity() const {
+    return impl_->parity;
+}
+TComPortHwHandshaking TMyComport::ComPortHwHandshaking() const {
+    return impl_->hwHandshaking;
+}
+TComPortSwHandshaking TMyComport::ComPortSwHandshaking() const {
+    return impl_->swHandshaking;
+}
+
+// These five re-apply on every assignment while open, changed or not.
+void TMyComport::SetComPortDataBits(TComPortDataBits v) {
+    impl_->dataBits = v;
+    ApplyLineSettings();
+}
+void TMyComport::SetComPortStopBits(TComPortStopBits v) {
+    impl_->stopBits = v;
+    ApplyLineSettings();
+}
+void TMyComport::SetComPortParity(TComPortParity v) {
+    impl_->parity = v;
+    ApplyLineSettings();
+}
+void TMyComport::SetComPortHwHandshaking(TComPortHwHandshaking v) {
+    impl_->hwHandshaking = v;
+    ApplyLineSettings();
+}
+void TMyComport::SetComPortSwHandshaking(TComPortSwHandshaking v) {
+    impl_->swHandshaking = v;
+    ApplyLineSettings();
+}
+
+int TMyComport::CommFileHandle() const {
+    return impl_->fd;
+}
+std::uint16_t TMyComport::ReadTimeout() const {
+    return impl_->readTimeout;
+}
+void TMyComport::SetReadTimeout(std::uint16_t ms) {
+    impl_->readTimeout = ms;
+}
+bool TMyComport::EnableDTROnOpen() const {
+    return impl_->enableDtrOnOpen;
+}
+void TMyComport::SetEnableDTROnOpen(bool on) {
+    impl_->enableDtrOnOpen = on;
+}
+const std::string& TMyComport::CommsLogFileName() const {
+    return impl_->logFileName;
+}
+void TMyComport::SetCommsLogFileName(const std::string& name) {
+    impl_->logFileName = name;
+    commlog::SetName(name);
+}
+void TMyComport::SetOnReceiveData(TReceiveDataEvent handler) {
+    impl_->window->SetHandler(std::move(handler));
+}
+const std::string& TMyComport::LastError() const {
+    return impl_->lastError;
+}
+
+}  // namespace ristova

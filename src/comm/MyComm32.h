@@ -27,7 +27,7 @@ void WriteCommLog(const std::string& text);
 void WriteCommLogTimed(const std::string& text);
 
 class TMyComport {
-public:
+  public:
     explicit TMyComport(IMainThreadPoster& poster);
     ~TMyComport();  // closes an open port
     TMyComport(const TMyComport&) = delete;
@@ -63,10 +63,14 @@ public:
     void SetCommsLogFileName(const std::string& name);
     void SetOnReceiveData(TReceiveDataEvent handler);
 
+    // Why the last OpenPort failed, as the system put it; empty after a
+    // success. For status texts and diagnostics.
+    const std::string& LastError() const;
+
     // The device path that a port name stands for ("COM3" is /dev/ttyS2).
     static std::string DevicePath(const std::string& commPort);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
