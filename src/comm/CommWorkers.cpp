@@ -172,8 +172,9 @@ void TReadThread::PumpRead(short revents) {
             continue;
         }
         if (n == 0) {
-            // A tty in non-blocking raw mode reads 0 only once it is hung up.
-            readError_ = EIO;
+            // With VMIN = VTIME = 0 an empty line also reads 0, so only a 0
+            // right after poll reported the line readable means hung up.
+            if (revents != 0 && !gotAny) readError_ = EIO;
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {
