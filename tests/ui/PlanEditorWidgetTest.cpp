@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -16,6 +15,7 @@
 #include "plan/PlanFile.h"
 #include "support/PageContext.h"
 #include "ui/PageTesting.h"
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::plan::ui {
 namespace {
@@ -84,11 +84,11 @@ TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
     TypeCell(2, 1, QStringLiteral("09"));
     EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
 
-    Get<QAbstractButton>("btnAdd")->click();
+    Get<widgets::TMyTransBtn>("btnAdd")->Click();
     TypeCell(1, 2, QStringLiteral("09"));  // beyond the 8 relays
     Plan()->setCurrentIndex(Cell(3, 1));
     EXPECT_FALSE(Plan()->model()->flags(Cell(3, 1)) & Qt::ItemIsEditable);
-    Get<QAbstractButton>("btnSavePlan")->click();
+    Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
     EXPECT_EQ(Plan()->model()->rowCount(), 2);
     EXPECT_EQ(Plan()->model()->data(Cell(2, 1)).toString(), QStringLiteral("09:15:00"));
     EXPECT_EQ(Plan()->model()->data(Cell(3, 1)).toString(), QStringLiteral("断开"));
@@ -104,7 +104,7 @@ TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {
         offered = p;
         return p.fileName;
     });
-    Get<QAbstractButton>("btnSaveAs")->click();
+    Get<widgets::TMyTransBtn>("btnSaveAs")->Click();
     ASSERT_TRUE(offered);
     EXPECT_EQ(offered->fileName, pc.File("A/2012-03-19.tab"));
     EXPECT_TRUE(FileExists(pc.File("A/2012-03-19.TAB")));
@@ -129,15 +129,15 @@ TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {
 }
 
 TEST_F(PlanEditorWidgetTest, DefaultTableIsNotDeletedAndOthersAre) {
-    Get<QAbstractButton>("btnSavePlan")->click();
-    Get<QAbstractButton>("btnDelPlanFn")->click();
+    Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
+    Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
     EXPECT_TRUE(FileExists(pc.File("A/计划表.tab")));
 
     pc.dir.Write("A/old.tab", "");
-    Get<QAbstractButton>("btnReGetDevices")->click();
+    Get<widgets::TMyTransBtn>("btnReGetDevices")->Click();
     Pick(Get<QComboBox>("cbEdFn"), Get<QComboBox>("cbEdFn")->findText(QStringLiteral("old.tab")));
     EXPECT_EQ(ReadIniText(pc.ctx.settingsFile, "EDIT", "cbEdFn"), "old.tab");
-    Get<QAbstractButton>("btnDelPlanFn")->click();
+    Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
     EXPECT_FALSE(FileExists(pc.File("A/old.tab")));
     EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("计划表.tab"));
 }

@@ -1,8 +1,11 @@
 #include "controller/ui/SetupPageWidget.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -14,8 +17,10 @@
 #include <QTableView>
 
 #include "app/IniFile.h"
+#include "app/TextUtils.h"
 #include "support/PageContext.h"
 #include "ui/PageTesting.h"
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::controller::ui {
 namespace {
@@ -60,7 +65,7 @@ TEST_F(SetupPageWidgetTest, ShowsTheLoadedControllerAndTheDesignTexts) {
               QStringLiteral("请输入合法的新电源控制器设备文件名"));
     EXPECT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：未操作"));
     // Loading ran the click of the current cell, a command cell.
-    EXPECT_TRUE(Get<QAbstractButton>("btnSend")->isEnabled());
+    EXPECT_TRUE(Get<widgets::TMyTransBtn>("btnSend")->isEnabled());
     EXPECT_EQ(Get<QComboBox>("cbParity")->count(), 5);
     EXPECT_EQ(Get<QComboBox>("cbComm1")->maxVisibleItems(), 4);
     EXPECT_EQ(widget->sgComView()->model()->rowCount(), 11);
@@ -69,7 +74,7 @@ TEST_F(SetupPageWidgetTest, ShowsTheLoadedControllerAndTheDesignTexts) {
 
 TEST_F(SetupPageWidgetTest, ControllerTypedEditedAndSavedThroughTheControls) {
     Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("泵房"));
-    Get<QAbstractButton>("btnAddNewComDev")->click();
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
     ASSERT_EQ(Get<QComboBox>("cbComDevList")->currentText(), QStringLiteral("泵房.PSW"));
 
     Retype(Get<QLineEdit>("edBound"), QStringLiteral("19200"));
@@ -80,17 +85,17 @@ TEST_F(SetupPageWidgetTest, ControllerTypedEditedAndSavedThroughTheControls) {
     EXPECT_EQ(widget->sgComView()->model()->rowCount(), 4);
 
     Select(1, 2);
-    EXPECT_TRUE(Get<QAbstractButton>("btnInput")->isEnabled());
-    Get<QAbstractButton>("btnASC2Hex")->click();
+    EXPECT_TRUE(Get<widgets::TMyTransBtn>("btnInput")->isEnabled());
+    Get<widgets::TMyTransBtn>("btnASC2Hex")->Click();
     EXPECT_EQ(Get<QLineEdit>("edHEX")->text(), QStringLiteral("4F2830302C30312C312945"));
-    Get<QAbstractButton>("btnInput")->click();
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
     Select(3, 2);
-    EXPECT_FALSE(Get<QAbstractButton>("btnInput")->isEnabled());
+    EXPECT_FALSE(Get<widgets::TMyTransBtn>("btnInput")->isEnabled());
     QAbstractItemModel* grid = widget->sgComView()->model();
     EXPECT_TRUE(grid->flags(grid->index(2, 3)) & Qt::ItemIsEditable);
     EXPECT_FALSE(grid->flags(grid->index(2, 1)) & Qt::ItemIsEditable);
     grid->setData(grid->index(2, 3), QStringLiteral("照明"));
-    Get<QAbstractButton>("btSaveComFn")->click();
+    Get<widgets::TMyTransBtn>("btSaveComFn")->Click();
 
     const std::string f = "泵房.PSW";
     EXPECT_EQ(Key(f, "COMM", "edBound"), "19200");
@@ -117,7 +122,7 @@ TEST_F(SetupPageWidgetTest, RelayCountTwelveToEightAndBackShowsTheOldRows) {
     for (int r = 9; r <= 12; ++r) grid->setData(grid->index(r, 3), QStringLiteral("old %1").arg(r));
     Retype(count, QStringLiteral("8"));
     EXPECT_EQ(grid->rowCount(), 9);
-    Get<QAbstractButton>("btSaveComFn")->click();
+    Get<widgets::TMyTransBtn>("btSaveComFn")->Click();
     EXPECT_EQ(Key("未命名电源设备.PSW", "COMMAND", "Row9"), "");
     Retype(count, QStringLiteral("12"));
     EXPECT_EQ(grid->rowCount(), 13);
@@ -165,10 +170,74 @@ TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
               " 双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作");
 }
 
+// The simulated controller (ristova-sim) on its pseudo terminal.
+class SimulatedController {
+  public:
+    SimulatedController() {
+        const char* build = std::getenv("RISTOVA_BUILD_DIR");
+        if (!build) return;
+        const std::string exe = std::string(build) + "/ristova-sim";
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::execl(exe.c_str(), exe.c_str(), "--relays", "8", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The first line is the terminal to open.
+        char ch;
+        while (::read(out[0], &ch, 1) == 1 && ch != '\n') path_ += ch;
+        ::close(out[0]);
+    }
+    ~SimulatedController() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+TEST_F(SetupPageWidgetTest, TestSendsReachTheSimulatedControllerAndItsAnswerIsShown) {
+    SimulatedController sim;
+    ASSERT_FALSE(sim.Path().empty()) << "ristova-sim did not start (RISTOVA_BUILD_DIR?)";
+    const std::string device = sim.Path();
+    page.SetPortScanner([device] { return std::vector<std::string>{device}; });
+    widget->Refresh();
+    Pick(Get<QComboBox>("cbComm1"), 0);
+    Get<widgets::TMyTransBtn>("btnInitCOMM")->Click();
+    ASSERT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：可用"));
+
+    // Relay 1 on: "O(00,01,1)E" converted, put into the table and sent.
+    Select(1, 1);
+    Get<widgets::TMyTransBtn>("btnASC2Hex")->Click();
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
+    Get<widgets::TMyTransBtn>("btnSend")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:4F2830302C30312C312945");
+
+    // The state query "Q(00)E"; the answer names relay 1 as on.
+    Retype(Get<QLineEdit>("edStateCmd"), QStringLiteral("512830302945"));
+    Get<widgets::TMyTransBtn>("MyTransBtn1")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:512830302945");
+    EXPECT_EQ(pc.sleeper.pauses, (std::vector<int>{50, 50}));
+    const std::string answer = "S(00,10000000)E";
+    const std::string expected =
+        " 接收数据:" +
+        BytesToHex(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
+    EXPECT_TRUE(pc.poster.PumpUntil([&] { return pc.status.Panel(3) == expected; }, 3000))
+        << pc.status.Panel(3);
+    com1.ClosePort();
+}
+
 TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {
     ristova::test::ui::AcceptNextMessageBox();
     Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("../x"));
-    Get<QAbstractButton>("btnAddNewComDev")->click();
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
     EXPECT_EQ(Get<QComboBox>("cbComDevList")->count(), 1);
 }
 

@@ -131,6 +131,7 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
         if (view->selectionBehavior() == QAbstractItemView::SelectRows)
             how |= QItemSelectionModel::Rows;
         selection->setCurrentIndex(current, how);
+        view->scrollTo(current);
         view->viewport()->update();
     }
 }

@@ -3,8 +3,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalBlocker>
+
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::ui {
 
@@ -14,11 +15,11 @@ QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y, int w, 
     return label;
 }
 
-QAbstractButton* MakeButton(QWidget* parent, const ButtonState& state, const char* name, int x,
-                            int y, int w, int h) {
-    auto* button = new QPushButton(Qs(state.caption), parent);
+widgets::TMyTransBtn* MakeTransButton(QWidget* parent, const ButtonState& state, const char* name,
+                                      int x, int y, int w, int h) {
+    widgets::TMyTransBtn* button = widgets::MakePageButton(Qs(state.caption), parent, w, h);
     button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(x, y, w, h);
+    button->move(x, y);
     SyncButton(button, state);
     return button;
 }
@@ -60,9 +61,9 @@ void SyncPickList(QComboBox* box, const PickList& list) {
     if (box->toolTip() != hint) box->setToolTip(hint);
 }
 
-void SyncButton(QAbstractButton* button, const ButtonState& state) {
+void SyncButton(widgets::TMyTransBtn* button, const ButtonState& state) {
     const QString caption = Qs(state.caption);
-    if (button->text() != caption) button->setText(caption);
+    if (button->Caption() != caption) button->SetCaption(caption);
     const QString hint = Qs(state.hint);
     if (button->toolTip() != hint) button->setToolTip(hint);
     if (button->isEnabled() != state.enabled) button->setEnabled(state.enabled);

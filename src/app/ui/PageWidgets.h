@@ -7,11 +7,14 @@
 
 #include "app/PageControls.h"
 
-class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QWidget;
+
+namespace ristova::widgets {
+class TMyTransBtn;
+}
 
 namespace ristova::ui {
 
@@ -24,8 +27,8 @@ inline std::string Std(const QString& text) {
 
 QLabel* MakeLabel(QWidget* parent, const QString& caption, int x, int y, int w, int h = 17);
 // The pages' picture button with the state's caption and hint.
-QAbstractButton* MakeButton(QWidget* parent, const ButtonState& state, const char* name, int x,
-                            int y, int w, int h = 21);
+widgets::TMyTransBtn* MakeTransButton(QWidget* parent, const ButtonState& state, const char* name,
+                                      int x, int y, int w, int h = 21);
 QLineEdit* MakeEdit(QWidget* parent, const char* name, int x, int y, int w, int h = 21);
 QComboBox* MakePickList(QWidget* parent, const char* name, int x, int y, int w, int h = 20);
 
@@ -33,6 +36,6 @@ QComboBox* MakePickList(QWidget* parent, const char* name, int x, int y, int w, 
 // refresh neither moves the cursor nor runs a handler.
 void SyncEdit(QLineEdit* edit, const EditField& field);
 void SyncPickList(QComboBox* box, const PickList& list);
-void SyncButton(QAbstractButton* button, const ButtonState& state);
+void SyncButton(widgets::TMyTransBtn* button, const ButtonState& state);
 
 }  // namespace ristova::ui

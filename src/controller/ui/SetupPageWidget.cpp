@@ -1,6 +1,5 @@
 #include "controller/ui/SetupPageWidget.h"
 
-#include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QEvent>
@@ -18,6 +17,7 @@
 #include "app/ui/ErrorBoundary.h"
 #include "app/ui/GridModel.h"
 #include "app/ui/PageWidgets.h"
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::controller::ui {
 
@@ -124,11 +124,13 @@ SetupPageWidget::SetupPageWidget(SetupPage& page, QWidget* parent) : QWidget(par
 void SetupPageWidget::BuildControllerBars(QWidget* group) {
     using namespace ristova::ui;
     // The controller bar: two lines in 57 pixels.
-    btnRefreshDevice_ = MakeButton(group, page_.btnRefreshDevice(), "btnRefreshDevice", 6, 20, 75);
+    btnRefreshDevice_ =
+        MakeTransButton(group, page_.btnRefreshDevice(), "btnRefreshDevice", 6, 20, 75);
     cbComDevList_ = MakePickList(group, "cbComDevList", 85, 20, 290, 21);
-    btnDelComDev_ = MakeButton(group, page_.btnDelComDev(), "btnDelComDev", 379, 20, 140);
-    btSaveComFn_ = MakeButton(group, page_.btSaveComFn(), "btSaveComFn", 523, 20, 70);
-    btnAddNewComDev_ = MakeButton(group, page_.btnAddNewComDev(), "btnAddNewComDev", 6, 46, 75);
+    btnDelComDev_ = MakeTransButton(group, page_.btnDelComDev(), "btnDelComDev", 379, 20, 140);
+    btSaveComFn_ = MakeTransButton(group, page_.btSaveComFn(), "btSaveComFn", 523, 20, 70);
+    btnAddNewComDev_ =
+        MakeTransButton(group, page_.btnAddNewComDev(), "btnAddNewComDev", 6, 46, 75);
     edNewComDev_ = MakeEdit(group, "edNewComDev", 85, 46, 290);
     edNewComDev_->setMaxLength(kNewControllerNameMaxLength);
     MakeLabel(group, QStringLiteral("电源控制器继电器开关数量"), 381, 48, 152);
@@ -140,12 +142,12 @@ void SetupPageWidget::BuildControllerBars(QWidget* group) {
     edStateCmd_ = MakeEdit(group, "edStateCmd", 116, 78, 477);
     MakeLabel(group, QStringLiteral("状态数据处理程序："), 6, 104, 110);
     cbPowerDll_ = MakePickList(group, "cbPowerDll", 116, 101, 195, 21);
-    myTransBtn1_ = MakeButton(group, page_.MyTransBtn1(), "MyTransBtn1", 315, 101, 137);
-    btnSend_ = MakeButton(group, page_.btnSend(), "btnSend", 456, 101, 137);
+    myTransBtn1_ = MakeTransButton(group, page_.MyTransBtn1(), "MyTransBtn1", 315, 101, 137);
+    btnSend_ = MakeTransButton(group, page_.btnSend(), "btnSend", 456, 101, 137);
     edASC_ = MakeEdit(group, "edASC", 6, 124, 180);
-    btnASC2Hex_ = MakeButton(group, page_.btnASC2Hex(), "btnASC2Hex", 190, 124, 80);
+    btnASC2Hex_ = MakeTransButton(group, page_.btnASC2Hex(), "btnASC2Hex", 190, 124, 80);
     edHEX_ = MakeEdit(group, "edHEX", 274, 124, 240);
-    btnInput_ = MakeButton(group, page_.btnInput(), "btnInput", 518, 124, 75);
+    btnInput_ = MakeTransButton(group, page_.btnInput(), "btnInput", 518, 124, 75);
 
     // The relay table fills the middle, the description sits at the bottom.
     sgCom_ = new QTableView(group);
@@ -180,7 +182,7 @@ void SetupPageWidget::BuildSerialGroup(QWidget* group) {
     cbStopBits_ = MakePickList(group, "cbStopBits", 66, 92, 102);
     cbParity_ = MakePickList(group, "cbParity", 66, 116, 102);
     edTimeOut_ = MakeEdit(group, "edTimeOut", 66, 140, 102);
-    btnInitCOMM_ = MakeButton(group, page_.btnInitCOMM(), "btnInitCOMM", 8, 166, 160);
+    btnInitCOMM_ = MakeTransButton(group, page_.btnInitCOMM(), "btnInitCOMM", 8, 166, 160);
     lbComState_ = MakeLabel(group, QString(), 8, 190, 160);
     lbComState_->setObjectName(QStringLiteral("lbComState"));
     QPalette red = lbComState_->palette();
@@ -212,8 +214,8 @@ void SetupPageWidget::ConnectEvents() {
     onEdit(edASC_, &SetupPage::edASCChange);
     onEdit(edHEX_, &SetupPage::edHEXChange);
 
-    auto onClick = [this](QAbstractButton* button, void (SetupPage::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this,
+    auto onClick = [this](widgets::TMyTransBtn* button, void (SetupPage::*handler)()) {
+        connect(button, &widgets::TMyTransBtn::clicked, this,
                 [this, handler] { Run([&] { (page_.*handler)(); }); });
     };
     onClick(btnRefreshDevice_, &SetupPage::btnRefreshDeviceClick);

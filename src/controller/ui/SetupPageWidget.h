@@ -8,7 +8,6 @@
 
 #include "controller/SetupPage.h"
 
-class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -17,6 +16,9 @@ class QTableView;
 
 namespace ristova::ui {
 class GridModel;
+}
+namespace ristova::widgets {
+class TMyTransBtn;
 }
 
 namespace ristova::controller::ui {
@@ -52,20 +54,20 @@ class SetupPageWidget : public QWidget {
     bool refreshing_ = false;
 
     QComboBox* cbComDevList_ = nullptr;
-    QAbstractButton* btnRefreshDevice_ = nullptr;
+    widgets::TMyTransBtn* btnRefreshDevice_ = nullptr;
     QLineEdit* edNewComDev_ = nullptr;
-    QAbstractButton* btnAddNewComDev_ = nullptr;
-    QAbstractButton* btnDelComDev_ = nullptr;
-    QAbstractButton* btSaveComFn_ = nullptr;
+    widgets::TMyTransBtn* btnAddNewComDev_ = nullptr;
+    widgets::TMyTransBtn* btnDelComDev_ = nullptr;
+    widgets::TMyTransBtn* btSaveComFn_ = nullptr;
     RelayCountBox* spComChl_ = nullptr;
     QLineEdit* edStateCmd_ = nullptr;
     QComboBox* cbPowerDll_ = nullptr;
-    QAbstractButton* myTransBtn1_ = nullptr;
-    QAbstractButton* btnSend_ = nullptr;
+    widgets::TMyTransBtn* myTransBtn1_ = nullptr;
+    widgets::TMyTransBtn* btnSend_ = nullptr;
     QLineEdit* edASC_ = nullptr;
-    QAbstractButton* btnASC2Hex_ = nullptr;
+    widgets::TMyTransBtn* btnASC2Hex_ = nullptr;
     QLineEdit* edHEX_ = nullptr;
-    QAbstractButton* btnInput_ = nullptr;
+    widgets::TMyTransBtn* btnInput_ = nullptr;
     QTableView* sgCom_ = nullptr;
     QPlainTextEdit* mmSpec_ = nullptr;
     QComboBox* cbComm1_ = nullptr;
@@ -74,7 +76,7 @@ class SetupPageWidget : public QWidget {
     QComboBox* cbStopBits_ = nullptr;
     QComboBox* cbParity_ = nullptr;
     QLineEdit* edTimeOut_ = nullptr;
-    QAbstractButton* btnInitCOMM_ = nullptr;
+    widgets::TMyTransBtn* btnInitCOMM_ = nullptr;
     QLabel* lbComState_ = nullptr;
     QPlainTextEdit* help_ = nullptr;
 };

@@ -1,6 +1,5 @@
 #include "plan/ui/PlanEditorWidget.h"
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QItemSelectionModel>
@@ -13,6 +12,7 @@
 #include "app/ui/ErrorBoundary.h"
 #include "app/ui/GridModel.h"
 #include "app/ui/PageWidgets.h"
+#include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::plan::ui {
 
@@ -68,18 +68,18 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
     setFixedSize(kPageWidth, kPageHeight);
 
     // The strip across the top: three lines in 69 pixels.
-    btnReGetDevices_ = MakeButton(this, page_.btnReGetDevices(), "btnReGetDevices", 4, 3, 100);
+    btnReGetDevices_ = MakeTransButton(this, page_.btnReGetDevices(), "btnReGetDevices", 4, 3, 100);
     cbEditDevList_ = MakePickList(this, "cbEditDevList", 108, 3, 220, 21);
     MakeLabel(this, QStringLiteral("选择控制计划表"), 340, 6, 90);
     cbEdFn_ = MakePickList(this, "cbEdFn", 432, 3, 220, 21);
-    btnDelPlanFn_ = MakeButton(this, page_.btnDelPlanFn(), "btnDelPlanFn", 660, 3, 90);
+    btnDelPlanFn_ = MakeTransButton(this, page_.btnDelPlanFn(), "btnDelPlanFn", 660, 3, 90);
     int x = 4;
     for (auto [slot, state, name] : {std::tuple{&btnAdd_, &page_.btnAdd(), "btnAdd"},
                                      {&btnDel_, &page_.btnDel(), "btnDel"},
                                      {&btnRestore_, &page_.btnRestore(), "btnRestore"},
                                      {&btnSavePlan_, &page_.btnSavePlan(), "btnSavePlan"},
                                      {&btnSaveAs_, &page_.btnSaveAs(), "btnSaveAs"}}) {
-        *slot = MakeButton(this, *state, name, x, 26, 64);
+        *slot = MakeTransButton(this, *state, name, x, 26, 64);
         x += 68;
     }
     lbEdFn_ = MakeLabel(this, QString(), x + 8, 29, kPageWidth - x - 12);
@@ -116,8 +116,8 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
             [this](int index) { Run([&] { page_.cbEditDevListChange(index); }); });
     connect(cbEdFn_, &QComboBox::activated, this,
             [this](int index) { Run([&] { page_.cbEdFnChange(index); }); });
-    auto onClick = [this](QAbstractButton* button, void (PlanEditorPage::*handler)()) {
-        connect(button, &QAbstractButton::clicked, this,
+    auto onClick = [this](widgets::TMyTransBtn* button, void (PlanEditorPage::*handler)()) {
+        connect(button, &widgets::TMyTransBtn::clicked, this,
                 [this, handler] { Run([&] { (page_.*handler)(); }); });
     };
     onClick(btnReGetDevices_, &PlanEditorPage::btnReGetDevicesClick);
@@ -126,9 +126,9 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
     onClick(btnDel_, &PlanEditorPage::btnDelClick);
     onClick(btnRestore_, &PlanEditorPage::btnRestoreClick);
     onClick(btnSavePlan_, &PlanEditorPage::btnSavePlanClick);
-    onClick(rbJDQ_, &PlanEditorPage::rbJDQClick);
-    onClick(rbTime_, &PlanEditorPage::rbTimeClick);
-    connect(btnSaveAs_, &QAbstractButton::clicked, this, [this] { SaveAs(); });
+    connect(rbJDQ_, &QRadioButton::clicked, this, [this] { Run([&] { page_.rbJDQClick(); }); });
+    connect(rbTime_, &QRadioButton::clicked, this, [this] { Run([&] { page_.rbTimeClick(); }); });
+    connect(btnSaveAs_, &widgets::TMyTransBtn::clicked, this, [this] { SaveAs(); });
 
     connect(sgEdPlan_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {

@@ -9,7 +9,6 @@
 
 #include "plan/PlanEditorPage.h"
 
-class QAbstractButton;
 class QComboBox;
 class QLabel;
 class QRadioButton;
@@ -17,6 +16,9 @@ class QTableView;
 
 namespace ristova::ui {
 class GridModel;
+}
+namespace ristova::widgets {
+class TMyTransBtn;
 }
 
 namespace ristova::plan::ui {
@@ -54,15 +56,15 @@ class PlanEditorWidget : public QWidget {
     ristova::ui::GridModel* devModel_ = nullptr;
     bool refreshing_ = false;
 
-    QAbstractButton* btnReGetDevices_ = nullptr;
+    widgets::TMyTransBtn* btnReGetDevices_ = nullptr;
     QComboBox* cbEditDevList_ = nullptr;
     QComboBox* cbEdFn_ = nullptr;
-    QAbstractButton* btnDelPlanFn_ = nullptr;
-    QAbstractButton* btnAdd_ = nullptr;
-    QAbstractButton* btnDel_ = nullptr;
-    QAbstractButton* btnRestore_ = nullptr;
-    QAbstractButton* btnSavePlan_ = nullptr;
-    QAbstractButton* btnSaveAs_ = nullptr;
+    widgets::TMyTransBtn* btnDelPlanFn_ = nullptr;
+    widgets::TMyTransBtn* btnAdd_ = nullptr;
+    widgets::TMyTransBtn* btnDel_ = nullptr;
+    widgets::TMyTransBtn* btnRestore_ = nullptr;
+    widgets::TMyTransBtn* btnSavePlan_ = nullptr;
+    widgets::TMyTransBtn* btnSaveAs_ = nullptr;
     QLabel* lbEdFn_ = nullptr;
     QRadioButton* rbTime_ = nullptr;
     QRadioButton* rbJDQ_ = nullptr;

@@ -84,9 +84,7 @@ TMyTransBtn::~TMyTransBtn() = default;
 
 void TMyTransBtn::SetBorderWidth(int value) {
     value = std::max(value, 0);
-    if (value == borderWidth_) return;
-    borderWidth_ = value;
-    update();
+    Store(borderWidth_, value);
 }
 
 void TMyTransBtn::SetCaption(const QString& value) {
@@ -104,9 +102,7 @@ void TMyTransBtn::SetDown(bool value) {
 }
 
 void TMyTransBtn::SetFrameStyle(TFrameStyle value) {
-    if (value == frameStyle_) return;
-    frameStyle_ = value;
-    update();
+    Store(frameStyle_, value);
 }
 
 void TMyTransBtn::SetGlyph(const QImage& value) {
@@ -121,39 +117,27 @@ void TMyTransBtn::SetGlyph(const QPixmap& value) {
 
 void TMyTransBtn::SetNumGlyphs(int value) {
     value = std::clamp(value, kMinNumGlyphs, kMaxNumGlyphs);
-    if (value == numGlyphs_) return;
-    numGlyphs_ = value;
-    update();
+    Store(numGlyphs_, value);
 }
 
 void TMyTransBtn::SetSpacing(int value) {
-    if (value == spacing_) return;
-    spacing_ = value;
-    update();
+    Store(spacing_, value);
 }
 
 void TMyTransBtn::SetTextAlign(TTextAlign value) {
-    if (value == textAlign_) return;
-    textAlign_ = value;
-    update();
+    Store(textAlign_, value);
 }
 
 void TMyTransBtn::SetTransparent(bool value) {
-    if (value == transparent_) return;
-    transparent_ = value;
-    update();
+    Store(transparent_, value);
 }
 
 void TMyTransBtn::SetWordWrap(bool value) {
-    if (value == wordWrap_) return;
-    wordWrap_ = value;
-    update();
+    Store(wordWrap_, value);
 }
 
 void TMyTransBtn::SetFontColor(const QColor& value) {
-    if (value == fontColor_) return;
-    fontColor_ = value;
-    update();
+    Store(fontColor_, value);
 }
 
 void TMyTransBtn::Click() {
@@ -335,18 +319,21 @@ void TMyTransBtn::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TMyTransBtn::enterEvent(QEnterEvent*) {
-    if (!isEnabled()) return;
-    mouseInside_ = true;
-    QPointer<TMyTransBtn> self(this);
-    emit mouseEnter();
-    if (self && frameStyle_ == fsExplorer) repaint();
+    SetMouseInside(true);
 }
 
 void TMyTransBtn::leaveEvent(QEvent*) {
+    SetMouseInside(false);
+}
+
+void TMyTransBtn::SetMouseInside(bool inside) {
     if (!isEnabled()) return;
-    mouseInside_ = false;
+    mouseInside_ = inside;
     QPointer<TMyTransBtn> self(this);
-    emit mouseExit();
+    if (inside)
+        emit mouseEnter();
+    else
+        emit mouseExit();
     if (self && frameStyle_ == fsExplorer) repaint();
 }
 

@@ -107,11 +107,19 @@ class TMyTransBtn : public QWidget {
     void changeEvent(QEvent* event) override;
 
   private:
+    // The look-changing setters repaint only when the value changed.
+    template <typename T>
+    void Store(T& field, const T& value) {
+        if (field == value) return;
+        field = value;
+        update();
+    }
     BtnState State() const;
     QColor Colour(ColourRole role) const;
     void GlyphChanged();
     void Press(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos);
     void Release(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos);
+    void SetMouseInside(bool inside);
     void UpdateAccelerator();
     void UpdatePlainKeyShortcut();
     void PaintGlyph(QPainter& painter, const BtnState& state, const BtnRect& glyphRect, int shift);

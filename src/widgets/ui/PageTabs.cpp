@@ -50,21 +50,24 @@ void TPageTabBar::paintEvent(QPaintEvent* event) {
         initStyleOption(&option, i);
         painter.drawControl(QStyle::CE_TabBarTabShape, option);
     };
-    // The selected tab's shape goes last, as the style overlaps it on its
-    // neighbours; the captions follow so that a wide one is never cut.
+    // The selected tab goes last, both its shape (the style overlaps it on
+    // its neighbours) and its caption: a caption's background box covers
+    // whatever lies under it, and the selected caption must stay whole.
     for (int i = 0; i < count(); ++i)
         if (i != selected && isTabVisible(i)) drawShape(i);
     if (selected >= 0 && isTabVisible(selected)) drawShape(selected);
     const auto& handler = control_->OnDrawTab();
-    for (int i = 0; i < count(); ++i) {
-        if (!isTabVisible(i)) continue;
+    auto drawCaption = [&](int i) {
         painter.save();
         if (handler)
             handler(control_, painter, i, tabRect(i), i == selected);
         else
             DrawPageTabCaption(control_, painter, i, tabRect(i), i == selected);
         painter.restore();
-    }
+    };
+    for (int i = 0; i < count(); ++i)
+        if (i != selected && isTabVisible(i)) drawCaption(i);
+    if (selected >= 0 && isTabVisible(selected)) drawCaption(selected);
 }
 
 TPageControl::TPageControl(QWidget* parent) : QTabWidget(parent), tabs_(new TPageTabBar(this)) {

@@ -10,8 +10,9 @@
 //
 // Until SetOwnerDraw(true) the style draws the tabs as usual. Owner-drawn,
 // the style still draws every tab's frame and background, then the draw-tab
-// handler draws each caption; the default handler is DrawPageTabCaption (the
-// window's PCDrawTab rule). SetOnDrawTab replaces it.
+// handler draws each caption, the selected one last so that a wide neighbour
+// never covers it. The default handler is DrawPageTabCaption (the window's
+// PCDrawTab rule); SetOnDrawTab replaces it. SetTabWidth fixes the tab width.
 #include <QTabBar>
 #include <QTabWidget>
 #include <functional>
