@@ -37,6 +37,17 @@ struct Pair {
     }
 };
 
+// A component open on the slave side of a fresh pair.
+struct Rig {
+    Pair pair;
+    PumpedPoster poster;
+    TMyComport port{poster};
+    explicit Rig(std::uint16_t readTimeout = 10) {
+        port.SetCommPort(pair.name);
+        port.SetReadTimeout(readTimeout);
+    }
+};
+
 void Print(const char* what, std::vector<double> us) {
     std::sort(us.begin(), us.end());
     double sum = 0;
@@ -51,10 +62,8 @@ double Us(Clock::duration d) {
 }
 
 void SendLatency(int rounds) {
-    Pair pair;
-    PumpedPoster poster;
-    TMyComport port(poster);
-    port.SetCommPort(pair.name);
+    Rig rig;
+    auto& [pair, poster, port] = rig;
     if (!port.OpenPort()) return;
     std::vector<double> us;
     for (int i = 0; i < rounds; ++i) {
@@ -73,11 +82,8 @@ void SendLatency(int rounds) {
 }
 
 void ReceiveLatency(int rounds, std::uint16_t readTimeout) {
-    Pair pair;
-    PumpedPoster poster;
-    TMyComport port(poster);
-    port.SetCommPort(pair.name);
-    port.SetReadTimeout(readTimeout);
+    Rig rig(readTimeout);
+    auto& [pair, poster, port] = rig;
     int got = 0;
     port.SetOnReceiveData([&](const char*, std::uint16_t n) { got += n; });
     if (!port.OpenPort()) return;
@@ -102,10 +108,8 @@ double CpuSeconds() {
 }
 
 void IdleCpu(int seconds) {
-    Pair pair;
-    PumpedPoster poster;
-    TMyComport port(poster);
-    port.SetCommPort(pair.name);
+    Rig rig;
+    auto& [pair, poster, port] = rig;
     if (!port.OpenPort()) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     rusage before{}, after{};

@@ -282,8 +282,8 @@ bool TReadThread::HandleReadData(const char* bytes, std::size_t count) {
 bool TReadThread::SetupCommEvent() {
     if (Readable(stopFd_)) return false;
     if (LineErrorsChanged()) {
-        // Errors since the last look. They are logged; unlike a pending
-        // error on the original platform they never end the worker.
+        // Errors since the last look: logged, and the worker goes on; a
+        // noisy line must not silence the port until it is reopened.
         LogTimed(" Event (Error) waiting before WaitCommEvent.");
         HandleCommEvent(false);
         return true;

@@ -113,9 +113,9 @@ TEST(SimulatorTest, AnswersLateSplitOrAsGarbage) {
     client.Send("Q(00)E");
     std::vector<Clock::time_point> arrivals;
     EXPECT_EQ(client.Receive(15, 2000, &arrivals), "S(00,00000000)E");
+    // Two bursts, the first not before the delay.
     ASSERT_EQ(arrivals.size(), 2u);
     EXPECT_GE(arrivals[0] - asked, 120ms);
-    EXPECT_GE(arrivals[1] - arrivals[0], 20ms);
 
     SimulatorProcess noisy;
     ASSERT_TRUE(noisy.Start({"--garbage", "--relays", "2"})) << noisy.Error();

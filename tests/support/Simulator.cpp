@@ -48,8 +48,13 @@ SimulatorProcess::~SimulatorProcess() {
 }
 
 std::string SimulatorProcess::BinaryPath() {
-    const char* dir = std::getenv("RISTOVA_BUILD_DIR");
-    return std::string(dir ? dir : ".") + "/ristova-sim";
+    if (const char* dir = std::getenv("RISTOVA_BUILD_DIR"); dir && *dir) {
+        return std::string(dir) + "/ristova-sim";
+    }
+    // Test programs and the simulator both land in the build root.
+    std::error_code error;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return (error ? std::filesystem::path(".") : self.parent_path()).string() + "/ristova-sim";
 }
 
 bool SimulatorProcess::Start(const std::vector<std::string>& args) {
@@ -78,6 +83,9 @@ bool SimulatorProcess::Start(const std::vector<std::string>& args) {
     pid_ = fork();
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
+        // Descriptors of the test (pseudo-terminal masters above all) must
+        // not live on in the simulator, or a hang-up would never be seen.
+        close_range(3, ~0U, 0);
         execv(cargs[0], cargs.data());
         _exit(127);
     }
