@@ -117,10 +117,12 @@ bool IsReadOnlyFile(const std::string& fileName) {
 
 bool ReadFileBytes(const std::string& fileName, std::string& bytes) {
     bytes.clear();
-    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, and regular files only: a pipe or a device under a data
+    // file's name must not hang the program or fill its memory.
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return false;
     }
@@ -153,7 +155,9 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes) {
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists) {
         // Refused even for root: a file without write bits is read-only here.
-        if (!S_ISREG(old.st_mode) || (old.st_mode & kAnyWriteBit) == 0)
+        // The rename would also replace a file that this user may not write.
+        if (!S_ISREG(old.st_mode) || (old.st_mode & kAnyWriteBit) == 0 ||
+            ::access(target.c_str(), W_OK) != 0)
             ThrowUnableToWrite(fileName);
         mode = old.st_mode & 07777;
     }

@@ -18,7 +18,8 @@ bool ForceDirectories(const std::string& path);
 // True when the file exists and has no write permission bit.
 bool IsReadOnlyFile(const std::string& fileName);
 
-// Whole-file I/O on raw bytes. ReadFileBytes gives false for a missing file.
+// Whole-file I/O on raw bytes. ReadFileBytes gives false for a missing,
+// unreadable or not regular file.
 bool ReadFileBytes(const std::string& fileName, std::string& bytes);
 // Writes to a temporary file beside the target, flushes and renames it over
 // the target, so that a refused write leaves the old content whole. A target

@@ -10,8 +10,10 @@ namespace ristova {
 
 namespace {
 
+// Only stored cells are touched: a damaged first line can widen a grid to
+// hundreds of thousands of columns.
 void EmptyRow(StringGrid& grid, int r) {
-    for (int c = 0; c < grid.ColCount(); ++c) grid.SetCell(c, r, {});
+    grid.EmptyStoredRow(r);
 }
 
 // Ordinal: the first differing byte decides as an unsigned value.
@@ -51,7 +53,9 @@ void NumberGridRows(StringGrid& grid, int col, int first, char ch, int width) {
 }
 
 void AddGridRow(StringGrid& grid) {
-    if (grid.Cell(1, 1).empty()) {
+    // Only a grid of one body row counts as empty: rows below an empty row 1
+    // would otherwise be hidden and lost.
+    if (grid.RowCount() <= 2 && grid.Cell(1, 1).empty()) {
         grid.SetRowCount(2);
         grid.SetRow(1);
         return;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Codec.h"
+#include "app/Errors.h"
 #include "app/Files.h"
 #include "app/GridOps.h"
 
@@ -87,6 +88,14 @@ class IniDocument {
         std::string bytes;
         if (!ReadFileBytes(fileName, bytes)) return std::nullopt;
         return IniDocument(bytes);
+    }
+
+    // The document a write starts from. A file that is there but cannot be
+    // read is refused: starting from nothing would replace all its lines.
+    static IniDocument LoadForWrite(const std::string& fileName) {
+        if (auto doc = Load(fileName)) return std::move(*doc);
+        if (FileExists(fileName)) ThrowUnableToWrite(fileName);
+        return IniDocument(std::string_view());
     }
 
     std::string Bytes() const {
@@ -261,7 +270,7 @@ std::string ReadIniTextDef(const std::string& fileName, std::string_view section
 void WriteIniText(const std::string& fileName, std::string_view section, std::string_view key,
                   std::string_view value) {
     if (fileName.empty()) return;
-    IniDocument doc = IniDocument::Load(fileName).value_or(IniDocument(std::string_view()));
+    IniDocument doc = IniDocument::LoadForWrite(fileName);
     const std::string before = doc.Bytes();
     doc.SetValue(CodePageName(section), CodePageName(key), codec::ToCodePage(NoLineBreaks(value)));
     const std::string after = doc.Bytes();
@@ -279,7 +288,7 @@ void SaveGridToIni(const std::string& fileName, std::string_view section, const 
     if (fileName.empty()) return;
     // Erase and rewrite in one replacement of the file: a refused write
     // leaves the old rows whole instead of half a table.
-    IniDocument doc = IniDocument::Load(fileName).value_or(IniDocument(std::string_view()));
+    IniDocument doc = IniDocument::LoadForWrite(fileName);
     const std::string cpSection = CodePageName(section);
     doc.EraseSection(cpSection);
     doc.AppendSection(cpSection);

@@ -87,6 +87,12 @@ void StringGrid::EmptyStoredRows(int fromRow) {
     Touch();
 }
 
+void StringGrid::EmptyStoredRow(int row) {
+    if (row < 0 || row >= static_cast<int>(cells_.size())) return;
+    for (auto& cell : cells_[row]) cell.clear();
+    Touch();
+}
+
 void StringGrid::SwapRowCells(int a, int b) {
     if (a < 0 || b < 0 || a == b) return;
     int cols = std::min(colCount_, std::max(StoredCols(a), StoredCols(b)));

@@ -29,6 +29,8 @@ class StringGrid {
     void SetCell(int col, int row, std::string text);
     // Empties rows [fromRow, stored rows) in every stored column.
     void EmptyStoredRows(int fromRow);
+    // Empties the stored cells of one row; costs nothing for unstored cells.
+    void EmptyStoredRow(int row);
     // Exchanges the texts of two rows in columns 0..ColCount-1.
     void SwapRowCells(int a, int b);
     int StoredRowCount() const { return static_cast<int>(cells_.size()); }

@@ -33,6 +33,45 @@ int HexRuleValue(unsigned char c) {
     return (c >= '0' && c <= '9') ? c - '0' : c - 55;
 }
 
+bool ParseInt32(std::string_view text, bool allowHex, long long& value) {
+    std::string t = Trim(text);
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+        negative = t[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (allowHex && i < t.size() && t[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (allowHex && i + 1 < t.size() && t[i] == '0' &&
+               (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= t.size()) return false;
+    long long magnitude = 0;
+    // Hexadecimal may fill all 32 bits and wraps to a negative value, as the
+    // framework's conversion does; decimal must fit the signed range.
+    const long long limit = base == 16 ? 0xFFFFFFFFLL : 0x80000000LL;
+    for (; i < t.size(); ++i) {
+        int d = base == 16 ? HexDigitValue(t[i]) : (t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1);
+        if (d < 0) return false;
+        magnitude = magnitude * base + d;
+        if (magnitude > limit) return false;
+    }
+    if (base == 16) {
+        long long wrapped = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
+        value = negative ? -wrapped : wrapped;
+        return value >= std::numeric_limits<std::int32_t>::min() &&
+               value <= std::numeric_limits<std::int32_t>::max();
+    }
+    if (!negative && magnitude > std::numeric_limits<std::int32_t>::max()) return false;
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 }  // namespace
 
 std::string GetDelimitedField(std::string_view text, std::string_view delim, int index) {
@@ -116,9 +155,9 @@ long long TimeTextToSeconds(std::string_view text, std::string_view delim) {
     static constexpr long long kWeights[] = {3600, 60, 1};
     long long total = 0;
     for (int i = 0; i < 3; ++i) {
-        std::string field = Trim(GetDelimitedField(text, delim, i + 1));
-        if (field.empty()) continue;
-        total += StrToIntDef(field, 0) * kWeights[i];
+        long long value = 0;
+        if (ParseInt32(GetDelimitedField(text, delim, i + 1), false, value))
+            total += value * kWeights[i];
     }
     return total;
 }
@@ -154,41 +193,7 @@ std::string BoolToYesText(bool flag) {
 }
 
 bool TryStrToInt(std::string_view text, long long& value) {
-    std::string t = Trim(text);
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
-        negative = t[i] == '-';
-        ++i;
-    }
-    int base = 10;
-    if (i < t.size() && t[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= t.size()) return false;
-    long long magnitude = 0;
-    // Hexadecimal may fill all 32 bits and wraps to a negative value, as the
-    // framework's conversion does; decimal must fit the signed range.
-    const long long limit = base == 16 ? 0xFFFFFFFFLL : 0x80000000LL;
-    for (; i < t.size(); ++i) {
-        int d = base == 16 ? HexDigitValue(t[i]) : (t[i] >= '0' && t[i] <= '9' ? t[i] - '0' : -1);
-        if (d < 0) return false;
-        magnitude = magnitude * base + d;
-        if (magnitude > limit) return false;
-    }
-    if (base == 16) {
-        long long wrapped = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
-        value = negative ? -wrapped : wrapped;
-        return value >= std::numeric_limits<std::int32_t>::min() &&
-               value <= std::numeric_limits<std::int32_t>::max();
-    }
-    if (!negative && magnitude > std::numeric_limits<std::int32_t>::max()) return false;
-    value = negative ? -magnitude : magnitude;
-    return true;
+    return ParseInt32(text, true, value);
 }
 
 long long StrToIntDef(std::string_view text, long long def) {

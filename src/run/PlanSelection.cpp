@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "app/GridOps.h"
-#include "app/IniFile.h"
 #include "app/TextUtils.h"
 #include "controller/ControllerFile.h"
 #include "plan/PlanFile.h"
@@ -57,11 +56,7 @@ PlanChoice SelectRunPlan(const std::string& appPath, const std::string& runPower
 }
 
 void LoadRunCommands(const std::string& runPowerFn, StringGrid& sgPower) {
-    ClearGrid(sgPower);
-    LoadGridFromIni(runPowerFn, "COMMAND", sgPower);
-    sgPower.SetColCount(6);
-    SetGridTitles(sgPower, controller::CommandTableTitles());
-    NumberGridRows(sgPower, 0, 1, ' ', 4);
+    controller::ReadCommandTable(runPowerFn, sgPower);
     FitDeviceGridColumns(sgPower);
 }
 

@@ -34,6 +34,16 @@ TEST(Files, ListFolderFilesMatchesMaskWithoutCaseAndListsEveryKind) {
     EXPECT_FALSE(FileExists(readOnly));
 }
 
+TEST(Files, APipeUnderAFileNameReadsAsNoFileAndIsNotWritten) {
+    TempDir dir;
+    const std::string fifo = dir.File("fifo.INI");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    std::string bytes = "stale";
+    EXPECT_FALSE(ReadFileBytes(fifo, bytes));  // would block for ever on open or read
+    EXPECT_EQ(bytes, "");
+    EXPECT_THROW(WriteFileAtomically(fifo, "x"), OperatorError);
+}
+
 TEST(Files, AtomicWriteKeepsPermissionsAndWritesThroughLinks) {
     TempDir dir;
     const std::string path = dir.Write("real", "old");

@@ -98,6 +98,14 @@ TEST(GridOps, AddGridRowReusesAnEmptyGridAndEmptiesTheNewRow) {
     EXPECT_EQ(grid.RowCount(), 3);
     EXPECT_EQ(grid.Row(), 2);
     EXPECT_EQ(grid.Cell(1, 2), "");
+
+    // An empty first row above filled ones does not make the grid empty.
+    grid.SetCell(1, 1, "");
+    grid.SetCell(1, 2, "02");
+    AddGridRow(grid);
+    EXPECT_EQ(grid.RowCount(), 4);
+    EXPECT_EQ(grid.Cell(1, 2), "02");
+    EXPECT_EQ(grid.Row(), 3);
 }
 
 TEST(GridOps, DeleteGridRowInEachOfItsThreeCases) {

@@ -1,6 +1,10 @@
 #include "app/IniFile.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -89,6 +93,50 @@ TEST(IniFile, RefusedWritesThrowAndKeepTheOldFile) {
     EXPECT_THROW(SaveGridToIni(file, "S", StringGrid(2, 2)), OperatorError);
     EXPECT_EQ(dir.Read("ro.INI"), "[S]\r\nk=old\r\n");
     EXPECT_THROW(WriteIniText(dir.File("missing/a.INI"), "S", "k", "v"), OperatorError);
+}
+
+// Runs `body` in a child as an ordinary user (nobody when we are root) and
+// gives its exit code.
+int AsOrdinaryUser(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(IniFile, FilesTheUserMayNotReadOrWriteAreRefusedNotReplaced) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    const std::string writeOnly = dir.Write("w.INI", "[S]\r\nk=old\r\nother=1\r\n");
+    const std::string othersFile = dir.Write("o.INI", "[S]\r\nk=old\r\n");
+    const bool root = ::geteuid() == 0;
+    // Nobody may read the first; only its owner (root, when we are root) may
+    // write the second.
+    ASSERT_EQ(::chmod(writeOnly.c_str(), root ? 0622 : 0200), 0);
+    ASSERT_EQ(::chmod(othersFile.c_str(), root ? 0644 : 0444), 0);
+    auto refused = [](const std::function<void()>& write) {
+        try {
+            write();
+        } catch (const OperatorError&) {
+            return true;
+        }
+        return false;
+    };
+    const int code = AsOrdinaryUser([&] {
+        int failures = 0;
+        failures += !refused([&] { WriteIniText(writeOnly, "S", "k", "new"); });
+        failures += !refused([&] { SaveGridToIni(writeOnly, "S", StringGrid(2, 2)); });
+        if (root) failures += !refused([&] { WriteIniText(othersFile, "S", "k", "new"); });
+        return failures;
+    });
+    EXPECT_EQ(code, 0);
+    ASSERT_EQ(::chmod(writeOnly.c_str(), 0644), 0);
+    EXPECT_EQ(dir.Read("w.INI"), "[S]\r\nk=old\r\nother=1\r\n");
+    EXPECT_EQ(dir.Read("o.INI"), "[S]\r\nk=old\r\n");
 }
 
 TEST(IniFile, DamagedFilesStillReadTheirGoodLines) {

@@ -45,6 +45,7 @@ TEST(TextUtils, TimeTexts) {
     EXPECT_EQ(TimeTextToSeconds("01:02:03:04", ":"), 3723);
     EXPECT_EQ(TimeTextToSeconds("", ":"), 0);
     EXPECT_EQ(TimeTextToSeconds("1h2m3h4", "h"), 3600 + 4);
+    EXPECT_EQ(TimeTextToSeconds("$A:0x1:1", ":"), 1) << "fields are decimal only";
 }
 
 TEST(TextUtils, YesAndTrueInAnyCaseAreTrue) {

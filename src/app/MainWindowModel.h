@@ -1,0 +1,111 @@
+#pragma once
+// The main window as data: the program's locations, the shared context, the
+// test port, the run engine and the two page models, with the start-up,
+// showing and shutdown order and the settings boxes' handlers. The Qt window
+// renders this and forwards events; tests drive it without a display.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/AppContext.h"
+#include "app/Clock.h"
+#include "app/SettingsBoxes.h"
+#include "app/StatusBar.h"
+#include "comm/MainThreadPoster.h"
+#include "comm/MyComm32.h"
+#include "controller/SetupPage.h"
+#include "plan/PlanEditorPage.h"
+#include "run/RunEngine.h"
+
+namespace ristova {
+
+inline constexpr const char* kMainCaption = "Quelmar电源管理程序";
+inline constexpr const char* kManualFileName = "说明书.doc";
+inline constexpr const char* kExecutableName = "ristova";
+inline constexpr const char* kAutoStartValueName = "Ristova";
+
+struct MainWindowOptions {
+    std::string programFolder;  // empty: the executable's folder
+    IClock* clock = nullptr;    // null: the system clock
+    ISleeper* sleeper = nullptr;
+};
+
+class MainWindowModel {
+  public:
+    // Runs one step of an operation; the window shows an OperatorError as the
+    // error box there and the next step goes on. Without one, errors
+    // propagate.
+    using Guard = std::function<void(const std::function<void()>&)>;
+
+    MainWindowModel(IMainThreadPoster& poster, MainWindowOptions options = {});
+    ~MainWindowModel();
+    MainWindowModel(const MainWindowModel&) = delete;
+    MainWindowModel& operator=(const MainWindowModel&) = delete;
+
+    // Start-up before the first showing; each step runs inside the guard.
+    void FormCreate(const Guard& guard = {});
+    // Every showing: page 0 active, the three grids' columns fitted.
+    void FormShow();
+    // Program end: the plug-in is released; nothing is saved.
+    void FormDestroy();
+
+    // The auto-start box, then the five [LOAD] switches. A box whose stored
+    // value differs from its state runs its click, which writes the value
+    // back. Every box is applied even when a write is refused; the first
+    // refusal is thrown at the end.
+    void LoadSettings();
+
+    void chk4LevelClick(bool checked);
+    void chkRunClick(bool checked);
+    void chkStartONClick(bool checked);
+    void chkAutoDeleteClick(bool checked);
+    void chkManOperateClick(bool checked);
+    void chkAutoStartClick(bool checked);
+
+    // sAppPath + "说明书.doc"; the window asks the desktop to open it.
+    std::string ManualPath() const;
+    // The auto-start data: sAppPath + "ristova".
+    std::string AutoStartCommand() const;
+
+    AppContext& Context() { return ctx_; }
+    const AppContext& Context() const { return ctx_; }
+    StatusBar& Status() { return status_; }
+    SettingsBoxes& Boxes() { return boxes_; }
+    const SettingsBoxes& Boxes() const { return boxes_; }
+    TMyComport& Com1() { return com1_; }
+    run::RunEngine& Engine() { return engine_; }
+    controller::SetupPage& Setup() { return setup_; }
+    plan::PlanEditorPage& PlanEditor() { return planEditor_; }
+
+    // Flags that the start-up sequence sets for the window.
+    bool StateDoubleBuffered() const { return stateDoubleBuffered_; }
+    bool OwnerDrawTabs() const { return ownerDrawTabs_; }
+    int ActivePage() const { return activePage_; }
+    void SetActivePage(int page) { activePage_ = page; }
+    bool Created() const { return created_; }
+
+    // Grows whenever a box or a flag above changes.
+    std::uint64_t Revision() const { return revision_; }
+
+  private:
+    void StoreSwitch(bool& box, std::string_view key, bool checked);
+
+    std::unique_ptr<SystemClock> ownClock_;
+    std::unique_ptr<SystemSleeper> ownSleeper_;
+    StatusBar status_;
+    SettingsBoxes boxes_;
+    AppContext ctx_;
+    std::string programFolder_;
+    TMyComport com1_;
+    run::RunEngine engine_;
+    controller::SetupPage setup_;
+    plan::PlanEditorPage planEditor_;
+
+    bool stateDoubleBuffered_ = false;
+    bool ownerDrawTabs_ = false;
+    bool created_ = false;
+    int activePage_ = 0;
+    std::uint64_t revision_ = 0;
+};
+
+}  // namespace ristova

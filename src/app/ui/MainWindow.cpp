@@ -1,0 +1,211 @@
+#include "app/ui/MainWindow.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/MainWindowModel.h"
+#include "app/ui/AppFont.h"
+#include "app/ui/ErrorBoundary.h"
+#include "app/ui/StatusBarWidget.h"
+#include "controller/ui/SetupPageWidget.h"
+#include "plan/ui/PlanEditorWidget.h"
+#include "run/ui/MonitorGrid.h"
+#include "run/ui/MonitorPage.h"
+#include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageTabs.h"
+
+namespace ristova::ui {
+
+QString AboutText() {
+    return QStringLiteral(
+        "  "
+        "Quelmar电源控制管理器，是一个通用型的串口电源控制器管理程序。可非常灵活的控制电源等设备的"
+        "开闭。"
+        "可按日、按星期编辑每天的控制表，\n"
+        "实现电源的自动控制。\n"
+        "\n"
+        "  主要功能：\n"
+        "  1、电源控制器设置：为每个控制器设定串口参数、继电器路数、每路继电器的接通和断开指令、"
+        "状态查询指令和状态处理程序，并可在设置页上逐条测试指令。\n"
+        "  "
+        "2、电源控制计划编辑：为每个控制器编辑计划表，可按指定日期、每年的某一天、星期几或默认计划"
+        "表"
+        "安排每路继电器的接通和断开时间。\n"
+        "  "
+        "3、电源控制监视和操作：按四级优先规则选出当天的计划表，在规定的时刻发送指令，每秒查询一次"
+        "继电器状态并以图形显示；运行中允许手动切换继电器。\n"
+        "  4、每天零点自动选用新一天的计划表，可设定启动时执行计划表和开机自动启动。\n"
+        "\n"
+        "  详细的使用方法请阅读Word说明书。");
+}
+
+TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      model_(model) {
+    setWindowTitle(QString::fromUtf8(kMainCaption));
+    setFont(WindowFont());
+    // Minimum = maximum: the window can be neither resized nor maximised.
+    setFixedSize(kClientWidth, kClientHeight);
+
+    pc_ = new widgets::TPageControl(this);
+    pc_->setGeometry(0, kSpacer, kClientWidth, kClientHeight - kSpacer - StatusBarWidget::kHeight);
+    auto guard = [this](const std::function<void()>& f) { Guarded(f); };
+    page0_ = new MonitorPage(model_, guard);
+    auto holder = [](QWidget* page) {
+        auto* h = new QWidget;
+        if (page) {
+            page->setParent(h);
+            page->move(0, 0);
+        }
+        return h;
+    };
+    pc_->addTab(holder(page0_), QStringLiteral("电源控制监视和操作"));
+    page1_ = new controller::ui::SetupPageWidget(model_.Setup());
+    page2_ = new plan::ui::PlanEditorWidget(model_.PlanEditor());
+    pc_->addTab(holder(page1_), QStringLiteral("电源控制器设置"));
+    pc_->addTab(holder(page2_), QStringLiteral("电源控制计划编辑"));
+    pc_->addTab(holder(BuildAboutPage()), QStringLiteral("关于系统"));
+    connect(pc_, &QTabWidget::currentChanged, this,
+            [this](int index) { model_.SetActivePage(index); });
+
+    sb_ = new StatusBarWidget(model_.Status(), this);
+    sb_->setGeometry(0, kClientHeight - StatusBarWidget::kHeight, kClientWidth,
+                     StatusBarWidget::kHeight);
+
+    timer1_ = new QTimer(this);
+    tmCheck_ = new QTimer(this);
+    tmRun_ = new QTimer(this);
+    for (QTimer* t : {timer1_, tmCheck_}) {
+        // Single shots re-armed to the next second boundary, so that each
+        // tick falls at the start of its second.
+        t->setSingleShot(true);
+        t->setTimerType(Qt::PreciseTimer);
+    }
+    tmRun_->setInterval(200);
+    connect(timer1_, &QTimer::timeout, this, [this] {
+        Guarded([this] { model_.Engine().Timer1Timer(); });
+        timer1_->start(model_.Engine().MillisecondsToNextSecond());
+    });
+    connect(tmCheck_, &QTimer::timeout, this,
+            [this] { Guarded([this] { model_.Engine().tmCheckTimer(); }); });
+    connect(tmRun_, &QTimer::timeout, this,
+            [this] { Guarded([this] { model_.Engine().tmRunTimer(); }); });
+
+    // The column-fitting rules of the core work on the grids' outer widths.
+    model_.Setup().sgCom().SetWidth(page1_->sgComView()->width());
+
+    model_.FormCreate([this](const std::function<void()>& step) { GuardedCall(this, step); });
+    if (model_.StateDoubleBuffered()) page0_->sgState()->setAttribute(Qt::WA_OpaquePaintEvent);
+    pc_->SetOwnerDraw(model_.OwnerDrawTabs());
+    Sync();
+    // The clock tick runs from the start of the message loop.
+    timer1_->start(model_.Engine().MillisecondsToNextSecond());
+    // The pages' own handlers can write the status bar (hints, sent and
+    // received data): draw once after each input event.
+    qApp->installEventFilter(this);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    }
+}
+
+TFrmMain::~TFrmMain() {
+    qApp->removeEventFilter(this);
+    timer1_->stop();
+    tmCheck_->stop();
+    tmRun_->stop();
+    model_.FormDestroy();
+}
+
+QWidget* TFrmMain::BuildAboutPage() {
+    auto* page = new QWidget;
+    page->setFixedSize(MonitorPage::kWidth, MonitorPage::kHeight);
+    mmDesc_ = new QPlainTextEdit(page);
+    mmDesc_->setGeometry(8, 8, MonitorPage::kWidth - 16, MonitorPage::kHeight - 46);
+    mmDesc_->setReadOnly(true);
+    // An empty context menu: a right click shows nothing.
+    mmDesc_->setContextMenuPolicy(Qt::PreventContextMenu);
+    mmDesc_->setPlainText(AboutText());
+    btnDesc_ = widgets::MakePageButton(QStringLiteral("Word说明书"), page, 90, 21);
+    btnDesc_->setObjectName(QStringLiteral("btnDesc"));
+    btnDesc_->move(MonitorPage::kWidth - 8 - 90, MonitorPage::kHeight - 30);
+    connect(btnDesc_, &widgets::TMyTransBtn::clicked, this,
+            [this] { Guarded([this] { btnDescClick(); }); });
+    return page;
+}
+
+void TFrmMain::btnDescClick() {
+    // The result is ignored: a missing manual or no program for it does nothing.
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.ManualPath())));
+}
+
+void TFrmMain::Guarded(const std::function<void()>& handler) {
+    GuardedCall(this, handler);
+    Sync();
+}
+
+void TFrmMain::Sync() {
+    // A message box inside a handler runs a nested loop; draw once.
+    if (inSync_) return;
+    inSync_ = true;
+    if (pc_->currentIndex() != model_.ActivePage()) pc_->setCurrentIndex(model_.ActivePage());
+    sb_->Sync();
+    page0_->Sync();
+    SyncTimers();
+    inSync_ = false;
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+            if (!syncQueued_ && watched->isWidgetType() &&
+                static_cast<QWidget*>(watched)->window() == this) {
+                syncQueued_ = true;
+                QTimer::singleShot(0, this, [this] {
+                    syncQueued_ = false;
+                    Sync();
+                });
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFrmMain::SyncTimers() {
+    run::RunEngine& engine = model_.Engine();
+    if (engine.Running()) {
+        if (!tmCheck_->isActive()) tmCheck_->start(engine.MillisecondsToNextSecond());
+        if (!tmRun_->isActive()) tmRun_->start();
+    } else {
+        tmCheck_->stop();
+        tmRun_->stop();
+    }
+}
+
+void TFrmMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    model_.FormShow();
+    pc_->setCurrentIndex(0);
+    page0_->sgState()->setFocus(Qt::OtherFocusReason);
+    Sync();
+}
+
+}  // namespace ristova::ui

@@ -1,0 +1,324 @@
+#include "plan/PlanEditorPage.h"
+
+#include <array>
+
+#include "app/Errors.h"
+#include "app/Files.h"
+#include "app/GridOps.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "app/TextUtils.h"
+#include "controller/ControllerFile.h"
+#include "controller/StatePlugin.h"
+#include "plan/PlanFile.h"
+
+namespace ristova::plan {
+
+namespace {
+
+constexpr std::array<int, 6> kPlanColWidths{32, 52, 67, 63, 171, 259};
+constexpr std::array<int, 6> kDeviceColWidths{64, 153, 161, 64, 64, 64};
+constexpr int kRowHeight = 16;
+// The grids' widths in the page's design; the page sets the real ones.
+constexpr int kPlanGridDesignWidth = 776;
+constexpr int kDeviceGridDesignWidth = 776;
+
+template <std::size_t N>
+void SetColWidths(StringGrid& grid, const std::array<int, N>& widths) {
+    for (std::size_t c = 0; c < N; ++c) grid.SetColWidth(static_cast<int>(c), widths[c]);
+}
+
+// A stored table name is only used when it can be a file of the plan folder.
+std::string SafeTableName(const std::string& stored) {
+    if (stored.empty() || !controller::IsSafePluginName(stored)) return std::string(kDefaultTable);
+    return stored;
+}
+
+}  // namespace
+
+PlanEditorPage::PlanEditorPage(AppContext& ctx)
+    : ctx_(ctx), lbEdFn_(kNoTableOpen), sgEdPlan_(6, 2, 1, 1), sgedDev_(6, 2, 0, 1) {
+    btnReGetDevices_.caption = "涮新电源控制器";
+    btnDelPlanFn_.caption = "删除计划表";
+    btnAdd_.caption = "增加行";
+    btnDel_.caption = "删除行";
+    btnRestore_.caption = "恢复表";
+    btnSavePlan_.caption = "保存表";
+    btnSaveAs_.caption = "另存为";
+    cbEditDevList_.hint = "选择要安排计划的电源控制器";
+
+    SetColWidths(sgEdPlan_, kPlanColWidths);
+    sgEdPlan_.SetDefaultRowHeight(kRowHeight);
+    sgEdPlan_.SetShowsVScrollBar(true);
+    sgEdPlan_.SetWidth(kPlanGridDesignWidth);
+    SetColWidths(sgedDev_, kDeviceColWidths);
+    sgedDev_.SetDefaultRowHeight(kRowHeight);
+    sgedDev_.SetShowsVScrollBar(true);
+    sgedDev_.SetWidth(kDeviceGridDesignWidth);
+}
+
+// ---- sort order ----------------------------------------------------------
+
+void PlanEditorPage::SetSortButton(bool byRelay) {
+    rbJDQ_ = byRelay;
+    rbTime_ = !byRelay;
+    WriteIniText(ctx_.settingsFile, settings::kLoad, settings::kRbJDQ,
+                 byRelay ? settings::kCaptionRbJDQ : settings::kCaptionRbTime);
+    Changed();
+}
+
+void PlanEditorPage::rbJDQClick() {
+    SetSortButton(true);
+}
+
+void PlanEditorPage::rbTimeClick() {
+    SetSortButton(false);
+}
+
+void PlanEditorPage::LoadSortButtons() {
+    const std::string stored = ReadIniTextDef(ctx_.settingsFile, settings::kLoad, settings::kRbJDQ,
+                                              settings::kCaptionRbJDQ);
+    // Checking a button that is checked already is no click.
+    if (stored == settings::kCaptionRbJDQ && !rbJDQ_) rbJDQClick();
+    if (stored == settings::kCaptionRbTime && !rbTime_) rbTimeClick();
+}
+
+// ---- controller and tables -----------------------------------------------
+
+void PlanEditorPage::InitPlanEditor() {
+    sEdPowerFn_.clear();
+    sEdPlanFn_.clear();
+    ListFolderFiles(cbEditDevList_.items, ctx_.sAppPath, "*.PSW");
+    cbEditDevList_.itemIndex = -1;
+    Changed();
+    const std::string name = ReadIniText(ctx_.settingsFile, settings::kEdit, settings::kSPowerFn);
+    if (name.empty()) return;
+    const int index = cbEditDevList_.IndexOfCaseless(name);
+    if (index < 0) {
+        // The remembered controller is gone: an empty page, not paths made
+        // from an empty controller name.
+        cbEdFn_.Clear();
+        lbEdFn_ = std::string(kNoTableOpen);
+        ClearGrid(sgEdPlan_);
+        ClearGrid(sgedDev_);
+        return;
+    }
+    cbEditDevList_.itemIndex = index;
+    sEdPowerFn_ = ctx_.sAppPath + cbEditDevList_.items[index];
+    LoadEditDeviceGrid(sEdPowerFn_);
+    ListPlanTables(sEdPowerFn_);
+    cbEdFn_.SelectOrAppend(
+        SafeTableName(ReadIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn)));
+    OpenSelectedTable();
+}
+
+void PlanEditorPage::LoadEditDeviceGrid(const std::string& controllerFile) {
+    // Clearing, reading [COMMAND], six titled columns and relay numbers.
+    controller::ReadCommandTable(controllerFile, sgedDev_);
+    FitDeviceGridColumns(sgedDev_);
+    Changed();
+}
+
+void PlanEditorPage::ListPlanTables(const std::string& controllerFile) {
+    const std::string folder = PlanFolder(ctx_.sAppPath, controllerFile);
+    if (!DirectoryExists(folder)) ForceDirectories(folder);
+    cbEdFn_.Clear();
+    if (DirectoryExists(folder)) ListFolderFiles(cbEdFn_.items, folder, "*.tab");
+    Changed();
+}
+
+void PlanEditorPage::OpenSelectedTable() {
+    sEdPlanFn_ = PlanFolder(ctx_.sAppPath, sEdPowerFn_) + cbEdFn_.Text();
+    lbEdFn_ = std::string(kCurrentTablePrefix) + sEdPlanFn_;
+    LoadPlanGrid(sEdPlanFn_, sgEdPlan_);
+    FitPlanGridColumns(sgEdPlan_);
+    sgEdPlanClick();
+    Changed();
+}
+
+void PlanEditorPage::ChooseController(const std::string& entry) {
+    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kSPowerFn, entry);
+    sEdPowerFn_ = ctx_.sAppPath + entry;
+    LoadEditDeviceGrid(sEdPowerFn_);
+    ListPlanTables(sEdPowerFn_);
+    cbEdFn_.SelectOrAppend(std::string(kDefaultTable));
+    OpenSelectedTable();
+}
+
+void PlanEditorPage::cbEditDevListChange(int index) {
+    if (index < 0 || index >= static_cast<int>(cbEditDevList_.items.size())) return;
+    cbEditDevList_.itemIndex = index;
+    ChooseController(cbEditDevList_.items[index]);
+}
+
+void PlanEditorPage::cbEdFnChange(int index) {
+    if (index < 0 || index >= static_cast<int>(cbEdFn_.items.size())) return;
+    cbEdFn_.itemIndex = index;
+    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn, cbEdFn_.items[index]);
+    OpenSelectedTable();
+}
+
+void PlanEditorPage::btnReGetDevicesClick() {
+    InitPlanEditor();
+}
+
+// ---- rows ------------------------------------------------------------------
+
+void PlanEditorPage::btnAddClick() {
+    AddGridRow(sgEdPlan_);
+    NumberGridRows(sgEdPlan_, 0, 1, ' ', 3);
+    FitPlanGridColumns(sgEdPlan_);
+    sgEdPlanClick();
+}
+
+void PlanEditorPage::btnDelClick() {
+    DeleteGridRow(sgEdPlan_, sgEdPlan_.Row());
+    NumberGridRows(sgEdPlan_, 0, 1, ' ', 3);
+    FitPlanGridColumns(sgEdPlan_);
+    sgEdPlanClick();
+}
+
+void PlanEditorPage::btnRestoreClick() {
+    if (sEdPlanFn_.empty()) return;
+    LoadPlanGrid(sEdPlanFn_, sgEdPlan_);
+    FitPlanGridColumns(sgEdPlan_);
+    sgEdPlanClick();
+}
+
+void PlanEditorPage::btnSavePlanClick() {
+    SavePlanTable();
+}
+
+void PlanEditorPage::SavePlanTable() {
+    if (sEdPlanFn_.empty()) return;
+    StringGrid& g = sgEdPlan_;
+    const int relayCount = sgedDev_.RowCount() - 1;
+    std::string keepTime;
+    std::string keepRelay;
+    for (int r = g.RowCount() - 1; r >= 1; --r) {
+        const long long n = StrToIntDef(Trim(g.Cell(1, r)), 0);
+        if (n < 1 || n > relayCount) {
+            DeleteGridRow(g, r);
+            continue;
+        }
+        g.SetCell(2, r, SecondsToTimeText(TimeTextToSeconds(g.Cell(2, r), ":")));
+        if (r == g.Row()) {
+            keepTime = g.Cell(2, r);
+            keepRelay = g.Cell(1, r);
+        }
+        if (g.Cell(3, r).empty()) g.SetCell(3, r, std::string(kSwitchOff));
+        g.SetCell(4, r, sgedDev_.Cell(3, static_cast<int>(n)));
+        g.SetCell(5, r, sgedDev_.Cell(4, static_cast<int>(n)));
+    }
+    const int last = g.RowCount() - 1;
+    if (rbJDQ_) {
+        SortGridByColumn(g, 1, 1, last);
+        SortGridGroups(g, 1, 2, 1, last);
+    } else {
+        SortGridByColumn(g, 2, 1, last);
+        SortGridGroups(g, 2, 1, 1, last);
+    }
+    if (!keepTime.empty()) {
+        const int r = FindGridRow(g, 1, 2, 1, keepRelay, keepTime);
+        if (r > 0) g.SetRow(r);
+    }
+    NumberGridRows(g, 0, 1, ' ', 3);
+    g.Touch();
+    sgEdPlanClick();
+    SavePlanGrid(g, sEdPlanFn_);
+}
+
+// ---- save as and delete ----------------------------------------------------
+
+std::optional<SaveAsProposal> PlanEditorPage::SaveAsProposalFor() const {
+    if (sEdPlanFn_.empty()) return std::nullopt;
+    SaveAsProposal p;
+    p.folder = ExtractFilePath(sEdPlanFn_);
+    p.fileName = p.folder + DateText(true, ctx_.clock.Now().date.AddDays(1)) + ".tab";
+    return p;
+}
+
+void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath) {
+    if (sEdPlanFn_.empty() || !chosenPath) return;
+    const std::string base = RemoveLastExtension(ExtractFileName(*chosenPath));
+    if (base.empty()) return;
+    const std::string name = AsciiUpper(base + ".tab");
+    if (!controller::IsSafePluginName(name)) {
+        throw OperatorError("Unable to write to " + *chosenPath);
+    }
+    const std::string previous = sEdPlanFn_;
+    const std::string folder = PlanFolder(ctx_.sAppPath, sEdPowerFn_);
+    sEdPlanFn_ = folder + name;
+    try {
+        SavePlanTable();
+    } catch (...) {
+        // Keep editing the table that was open; the grid keeps its content.
+        sEdPlanFn_ = previous;
+        Changed();
+        throw;
+    }
+    // The stored spelling, when a table of that name existed in another case.
+    sEdPlanFn_ = ResolvePlanPath(folder, name);
+    cbEdFn_.SelectOrAppend(ExtractFileName(sEdPlanFn_));
+    lbEdFn_ = std::string(kCurrentTablePrefix) + sEdPlanFn_;
+    LoadPlanGrid(sEdPlanFn_, sgEdPlan_);
+    FitPlanGridColumns(sgEdPlan_);
+    sgEdPlanClick();
+    Changed();
+}
+
+void PlanEditorPage::btnDelPlanFnClick() {
+    if (sEdPlanFn_.empty()) return;
+    // The default table stays, whatever the case of its stored name.
+    if (AsciiIEquals(cbEdFn_.Text(), kDefaultTable)) return;
+    ForceDeleteFile(sEdPlanFn_);
+    ChooseController(ExtractFileName(sEdPowerFn_));
+}
+
+// ---- page and grid -----------------------------------------------------------
+
+void PlanEditorPage::TabSheet3Enter() {
+    FitDeviceGridColumns(sgedDev_);
+    FitPlanGridColumns(sgEdPlan_);
+    Changed();
+}
+
+void PlanEditorPage::sgEdPlanSelectCell(int col, int row) {
+    if (col < sgEdPlan_.FixedCols() || col >= sgEdPlan_.ColCount() || row < sgEdPlan_.FixedRows() ||
+        row >= sgEdPlan_.RowCount())
+        return;
+    sgEdPlan_.SetCol(col);
+    sgEdPlan_.SetRow(row);
+    sgEdPlan_.Touch();
+    sgEdPlanClick();
+}
+
+void PlanEditorPage::sgEdPlanClick() {
+    const int col = sgEdPlan_.Col();
+    sgEdPlanEditing_ = col == 1 || col == 2;
+    Changed();
+}
+
+std::string PlanEditorPage::sgEdPlanGetEditMask(int col) {
+    if (col == 1) return "00";
+    if (col == 2) return "00:00:00";
+    return {};
+}
+
+void PlanEditorPage::sgEdPlanDblClick() {
+    if (sgEdPlan_.Col() != 3) return;
+    const int row = sgEdPlan_.Row();
+    const bool on = sgEdPlan_.Cell(3, row) == kSwitchOn;
+    sgEdPlan_.SetCell(3, row, std::string(on ? kSwitchOff : kSwitchOn));
+    sgEdPlan_.Touch();
+    Changed();
+}
+
+void PlanEditorPage::sgEdPlanSetEditText(int col, int row, const std::string& text) {
+    if ((col != 1 && col != 2) || row < 1 || row >= sgEdPlan_.RowCount()) return;
+    sgEdPlan_.SetCell(col, row, text);
+    sgEdPlan_.Touch();
+    Changed();
+}
+
+}  // namespace ristova::plan

@@ -1,0 +1,202 @@
+#include "plan/ui/PlanEditorWidget.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+#include "app/ui/ErrorBoundary.h"
+#include "app/ui/GridModel.h"
+#include "app/ui/PageWidgets.h"
+#include "widgets/ui/MyTransBtn.h"
+
+namespace ristova::plan::ui {
+
+using ristova::ui::Qs;
+using ristova::ui::Std;
+
+namespace {
+
+constexpr int kTopStripHeight = 69;
+constexpr int kDeviceGridHeight = 103;
+
+// The grid's masks are written as the design writes them ("0" is a required
+// digit); Qt's required digit is "9".
+QString QtInputMask(const std::string& mask) {
+    if (mask.empty()) return {};
+    QString qt = Qs(mask);
+    qt.replace(QLatin1Char('0'), QLatin1Char('9'));
+    return qt + QStringLiteral(";_");
+}
+
+// sgEdPlanGetEditMask: the relay and time cells are typed through masks; an
+// entry with digits missing is refused and the cell keeps its text.
+class MaskedCellDelegate : public ristova::ui::GridDelegate {
+  public:
+    using GridDelegate::GridDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            line->setInputMask(QtInputMask(PlanEditorPage::sgEdPlanGetEditMask(index.column())));
+        }
+        return editor;
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            if (!line->inputMask().isEmpty() && !line->hasAcceptableInput()) return;
+        }
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+};
+
+}  // namespace
+
+PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
+    : QWidget(parent),
+      page_(page),
+      saveAsPicker_([this](const SaveAsProposal& p) { return RunSaveDialog(this, p); }) {
+    using namespace ristova::ui;
+    setObjectName(QStringLiteral("TabSheet3"));
+    setFixedSize(kPageWidth, kPageHeight);
+
+    // The strip across the top: three lines in 69 pixels.
+    btnReGetDevices_ = MakeTransButton(this, page_.btnReGetDevices(), "btnReGetDevices", 4, 3, 100);
+    cbEditDevList_ = MakePickList(this, "cbEditDevList", 108, 3, 220, 21);
+    MakeLabel(this, QStringLiteral("选择控制计划表"), 340, 6, 90);
+    cbEdFn_ = MakePickList(this, "cbEdFn", 432, 3, 220, 21);
+    btnDelPlanFn_ = MakeTransButton(this, page_.btnDelPlanFn(), "btnDelPlanFn", 660, 3, 90);
+    int x = 4;
+    for (auto [slot, state, name] : {std::tuple{&btnAdd_, &page_.btnAdd(), "btnAdd"},
+                                     {&btnDel_, &page_.btnDel(), "btnDel"},
+                                     {&btnRestore_, &page_.btnRestore(), "btnRestore"},
+                                     {&btnSavePlan_, &page_.btnSavePlan(), "btnSavePlan"},
+                                     {&btnSaveAs_, &page_.btnSaveAs(), "btnSaveAs"}}) {
+        *slot = MakeTransButton(this, *state, name, x, 26, 64);
+        x += 68;
+    }
+    lbEdFn_ = MakeLabel(this, QString(), x + 8, 29, kPageWidth - x - 12);
+    lbEdFn_->setObjectName(QStringLiteral("lbEdFn"));
+    rbTime_ = new QRadioButton(QStringLiteral("按动作时间排序"), this);
+    rbTime_->setObjectName(QStringLiteral("rbTime"));
+    rbTime_->setGeometry(8, 50, 130, 17);
+    rbJDQ_ = new QRadioButton(QStringLiteral("按继电器开关排序"), this);
+    rbJDQ_->setObjectName(QStringLiteral("rbJDQ"));
+    rbJDQ_->setGeometry(150, 50, 140, 17);
+
+    sgEdPlan_ = new QTableView(this);
+    sgEdPlan_->setObjectName(QStringLiteral("sgEdPlan"));
+    sgEdPlan_->setGeometry(0, kTopStripHeight, kPageWidth,
+                           kPageHeight - kTopStripHeight - kDeviceGridHeight);
+    planModel_ = new GridModel(page_.sgEdPlan(), this);
+    planModel_->SetEditCheck(
+        [this](int col, int) { return page_.sgEdPlanEditing() && (col == 1 || col == 2); });
+    planModel_->SetEditCommit([this](int col, int row, const std::string& text) {
+        Run([&] { page_.sgEdPlanSetEditText(col, row, text); });
+    });
+    SetupGridView(sgEdPlan_, planModel_);
+    sgEdPlan_->setItemDelegate(new MaskedCellDelegate(sgEdPlan_));
+
+    sgedDev_ = new QTableView(this);
+    sgedDev_->setObjectName(QStringLiteral("sgedDev"));
+    sgedDev_->setGeometry(0, kPageHeight - kDeviceGridHeight, kPageWidth, kDeviceGridHeight);
+    devModel_ = new GridModel(page_.sgedDev(), this);
+    SetupGridView(sgedDev_, devModel_);
+    sgedDev_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    sgedDev_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    connect(cbEditDevList_, &QComboBox::activated, this,
+            [this](int index) { Run([&] { page_.cbEditDevListChange(index); }); });
+    connect(cbEdFn_, &QComboBox::activated, this,
+            [this](int index) { Run([&] { page_.cbEdFnChange(index); }); });
+    auto onClick = [this](widgets::TMyTransBtn* button, void (PlanEditorPage::*handler)()) {
+        connect(button, &widgets::TMyTransBtn::clicked, this,
+                [this, handler] { Run([&] { (page_.*handler)(); }); });
+    };
+    onClick(btnReGetDevices_, &PlanEditorPage::btnReGetDevicesClick);
+    onClick(btnDelPlanFn_, &PlanEditorPage::btnDelPlanFnClick);
+    onClick(btnAdd_, &PlanEditorPage::btnAddClick);
+    onClick(btnDel_, &PlanEditorPage::btnDelClick);
+    onClick(btnRestore_, &PlanEditorPage::btnRestoreClick);
+    onClick(btnSavePlan_, &PlanEditorPage::btnSavePlanClick);
+    connect(rbJDQ_, &QRadioButton::clicked, this, [this] { Run([&] { page_.rbJDQClick(); }); });
+    connect(rbTime_, &QRadioButton::clicked, this, [this] { Run([&] { page_.rbTimeClick(); }); });
+    connect(btnSaveAs_, &widgets::TMyTransBtn::clicked, this, [this] { SaveAs(); });
+
+    connect(sgEdPlan_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (refreshing_ || !current.isValid()) return;
+                Run([&] { page_.sgEdPlanSelectCell(current.column(), current.row()); });
+            });
+    connect(sgEdPlan_, &QTableView::doubleClicked, this,
+            [this](const QModelIndex&) { Run([&] { page_.sgEdPlanDblClick(); }); });
+
+    Refresh();
+}
+
+std::optional<std::string> PlanEditorWidget::RunSaveDialog(QWidget* parent,
+                                                           const SaveAsProposal& p) {
+    QFileDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("SaveDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    // Saving over an existing table replaces it without a question.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("电源控制计划表 (*.tab)"));
+    dialog.setDirectory(Qs(p.folder));
+    dialog.selectFile(Qs(p.fileName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return Std(dialog.selectedFiles().first());
+}
+
+void PlanEditorWidget::SaveAs() {
+    const std::optional<SaveAsProposal> proposal = page_.SaveAsProposalFor();
+    if (!proposal) return;
+    const std::optional<std::string> chosen = saveAsPicker_(*proposal);
+    Run([&] { page_.btnSaveAsClick(chosen); });
+}
+
+void PlanEditorWidget::Run(const std::function<void()>& handler) {
+    ristova::ui::GuardedCall(this, handler);
+    Refresh();
+}
+
+void PlanEditorWidget::Refresh() {
+    using namespace ristova::ui;
+    refreshing_ = true;
+    SyncPickList(cbEditDevList_, page_.cbEditDevList());
+    SyncPickList(cbEdFn_, page_.cbEdFn());
+    for (auto [button, state] : {std::pair{btnReGetDevices_, &page_.btnReGetDevices()},
+                                 {btnDelPlanFn_, &page_.btnDelPlanFn()},
+                                 {btnAdd_, &page_.btnAdd()},
+                                 {btnDel_, &page_.btnDel()},
+                                 {btnRestore_, &page_.btnRestore()},
+                                 {btnSavePlan_, &page_.btnSavePlan()},
+                                 {btnSaveAs_, &page_.btnSaveAs()}})
+        SyncButton(button, *state);
+    lbEdFn_->setText(Qs(page_.lbEdFn()));
+    lbEdFn_->setToolTip(Qs(page_.lbEdFn()));
+    rbJDQ_->setChecked(page_.rbJDQ());
+    rbTime_->setChecked(page_.rbTime());
+    planModel_->Refresh();
+    devModel_->Refresh();
+    ApplyGridGeometry(sgEdPlan_, page_.sgEdPlan());
+    ApplyGridGeometry(sgedDev_, page_.sgedDev());
+    refreshing_ = false;
+}
+
+void PlanEditorWidget::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    page_.TabSheet3Enter();
+    Refresh();
+}
+
+}  // namespace ristova::plan::ui

@@ -1,0 +1,194 @@
+#include "run/ui/MonitorGrid.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "run/Monitor.h"
+#include "run/ui/RelayPictures.h"
+
+namespace ristova::ui {
+
+MonitorGrid::MonitorGrid(run::RunEngine& engine, QWidget* parent)
+    : QWidget(parent), engine_(engine) {
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoFillBackground(false);
+    setToolTip(QStringLiteral("电源控制器状态监视表"));
+}
+
+void MonitorGrid::Sync() {
+    const std::uint64_t rev = engine_.sgState().Revision();
+    if (rev == seen_) return;
+    seen_ = rev;
+    // The grid's own repaint: the picture must change the moment the state
+    // text is copied in.
+    repaint();
+}
+
+void MonitorGrid::resizeEvent(QResizeEvent*) {
+    engine_.sgState().SetWidth(width());
+}
+
+QRect MonitorGrid::CellRect(int col, int row) const {
+    const StringGrid& g = engine_.sgState();
+    int x = 0;
+    for (int c = 0; c < col; ++c) x += g.ColWidth(c) + kLineWidth;
+    const int h = g.DefaultRowHeight();
+    return QRect(x, row * (h + kLineWidth), g.ColWidth(col), h);
+}
+
+bool MonitorGrid::CellAt(QPoint pos, int& col, int& row) const {
+    const StringGrid& g = engine_.sgState();
+    const int h = g.DefaultRowHeight() + kLineWidth;
+    if (pos.x() < 0 || pos.y() < 0) return false;
+    row = pos.y() / h;
+    if (row >= g.RowCount()) return false;
+    int x = 0;
+    for (int c = 0; c < g.ColCount(); ++c) {
+        x += g.ColWidth(c) + kLineWidth;
+        if (pos.x() < x) {
+            col = c;
+            return true;
+        }
+    }
+    return false;
+}
+
+void MonitorGrid::sgStateDrawCell(QPainter& p, int col, int row, const QRect& rect) const {
+    const StringGrid& g = engine_.sgState();
+    const RelayPictures& pics = RelayPictures::Get();
+    // Delphi-style edges: right and bottom are exclusive.
+    const int left = rect.x();
+    const int top = rect.y();
+    const int right = rect.x() + rect.width();
+    const int bottom = rect.y() + rect.height();
+
+    const bool current = row >= g.FixedRows() && row == g.Row();
+    const QColor background = current ? kCurrentRowColour : palette().color(QPalette::Window);
+    QRect fill = rect;
+    if (row != 0) fill.setWidth(fill.width() + 1);
+    p.fillRect(fill, background);
+
+    p.setPen(palette().color(QPalette::WindowText));
+    const QFontMetrics fm(font());
+    const int textY = (top + bottom - fm.height()) / 2;
+    auto text = [&](int x, const std::string& s) {
+        p.drawText(QPoint(x, textY + fm.ascent()), QString::fromStdString(s));
+    };
+    const std::string& cell = g.Cell(col, row);
+    if (row == 0) {
+        text(left + 3, cell);
+        return;
+    }
+    const QPixmap* picture = nullptr;
+    switch (run::CellPicture(g, col, row)) {
+        case run::MonitorPicture::Text: {
+            const int tw = fm.horizontalAdvance(QString::fromStdString(cell));
+            text((left + right - tw) / 2, cell);
+            return;
+        }
+        case run::MonitorPicture::RelayOn:
+            picture = &pics.imgDJQON;
+            break;
+        case run::MonitorPicture::RelayOff:
+            picture = &pics.imgDJQOFF;
+            break;
+        case run::MonitorPicture::ContactClosed:
+            picture = &pics.imgSWON;
+            break;
+        case run::MonitorPicture::ContactOpen:
+            picture = &pics.imgSWOFF;
+            break;
+        case run::MonitorPicture::ContactAbsent:
+            picture = &pics.imgNone;
+            break;
+    }
+    p.drawPixmap(left + 3, (top + bottom - picture->height()) / 2, *picture);
+    if (col >= 2) text(left + pics.imgSWON.width() + 5, cell);
+}
+
+void MonitorGrid::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setFont(font());
+    const StringGrid& g = engine_.sgState();
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    const QColor lineColour = palette().color(QPalette::Dark);
+    for (int r = 0; r < g.RowCount(); ++r) {
+        const QRect first = CellRect(0, r);
+        if (first.top() > height()) break;
+        int lineRight = 0;
+        for (int c = 0; c < g.ColCount(); ++c) {
+            const QRect cell = CellRect(c, r);
+            p.save();
+            p.setClipRect(cell.adjusted(0, 0, r == 0 ? 0 : 1, 0));
+            sgStateDrawCell(p, c, r, cell);
+            p.restore();
+            lineRight = cell.x() + cell.width() + kLineWidth;
+            // Vertical lines only between heading cells.
+            if (r == 0)
+                p.fillRect(cell.x() + cell.width(), cell.y(), kLineWidth,
+                           cell.height() + kLineWidth, lineColour);
+        }
+        p.fillRect(0, first.y() + first.height(), lineRight, kLineWidth, lineColour);
+    }
+}
+
+void MonitorGrid::Forward(const std::function<void()>& call) {
+    if (guard_)
+        guard_(call);
+    else
+        call();
+}
+
+void MonitorGrid::UpdateCursor(QPoint pos) {
+    int col = -1;
+    int row = -1;
+    const bool hit = CellAt(pos, col, row);
+    const bool hand = hit && engine_.CursorIsHand(col, row);
+    setCursor(hand ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void MonitorGrid::mouseMoveEvent(QMouseEvent* event) {
+    UpdateCursor(event->position().toPoint());
+}
+
+void MonitorGrid::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    int col = -1;
+    int row = -1;
+    if (!CellAt(event->position().toPoint(), col, row)) col = row = -1;
+    run::MouseButton button = run::MouseButton::Middle;
+    if (event->button() == Qt::LeftButton) button = run::MouseButton::Left;
+    if (event->button() == Qt::RightButton) button = run::MouseButton::Right;
+    Forward([&] { engine_.sgStateMouseDown(button, col, row); });
+    UpdateCursor(event->position().toPoint());
+}
+
+void MonitorGrid::keyPressEvent(QKeyEvent* event) {
+    StringGrid& g = engine_.sgState();
+    int row = g.Row();
+    switch (event->key()) {
+        case Qt::Key_Up:
+            --row;
+            break;
+        case Qt::Key_Down:
+            ++row;
+            break;
+        case Qt::Key_Home:
+            row = g.FixedRows();
+            break;
+        case Qt::Key_End:
+            row = g.RowCount() - 1;
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    if (row >= g.FixedRows() && row < g.RowCount() && row != g.Row()) {
+        g.SetRow(row);
+        Sync();
+    }
+}
+
+}  // namespace ristova::ui

@@ -1,0 +1,50 @@
+#pragma once
+// The monitor grid sgState: a view that draws nothing by itself; every cell,
+// the heading row included, is painted by sgStateDrawCell from the engine's
+// grid. Mouse moves and presses are forwarded to the engine.
+#include <QWidget>
+#include <cstdint>
+
+#include "run/RunEngine.h"
+
+namespace ristova::ui {
+
+class MonitorGrid : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kLineWidth = 1;
+    static constexpr QColor kCurrentRowColour{192, 192, 192};
+
+    // onHandled runs after every forwarded event, so that the window can
+    // draw what the engine changed; errors are the caller's to show.
+    MonitorGrid(run::RunEngine& engine, QWidget* parent = nullptr);
+
+    void SetGuard(std::function<void(const std::function<void()>&)> guard) {
+        guard_ = std::move(guard);
+    }
+    // Repaints when the grid changed since the last call.
+    void Sync();
+
+    // Cell rectangle in widget coordinates (without the grid lines).
+    QRect CellRect(int col, int row) const;
+    // The cell under a point; false outside every cell.
+    bool CellAt(QPoint pos, int& col, int& row) const;
+    void sgStateDrawCell(QPainter& painter, int col, int row, const QRect& rect) const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void Forward(const std::function<void()>& call);
+    void UpdateCursor(QPoint pos);
+
+    run::RunEngine& engine_;
+    std::function<void(const std::function<void()>&)> guard_;
+    std::uint64_t seen_ = ~std::uint64_t{0};
+};
+
+}  // namespace ristova::ui

@@ -1,0 +1,48 @@
+#pragma once
+// An AppContext over a fresh program folder, with a clock set by the test, a
+// sleeper that only records and a poster that the test pumps.
+#include <string>
+#include <vector>
+
+#include "app/AppContext.h"
+#include "app/Clock.h"
+#include "app/SettingsBoxes.h"
+#include "app/StatusBar.h"
+#include "comm/MainThreadPoster.h"
+#include "support/TempDir.h"
+
+namespace ristova::test {
+
+class SetClock : public IClock {
+  public:
+    LocalDateTime now;
+    LocalDateTime Now() override { return now; }
+};
+
+class RecordingSleeper : public ISleeper {
+  public:
+    std::vector<int> pauses;
+    void SleepMs(int milliseconds) override { pauses.push_back(milliseconds); }
+};
+
+struct PageContext {
+    TempDir dir;
+    SetClock clock;
+    RecordingSleeper sleeper;
+    PumpedPoster poster;
+    StatusBar status;
+    SettingsBoxes boxes;
+    AppContext ctx{dir.Path(),
+                   dir.Path() + "PowerDll/",
+                   dir.Path() + "系统参数.INI",
+                   clock,
+                   sleeper,
+                   poster,
+                   status,
+                   boxes};
+
+    std::string File(const std::string& name) const { return dir.File(name); }
+    std::string Read(const std::string& name) const { return dir.Read(name); }
+};
+
+}  // namespace ristova::test

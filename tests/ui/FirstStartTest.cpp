@@ -1,0 +1,103 @@
+// The built program copied alone into an empty folder and started there,
+// headless and from another working folder: what the first start leaves.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "app/Codec.h"
+#include "app/IniFile.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace ristova::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+bool WaitExit(pid_t pid, int& status, int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+TEST(FirstStartTest, AnEmptyFolderGetsTheSettingsTheSetupControllerAndThePluginFolder) {
+    const char* build = std::getenv("RISTOVA_BUILD_DIR");
+    ASSERT_NE(build, nullptr);
+    TempDir prog;
+    TempDir config;
+    const std::string exe = prog.File("ristova");
+    fs::copy_file(fs::path(build) / "ristova", exe);
+
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
+                                    "XDG_CONFIG_DIRS=" + config.File("xdg"),
+                                    "XDG_CONFIG_HOME=" + config.File("home"),
+                                    "HOME=" + config.Path(), "XDG_RUNTIME_DIR=" + config.Path()};
+    for (char** e = environ; *e; ++e) {
+        const std::string s(*e);
+        if (s.rfind("PATH=", 0) == 0 || s.rfind("LANG=", 0) == 0) env.push_back(s);
+    }
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, "/");
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    const std::string settings = prog.File("系统参数.INI");
+    const std::string controller = prog.File("未命名电源设备.PSW");
+    int status = 0;
+    bool exited = false;
+    for (int waited = 0; waited < 15000; waited += 50) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            exited = true;
+            break;
+        }
+        if (ReadIniText(settings, "LOAD", "chkManOperate") == "NO" && fs::exists(controller)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(exited) << "the program ended by itself";
+    // Let it reach its message loop, then close it as the desktop would.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGTERM);
+    ASSERT_TRUE(WaitExit(pid, status, 10000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    EXPECT_EQ(Entries(prog.Path()),
+              (std::set<std::string>{"ristova", "PowerDll", "系统参数.INI", "未命名电源设备.PSW"}));
+    EXPECT_TRUE(fs::is_directory(prog.File("PowerDll")));
+    EXPECT_TRUE(Entries(prog.File("PowerDll")).empty());
+    EXPECT_EQ(ReadIniText(settings, "LOAD", "chk4Level"), "YES");
+    EXPECT_EQ(ReadIniText(settings, "LOAD", "chkRun"), "NO");
+    EXPECT_EQ(ReadIniText(settings, "LOAD", "chkStartON"), "YES");
+    EXPECT_EQ(ReadIniText(settings, "LOAD", "chkAutoDelete"), "NO");
+    EXPECT_EQ(ReadIniText(settings, "LOAD", "chkManOperate"), "NO");
+    EXPECT_EQ(ReadIniText(settings, "LOAD", "rbJDQ"), "");
+    EXPECT_EQ(ReadIniText(controller, "LOAD", "FLAG"), "Quelmar电源控制文件");
+    // Nothing was written into the autostart folders.
+    EXPECT_FALSE(fs::exists(config.File("xdg/autostart/Ristova.desktop")));
+}
+
+}  // namespace
+}  // namespace ristova::test

@@ -1,0 +1,206 @@
+// The window as the operator sees it: frame, pages, status bar, settings
+// boxes, the monitor grid's pictures and cursor, and start-up running.
+#include <QCheckBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "WindowFixture.h"
+#include "app/IniFile.h"
+#include "app/ui/StatusBarWidget.h"
+#include "run/ui/MonitorGrid.h"
+#include "run/ui/MonitorPage.h"
+#include "run/ui/RelayPictures.h"
+#include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageTabs.h"
+
+namespace ristova::test {
+namespace {
+
+// Five relays; relay 3 has no normally-closed contact, relay 5 no
+// normally-open one. The port does not exist, so running starts without a
+// line.
+constexpr const char* kController =
+    "[LOAD]\nFLAG=Quelmar电源控制文件\nspComChl=5\nedStateCmd=51\n"
+    "[COMM]\nCOMM1=/nonexistent/tty\n"
+    "[COMMAND]\n"
+    "Row0=继电器^^接通指令^^断开指令^^常开触点用途^^常闭触点用途^^启动时接通^^\n"
+    "Row1=   1^^0101^^0100^^照明^^风扇^^ X^^\n"
+    "Row2=   2^^0201^^0200^^空调^^水泵^^ X^^\n"
+    "Row3=   3^^0301^^0300^^电脑^^不存在^^ X^^\n"
+    "Row4=   4^^0401^^0400^^音响^^投影^^ X^^\n"
+    "Row5=   5^^0501^^0500^^不存在^^门禁^^ X^^\n";
+
+class MainWindowTest : public WindowFixture {
+  protected:
+    void WithController(std::string_view settings = "") {
+        WriteProgFile("监视测试.PSW", kController);
+        WriteProgFile("系统参数.INI", "[RUN]\nsPowerFn=监视测试.PSW\n" + std::string(settings));
+    }
+    ui::MonitorPage* Page() { return window_->Page0(); }
+    ui::MonitorGrid* Grid() { return Page()->sgState(); }
+    void Move(QPoint pos) {
+        QMouseEvent e(QEvent::MouseMove, QPointF(pos), QPointF(Grid()->mapToGlobal(pos)),
+                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(Grid(), &e);
+    }
+    QPoint Centre(int col, int row) { return Grid()->CellRect(col, row).center(); }
+};
+
+TEST_F(MainWindowTest, FrameCaptionPagesAndLabels) {
+    Create();
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Quelmar电源管理程序"));
+    EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
+    EXPECT_FALSE(window_->windowFlags() & Qt::WindowMaximizeButtonHint);
+    ASSERT_EQ(window_->PC()->count(), 4);
+    EXPECT_TRUE(window_->PC()->OwnerDraw());
+    const char* captions[] = {"电源控制监视和操作", "电源控制器设置", "电源控制计划编辑",
+                              "关于系统"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(window_->PC()->tabText(i), QString::fromUtf8(captions[i]));
+    EXPECT_EQ(Page()->size(), QSize(776, 505));
+    EXPECT_EQ(Page()->lbState()->text(), QStringLiteral("状态指令："));
+    EXPECT_EQ(Page()->lbCom()->text(), QStringLiteral("通信状态："));
+    EXPECT_EQ(Page()->lbCom()->palette().color(QPalette::WindowText), QColor(255, 0, 128));
+    EXPECT_FALSE(Page()->btnStop()->isEnabled());
+    EXPECT_TRUE(window_->mmDescription()->isReadOnly());
+    EXPECT_EQ(window_->mmDescription()->contextMenuPolicy(), Qt::PreventContextMenu);
+    EXPECT_TRUE(window_->mmDescription()->toPlainText().startsWith(
+        QStringLiteral("  Quelmar电源控制管理器，是一个通用型的串口电源控制器管理程序。")));
+    EXPECT_EQ(window_->btnDesc()->Caption(), QStringLiteral("Word说明书"));
+}
+
+TEST_F(MainWindowTest, StatusBarShowsPanelTextsAtTheirWidths) {
+    Create();
+    ui::StatusBarWidget* sb = window_->SB();
+    EXPECT_EQ(sb->PanelRect(0).width(), 80);
+    EXPECT_EQ(sb->PanelRect(1).width(), 60);
+    EXPECT_EQ(sb->PanelRect(2).width(), 182);
+    EXPECT_EQ(sb->PanelRect(3).right(), sb->width() - 1);
+    EXPECT_EQ(sb->PanelText(2), QStringLiteral(" 欢迎使用Quelmar电源控制管理程序"));
+    EXPECT_EQ(sb->PanelText(3), QString());
+
+    const QImage before = sb->grab().toImage();
+    model_->Status().ShowStatus(4, "nothing");
+    window_->Sync();
+    EXPECT_EQ(sb->grab().toImage(), before);
+
+    model_->Status().ShowStatus(3, "发送数据:");
+    window_->Sync();
+    EXPECT_EQ(sb->PanelText(3), QStringLiteral(" 发送数据:"));
+    const QImage after = sb->grab().toImage();
+    // Only panel 3 was drawn anew.
+    const QRect p3 = sb->PanelRect(3);
+    EXPECT_EQ(after.copy(0, 0, p3.left(), after.height()),
+              before.copy(0, 0, p3.left(), before.height()));
+    EXPECT_NE(after.copy(p3), before.copy(p3));
+}
+
+TEST_F(MainWindowTest, SettingsBoxesShowTheModelAndClicksStore) {
+    Create();
+    EXPECT_TRUE(Page()->chk4Level()->isChecked());
+    EXPECT_FALSE(Page()->chkRun()->isChecked());
+    EXPECT_FALSE(Page()->chkAutoStart()->isChecked());
+    EXPECT_EQ(Page()->chkStartON()->text(), QStringLiteral("启动时执行“启动时接通”"));
+    Page()->chkManOperate()->click();
+    EXPECT_TRUE(model_->Boxes().chkManOperate);
+    EXPECT_EQ(ReadIniText(Prog("系统参数.INI"), "LOAD", "chkManOperate"), "YES");
+}
+
+// Each picture cell of the rendered grid equals the picture drawn on the
+// row's background at left + 3, vertically centred.
+TEST_F(MainWindowTest, MonitorCellsShowThePictureOfTheirState) {
+    WithController();
+    Create();
+    window_->show();
+    model_->Engine().ShowRelayStates("10?");  // relay 4 and 5 stay empty
+    window_->Sync();
+    const ui::RelayPictures& pics = ui::RelayPictures::Get();
+    const QImage shot = Grid()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    auto expect = [&](int col, int row, const QPixmap& pic, const char* what) {
+        const QRect cell = Grid()->CellRect(col, row);
+        const int x = cell.left() + 3;
+        const int y = (cell.top() + cell.top() + cell.height() - pic.height()) / 2;
+        QImage want(pic.size(), QImage::Format_RGB32);
+        const bool current = model_->Engine().sgState().Row() == row;
+        want.fill(current ? QColor(192, 192, 192) : Grid()->palette().color(QPalette::Window));
+        QPainter(&want).drawPixmap(0, 0, pic);
+        EXPECT_EQ(shot.copy(x, y, pic.width(), pic.height()), want)
+            << what << " at column " << col << " row " << row;
+    };
+    // "1": relay on, NO closed, NC open.
+    expect(1, 1, pics.imgDJQON, "relay on");
+    expect(2, 1, pics.imgSWON, "closed");
+    expect(3, 1, pics.imgSWOFF, "open");
+    // "0": relay off, NO open, NC closed.
+    expect(1, 2, pics.imgDJQOFF, "relay off");
+    expect(2, 2, pics.imgSWOFF, "open");
+    expect(3, 2, pics.imgSWON, "closed");
+    // "?": off and both open; an absent contact whatever the state.
+    expect(1, 3, pics.imgDJQOFF, "relay off");
+    expect(2, 3, pics.imgSWOFF, "open");
+    expect(3, 3, pics.imgNone, "absent");
+    // Empty: off and both open.
+    expect(1, 4, pics.imgDJQOFF, "relay off");
+    expect(2, 4, pics.imgSWOFF, "open");
+    expect(3, 4, pics.imgSWOFF, "open");
+    expect(2, 5, pics.imgNone, "absent");
+
+    // The pictures are told apart at all.
+    EXPECT_NE(pics.imgSWON.toImage(), pics.imgNone.toImage());
+    EXPECT_NE(pics.imgSWOFF.toImage().copy(0, 0, 40, 21),
+              pics.imgSWON.toImage().copy(0, 0, 40, 21));
+    EXPECT_EQ(pics.imgDJQON.size(), QSize(49, 22));
+    EXPECT_EQ(pics.imgDJQOFF.size(), QSize(49, 25));
+    EXPECT_EQ(pics.imgSWON.size(), QSize(41, 21));
+    EXPECT_EQ(pics.imgSWOFF.size(), QSize(40, 21));
+    EXPECT_EQ(pics.imgNone.size(), QSize(41, 21));
+}
+
+TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
+    WithController("[LOAD]\nchkManOperate=YES\n");
+    Create();
+    window_->show();
+    auto shape = [&](int col, int row) {
+        Move(Centre(col, row));
+        return Grid()->cursor().shape();
+    };
+    EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "stopped";
+    Page()->btnRun()->Click();
+    ASSERT_TRUE(model_->Engine().Running());
+    EXPECT_EQ(shape(1, 2), Qt::PointingHandCursor);
+    EXPECT_EQ(shape(1, 0), Qt::ArrowCursor) << "heading";
+    EXPECT_EQ(shape(0, 2), Qt::ArrowCursor);
+    EXPECT_EQ(shape(2, 2), Qt::ArrowCursor);
+    EXPECT_EQ(shape(3, 2), Qt::ArrowCursor);
+    Page()->chkManOperate()->click();
+    EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "manual operation off";
+    Page()->chkManOperate()->click();
+    Page()->btnStop()->Click();
+    EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "stopped again";
+}
+
+TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
+    WithController("[LOAD]\nchkRun=YES\n");
+    Create();
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_TRUE(model_->Engine().Running());
+    EXPECT_TRUE(window_->tmCheck()->isActive());
+    EXPECT_TRUE(window_->tmRun()->isActive());
+    EXPECT_EQ(window_->tmRun()->interval(), 200);
+    EXPECT_LE(window_->tmCheck()->remainingTime(), 1000);
+    EXPECT_FALSE(Page()->btnRun()->isEnabled());
+    EXPECT_TRUE(Page()->btnStop()->isEnabled());
+    EXPECT_EQ(Page()->lbCom()->text(),
+              QStringLiteral("通信状态:启动失败,端口不存在或被其它程序占用"));
+    window_->PC()->setCurrentIndex(3);
+    window_->show();
+    EXPECT_EQ(window_->PC()->currentIndex(), 0);
+}
+
+}  // namespace
+}  // namespace ristova::test

@@ -1,0 +1,152 @@
+#include "plan/ui/PlanEditorWidget.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTimer>
+
+#include "app/Files.h"
+#include "app/IniFile.h"
+#include "plan/PlanFile.h"
+#include "support/PageContext.h"
+#include "ui/PageTesting.h"
+#include "widgets/ui/MyTransBtn.h"
+
+namespace ristova::plan::ui {
+namespace {
+
+using ristova::test::ui::Find;
+using ristova::test::ui::Key;
+using ristova::test::ui::Pick;
+
+class PlanEditorWidgetTest : public ::testing::Test {
+  protected:
+    PlanEditorWidgetTest() : page(pc.ctx) {
+        pc.clock.now.date = {2012, 3, 18};
+        const std::string a = pc.File("A.PSW");
+        WriteIniText(a, "COMMAND", "Row0", "继电器开关^^接通指令^^断开指令^^常开开关用途^^^^^^");
+        for (int k = 1; k <= 8; ++k)
+            WriteIniText(a, "COMMAND", "Row" + std::to_string(k), "^^^^^^lamp^^^^^^");
+        WriteIniText(pc.ctx.settingsFile, "EDIT", "sPowerFn", "A.PSW");
+        page.LoadSortButtons();
+        page.InitPlanEditor();
+        widget = std::make_unique<PlanEditorWidget>(page);
+    }
+    template <class T>
+    T* Get(const char* name) {
+        return Find<T>(widget.get(), name);
+    }
+    QTableView* Plan() { return Get<QTableView>("sgEdPlan"); }
+    QModelIndex Cell(int col, int row) { return Plan()->model()->index(row, col); }
+    // Types digits into the masked editor of a cell and presses Enter.
+    void TypeCell(int col, int row, const QString& digits) {
+        Plan()->setCurrentIndex(Cell(col, row));
+        Plan()->edit(Cell(col, row));
+        auto* editor = qobject_cast<QLineEdit*>(Plan()->indexWidget(Cell(col, row)));
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->inputMask(),
+                  col == 1 ? QStringLiteral("99;_") : QStringLiteral("99:99:99;_"));
+        editor->selectAll();
+        for (const QChar ch : digits) Key(editor, Qt::Key_unknown, QString(ch));
+        Key(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();  // the delegate commits queued
+    }
+
+    test::PageContext pc;
+    PlanEditorPage page;
+    std::unique_ptr<PlanEditorWidget> widget;
+};
+
+TEST_F(PlanEditorWidgetTest, ShowsTheOpenTableAndTheRelayList) {
+    EXPECT_EQ(widget->size(), QSize(776, 505));
+    EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("计划表.tab"));
+    EXPECT_EQ(Get<QLabel>("lbEdFn")->text(),
+              QString::fromUtf8("【当前编辑计划表】 " + pc.File("A/计划表.tab")));
+    EXPECT_TRUE(Get<QRadioButton>("rbJDQ")->isChecked());
+    EXPECT_EQ(Get<QTableView>("sgedDev")->model()->rowCount(), 9);
+    EXPECT_EQ(Get<QTableView>("sgedDev")->height(), 103);
+    EXPECT_EQ(Plan()->columnWidth(0), 32);
+    EXPECT_EQ(Plan()->rowHeight(1), 16);
+    EXPECT_EQ(Get<QComboBox>("cbEditDevList")->toolTip(),
+              QStringLiteral("选择要安排计划的电源控制器"));
+}
+
+TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
+    TypeCell(1, 1, QStringLiteral("03"));
+    TypeCell(2, 1, QStringLiteral("087500"));
+    EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
+    // An entry with digits missing is refused; the cell keeps its text.
+    TypeCell(2, 1, QStringLiteral("09"));
+    EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
+
+    Get<widgets::TMyTransBtn>("btnAdd")->Click();
+    TypeCell(1, 2, QStringLiteral("09"));  // beyond the 8 relays
+    Plan()->setCurrentIndex(Cell(3, 1));
+    EXPECT_FALSE(Plan()->model()->flags(Cell(3, 1)) & Qt::ItemIsEditable);
+    Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
+    EXPECT_EQ(Plan()->model()->rowCount(), 2);
+    EXPECT_EQ(Plan()->model()->data(Cell(2, 1)).toString(), QStringLiteral("09:15:00"));
+    EXPECT_EQ(Plan()->model()->data(Cell(3, 1)).toString(), QStringLiteral("断开"));
+
+    emit Plan()->doubleClicked(Cell(3, 1));
+    EXPECT_EQ(Plan()->model()->data(Cell(3, 1)).toString(), QStringLiteral("接通"));
+}
+
+TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {
+    page.sgEdPlanSetEditText(1, 1, "01");
+    std::optional<SaveAsProposal> offered;
+    widget->SetSaveAsPicker([&](const SaveAsProposal& p) -> std::optional<std::string> {
+        offered = p;
+        return p.fileName;
+    });
+    Get<widgets::TMyTransBtn>("btnSaveAs")->Click();
+    ASSERT_TRUE(offered);
+    EXPECT_EQ(offered->fileName, pc.File("A/2012-03-19.tab"));
+    EXPECT_TRUE(FileExists(pc.File("A/2012-03-19.TAB")));
+    EXPECT_FALSE(FileExists(pc.File("A/计划表.tab")));
+    EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("2012-03-19.TAB"));
+    EXPECT_EQ(Get<QComboBox>("cbEdFn")->count(), 2);
+}
+
+TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {
+    const SaveAsProposal p = *page.SaveAsProposalFor();
+    QString filter;
+    QTimer::singleShot(50, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        filter = dialog->selectedNameFilter();
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    const std::optional<std::string> chosen = PlanEditorWidget::RunSaveDialog(widget.get(), p);
+    EXPECT_EQ(filter, QStringLiteral("电源控制计划表 (*.tab)"));
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(*chosen, p.fileName);
+}
+
+TEST_F(PlanEditorWidgetTest, DefaultTableIsNotDeletedAndOthersAre) {
+    Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
+    Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
+    EXPECT_TRUE(FileExists(pc.File("A/计划表.tab")));
+
+    pc.dir.Write("A/old.tab", "");
+    Get<widgets::TMyTransBtn>("btnReGetDevices")->Click();
+    Pick(Get<QComboBox>("cbEdFn"), Get<QComboBox>("cbEdFn")->findText(QStringLiteral("old.tab")));
+    EXPECT_EQ(ReadIniText(pc.ctx.settingsFile, "EDIT", "cbEdFn"), "old.tab");
+    Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
+    EXPECT_FALSE(FileExists(pc.File("A/old.tab")));
+    EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("计划表.tab"));
+}
+
+TEST_F(PlanEditorWidgetTest, SortButtonsReachThePage) {
+    Get<QRadioButton>("rbTime")->click();
+    EXPECT_TRUE(page.rbTime());
+    EXPECT_FALSE(Get<QRadioButton>("rbJDQ")->isChecked());
+}
+
+}  // namespace
+}  // namespace ristova::plan::ui

@@ -1,0 +1,245 @@
+#include "controller/ui/SetupPageWidget.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTableView>
+
+#include "app/IniFile.h"
+#include "app/TextUtils.h"
+#include "support/PageContext.h"
+#include "ui/PageTesting.h"
+#include "widgets/ui/MyTransBtn.h"
+
+namespace ristova::controller::ui {
+namespace {
+
+using ristova::test::ui::Find;
+using ristova::test::ui::Pick;
+using ristova::test::ui::Retype;
+
+class SetupPageWidgetTest : public ::testing::Test {
+  protected:
+    SetupPageWidgetTest() : com1(pc.poster), page(pc.ctx, com1) {
+        page.SetPortScanner([] { return std::vector<std::string>{"COM1", "COM2"}; });
+        page.InitControllerList();
+        widget = std::make_unique<SetupPageWidget>(page);
+    }
+    std::string Key(const std::string& file, std::string_view section, std::string_view key) {
+        return ReadIniText(pc.File(file), section, key);
+    }
+    template <class T>
+    T* Get(const char* name) {
+        return Find<T>(widget.get(), name);
+    }
+    void Select(int col, int row) {
+        QTableView* view = widget->sgComView();
+        view->setCurrentIndex(view->model()->index(row, col));
+    }
+
+    test::PageContext pc;
+    TMyComport com1;
+    SetupPage page;
+    std::unique_ptr<SetupPageWidget> widget;
+};
+
+TEST_F(SetupPageWidgetTest, ShowsTheLoadedControllerAndTheDesignTexts) {
+    EXPECT_EQ(widget->size(), QSize(776, 505));
+    EXPECT_EQ(Get<QComboBox>("cbComDevList")->currentText(), QStringLiteral("未命名电源设备.PSW"));
+    EXPECT_EQ(Get<QLineEdit>("edBound")->text(), QStringLiteral("9600"));
+    EXPECT_EQ(Get<QLineEdit>("edTimeOut")->text(), QStringLiteral("20"));
+    EXPECT_EQ(Get<QAbstractSpinBox>("spComChl")->text(), QStringLiteral("10"));
+    EXPECT_EQ(Get<QLineEdit>("edASC")->text(), QStringLiteral("O(00,01,1)E"));
+    EXPECT_EQ(Get<QLineEdit>("edNewComDev")->toolTip(),
+              QStringLiteral("请输入合法的新电源控制器设备文件名"));
+    EXPECT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：未操作"));
+    // Loading ran the click of the current cell, a command cell.
+    EXPECT_TRUE(Get<widgets::TMyTransBtn>("btnSend")->isEnabled());
+    EXPECT_EQ(Get<QComboBox>("cbParity")->count(), 5);
+    EXPECT_EQ(Get<QComboBox>("cbComm1")->maxVisibleItems(), 4);
+    EXPECT_EQ(widget->sgComView()->model()->rowCount(), 11);
+    EXPECT_EQ(widget->sgComView()->columnWidth(0), 64);
+}
+
+TEST_F(SetupPageWidgetTest, ControllerTypedEditedAndSavedThroughTheControls) {
+    Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("泵房"));
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
+    ASSERT_EQ(Get<QComboBox>("cbComDevList")->currentText(), QStringLiteral("泵房.PSW"));
+
+    Retype(Get<QLineEdit>("edBound"), QStringLiteral("19200"));
+    Retype(Get<QLineEdit>("edStateCmd"), QStringLiteral("5153"));
+    Pick(Get<QComboBox>("cbParity"), 1);
+    Pick(Get<QComboBox>("cbComm1"), 1);
+    Retype(Get<QAbstractSpinBox>("spComChl")->findChild<QLineEdit*>(), QStringLiteral("3"));
+    EXPECT_EQ(widget->sgComView()->model()->rowCount(), 4);
+
+    Select(1, 2);
+    EXPECT_TRUE(Get<widgets::TMyTransBtn>("btnInput")->isEnabled());
+    Get<widgets::TMyTransBtn>("btnASC2Hex")->Click();
+    EXPECT_EQ(Get<QLineEdit>("edHEX")->text(), QStringLiteral("4F2830302C30312C312945"));
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
+    Select(3, 2);
+    EXPECT_FALSE(Get<widgets::TMyTransBtn>("btnInput")->isEnabled());
+    QAbstractItemModel* grid = widget->sgComView()->model();
+    EXPECT_TRUE(grid->flags(grid->index(2, 3)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(grid->flags(grid->index(2, 1)) & Qt::ItemIsEditable);
+    grid->setData(grid->index(2, 3), QStringLiteral("照明"));
+    Get<widgets::TMyTransBtn>("btSaveComFn")->Click();
+
+    const std::string f = "泵房.PSW";
+    EXPECT_EQ(Key(f, "COMM", "edBound"), "19200");
+    EXPECT_EQ(Key(f, "LOAD", "edStateCmd"), "5153");
+    EXPECT_EQ(Key(f, "COMM", "Parity"), "1");
+    EXPECT_EQ(Key(f, "COMM", "COMM1"), "COM2");
+    EXPECT_EQ(Key(f, "LOAD", "spComChl"), "3");
+    EXPECT_EQ(Key(f, "COMMAND", "Row2"), "2^^4F2830302C30312C312945^^^^照明^^^^^^");
+    EXPECT_EQ(Key(f, "COMMAND", "Row4"), "");
+
+    // Read back from the file by choosing the controller again.
+    Pick(Get<QComboBox>("cbComDevList"), 0);
+    Pick(Get<QComboBox>("cbComDevList"), 1);
+    EXPECT_EQ(Get<QLineEdit>("edBound")->text(), QStringLiteral("19200"));
+    EXPECT_EQ(Get<QComboBox>("cbParity")->currentText(), QStringLiteral("奇校验"));
+    EXPECT_EQ(grid->data(grid->index(2, 3)).toString(), QStringLiteral("照明"));
+}
+
+TEST_F(SetupPageWidgetTest, RelayCountTwelveToEightAndBackShowsTheOldRows) {
+    QLineEdit* count = Get<QAbstractSpinBox>("spComChl")->findChild<QLineEdit*>();
+    Retype(count, QStringLiteral("12"));
+    QAbstractItemModel* grid = widget->sgComView()->model();
+    Select(3, 1);
+    for (int r = 9; r <= 12; ++r) grid->setData(grid->index(r, 3), QStringLiteral("old %1").arg(r));
+    Retype(count, QStringLiteral("8"));
+    EXPECT_EQ(grid->rowCount(), 9);
+    Get<widgets::TMyTransBtn>("btSaveComFn")->Click();
+    EXPECT_EQ(Key("未命名电源设备.PSW", "COMMAND", "Row9"), "");
+    Retype(count, QStringLiteral("12"));
+    EXPECT_EQ(grid->rowCount(), 13);
+    EXPECT_EQ(grid->data(grid->index(12, 3)).toString(), QStringLiteral("old 12"));
+
+    // Out of range is corrected when the field is left.
+    Retype(count, QStringLiteral("40"));
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(Get<QAbstractSpinBox>("spComChl"), &out);
+    EXPECT_EQ(count->text(), QStringLiteral("32"));
+}
+
+TEST_F(SetupPageWidgetTest, CommandCellsAreDrawnAsEnteredOrMissing) {
+    page.sgComSelectCell(1, 1);
+    page.edHEXChange("41");
+    page.btnInputClick();
+    widget->Refresh();
+    widget->resize(widget->size());
+    QTableView* view = widget->sgComView();
+    Select(1, 1);
+    const QImage shot = view->viewport()->grab().toImage();
+    const QRect current = view->visualRect(view->model()->index(1, 1));
+    EXPECT_EQ(shot.pixelColor(current.right() - 3, current.bottom() - 2), QColor(0, 128, 0));
+
+    auto hasRed = [&](const QRect& rect) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c.red() > 180 && c.green() < 90 && c.blue() < 90) return true;
+            }
+        return false;
+    };
+    EXPECT_TRUE(hasRed(view->visualRect(view->model()->index(1, 2))));  // "..未输入"
+    EXPECT_FALSE(hasRed(current));                                      // "有指令..."
+    EXPECT_FALSE(hasRed(view->visualRect(view->model()->index(1, 3))));
+}
+
+TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
+    QTableView* view = widget->sgComView();
+    const QPoint at = view->visualRect(view->model()->index(2, 5)).center();
+    QMouseEvent move(QEvent::MouseMove, at, view->viewport()->mapToGlobal(at), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &move);
+    EXPECT_EQ(pc.status.Panel(3),
+              " 双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作");
+}
+
+// The simulated controller (ristova-sim) on its pseudo terminal.
+class SimulatedController {
+  public:
+    SimulatedController() {
+        const char* build = std::getenv("RISTOVA_BUILD_DIR");
+        if (!build) return;
+        const std::string exe = std::string(build) + "/ristova-sim";
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::execl(exe.c_str(), exe.c_str(), "--relays", "8", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        // The first line is the terminal to open.
+        char ch;
+        while (::read(out[0], &ch, 1) == 1 && ch != '\n') path_ += ch;
+        ::close(out[0]);
+    }
+    ~SimulatedController() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    const std::string& Path() const { return path_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string path_;
+};
+
+TEST_F(SetupPageWidgetTest, TestSendsReachTheSimulatedControllerAndItsAnswerIsShown) {
+    SimulatedController sim;
+    ASSERT_FALSE(sim.Path().empty()) << "ristova-sim did not start (RISTOVA_BUILD_DIR?)";
+    const std::string device = sim.Path();
+    page.SetPortScanner([device] { return std::vector<std::string>{device}; });
+    widget->Refresh();
+    Pick(Get<QComboBox>("cbComm1"), 0);
+    Get<widgets::TMyTransBtn>("btnInitCOMM")->Click();
+    ASSERT_EQ(Get<QLabel>("lbComState")->text(), QStringLiteral("串口状态：可用"));
+
+    // Relay 1 on: "O(00,01,1)E" converted, put into the table and sent.
+    Select(1, 1);
+    Get<widgets::TMyTransBtn>("btnASC2Hex")->Click();
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
+    Get<widgets::TMyTransBtn>("btnSend")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:4F2830302C30312C312945");
+
+    // The state query "Q(00)E"; the answer names relay 1 as on.
+    Retype(Get<QLineEdit>("edStateCmd"), QStringLiteral("512830302945"));
+    Get<widgets::TMyTransBtn>("MyTransBtn1")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送数据:512830302945");
+    EXPECT_EQ(pc.sleeper.pauses, (std::vector<int>{50, 50}));
+    const std::string answer = "S(00,10000000)E";
+    const std::string expected =
+        " 接收数据:" +
+        BytesToHex(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
+    EXPECT_TRUE(pc.poster.PumpUntil([&] { return pc.status.Panel(3) == expected; }, 3000))
+        << pc.status.Panel(3);
+    com1.ClosePort();
+}
+
+TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {
+    ristova::test::ui::AcceptNextMessageBox();
+    Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("../x"));
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
+    EXPECT_EQ(Get<QComboBox>("cbComDevList")->count(), 1);
+}
+
+}  // namespace
+}  // namespace ristova::controller::ui

@@ -1,0 +1,53 @@
+#include "WindowFixture.h"
+
+#include <QThread>
+#include <cstdlib>
+
+#include "app/Codec.h"
+#include "app/Files.h"
+
+namespace ristova::test {
+
+void WindowFixture::SetUp() {
+    setenv("XDG_CONFIG_DIRS", (dir_.Path() + ".xdg").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir_.Path() + ".home").c_str(), 1);
+}
+
+void WindowFixture::TearDown() {
+    if (window_) {
+        window_->close();
+        window_.reset();
+    }
+    model_.reset();
+    poster_.reset();
+    unsetenv("XDG_CONFIG_DIRS");
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+void WindowFixture::Create() {
+    poster_ = std::make_unique<ui::QtMainThreadPoster>();
+    MainWindowOptions o;
+    o.programFolder = dir_.Path();
+    model_ = std::make_unique<MainWindowModel>(*poster_, o);
+    window_ = std::make_unique<ui::TFrmMain>(*model_);
+    poster_->SetAfterCall([this] { window_->Sync(); });
+}
+
+void WindowFixture::WriteProgFile(std::string_view name, std::string_view utf8) const {
+    const std::string path = Prog(name);
+    ForceDirectories(ExtractFilePath(path));
+    WriteFileAtomically(path, codec::ToCodePage(utf8));
+}
+
+bool WindowFixture::WaitFor(const std::function<bool()>& pred, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+}  // namespace ristova::test

@@ -1,0 +1,38 @@
+#pragma once
+// A main window over a temporary program folder, with the autostart folders
+// inside it, so that no test touches the machine's own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/MainWindowModel.h"
+#include "app/ui/MainWindow.h"
+#include "app/ui/QtMainThreadPoster.h"
+#include "support/TempDir.h"
+
+namespace ristova::test {
+
+class WindowFixture : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the model and the window (FormCreate runs); not shown yet.
+    void Create();
+    std::string Prog(std::string_view name) const { return dir_.Path() + std::string(name); }
+    // Writes a UTF-8 text to the program folder in code page 936.
+    void WriteProgFile(std::string_view name, std::string_view utf8) const;
+    // Runs the event loop until pred() holds or timeoutMs passed.
+    static bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
+
+    TempDir dir_;
+    std::unique_ptr<ui::QtMainThreadPoster> poster_;
+    std::unique_ptr<MainWindowModel> model_;
+    std::unique_ptr<ui::TFrmMain> window_;
+};
+
+}  // namespace ristova::test
