@@ -1,19 +1,11 @@
 #pragma once
 // What the run engine's tests share: a settable clock whose pauses take fake
-// time, a pseudo-terminal whose far end the test reads and writes, and a
-// program folder with one controller and its plan.
-#include <poll.h>
-#include <pty.h>
+// time and a program folder with one controller and its plan.
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/AppContext.h"
@@ -27,6 +19,7 @@
 #include "comm/MainThreadPoster.h"
 #include "comm/MyComm32.h"
 #include "run/RunEngine.h"
+#include "support/PtyPair.h"
 #include "support/TempDir.h"
 
 namespace ristova::test {
@@ -74,67 +67,10 @@ class FakeSleeper : public ISleeper {
     FakeClock& clock_;
 };
 
-// A pseudo-terminal: the engine opens SlavePath(), the test is the far end.
-// A reader thread takes the bytes off the line as they come, as a device
-// would, so that a port closed right after a send loses nothing.
-class PtyFarEnd {
-  public:
-    PtyFarEnd() {
-        int slave = -1;
-        if (::openpty(&master_, &slave, nullptr, nullptr, nullptr) == 0) {
-            slavePath_ = ::ttyname(slave);
-            // Kept open so that the master never sees a hang-up between the
-            // engine's opens.
-            slave_ = slave;
-            reader_ = std::thread([this] { ReadLine(); });
-        }
-    }
-    ~PtyFarEnd() {
-        stop_ = true;
-        if (reader_.joinable()) reader_.join();
-        if (master_ >= 0) ::close(master_);
-        if (slave_ >= 0) ::close(slave_);
-    }
-    const std::string& SlavePath() const { return slavePath_; }
-
-    // Takes the first `count` bytes that arrived, or what came in the time.
-    std::string Read(std::size_t count, int timeoutMs = 2000) {
-        std::unique_lock lock(mutex_);
-        cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                     [&] { return received_.size() >= count; });
-        std::string got = received_.substr(0, count);
-        received_.erase(0, got.size());
-        return got;
-    }
-    // Everything that arrives within the time.
-    std::string Drain(int timeoutMs = 100) { return Read(static_cast<std::size_t>(-1), timeoutMs); }
-    void Write(std::string_view bytes) {
-        [[maybe_unused]] ssize_t n = ::write(master_, bytes.data(), bytes.size());
-    }
-
-  private:
-    void ReadLine() {
-        while (!stop_) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
-            char buf[4096];
-            ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) continue;
-            std::lock_guard lock(mutex_);
-            received_.append(buf, static_cast<std::size_t>(n));
-            cv_.notify_all();
-        }
-    }
-
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slavePath_;
-    std::thread reader_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::string received_;
-};
+// Everything the far end of the pair receives within the time.
+inline std::string Drain(PtyPair& far, int timeoutMs = 100) {
+    return far.Read(static_cast<std::size_t>(-1), timeoutMs);
+}
 
 inline std::string Hex(std::string_view ascii) {
     return BytesToHex(reinterpret_cast<const std::uint8_t*>(ascii.data()), ascii.size());

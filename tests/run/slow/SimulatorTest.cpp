@@ -6,7 +6,7 @@
 
 #include "run/EngineFixture.h"
 #include "run/RunEngine.h"
-#include "run/SimProcess.h"
+#include "support/Simulator.h"
 
 namespace ristova::run {
 namespace {
@@ -40,9 +40,9 @@ class SimulatorTest : public ::testing::Test, public test::EngineFixture {
 };
 
 TEST_F(SimulatorTest, TimedAndManualSwitchingShowUpInTheMonitor) {
-    test::SimProcess sim({"--relays", "4"});
-    ASSERT_FALSE(sim.Port().empty());
-    StartOn(sim.Port());
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
+    StartOn(sim.SlavePath());
     ASSERT_TRUE(TickUntil(1, "0101"));
     EXPECT_EQ(Engine().sJDQState(), "0101");
     ASSERT_TRUE(TickUntil(2, "0001"));
@@ -56,9 +56,9 @@ TEST_F(SimulatorTest, TimedAndManualSwitchingShowUpInTheMonitor) {
 
 TEST_F(SimulatorTest, AnAnswerSplitOverTwoBlocksDecodesToNothing) {
     // The halves come 30 ms apart, longer than the line's 20 ms time-out.
-    test::SimProcess sim({"--relays", "4", "--split"});
-    ASSERT_FALSE(sim.Port().empty());
-    StartOn(sim.Port());
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "4", "--split"})) << sim.Error();
+    StartOn(sim.SlavePath());
     const auto lamp = Engine().Lamp();
     int blocks = 0;
     Engine().SetOnChanged([&] { ++blocks; });

@@ -19,7 +19,7 @@ using test::OnCommand;
 
 class WholeDayTest : public ::testing::Test, public test::EngineFixture {
   protected:
-    test::PtyFarEnd far;
+    test::PtyPair far;
 };
 
 // The transmit worker leaves 50 ms between blocks, so a query in each of
@@ -58,13 +58,13 @@ TEST_F(WholeDayTest, EveryActionOnceInItsSecondInPlanOrder) {
         auto it = expected.find(second);
         if (it == expected.end()) continue;
         const std::string& want = it->second;
-        const std::string got = far.Read(want.size());
+        const std::string got = far.Read(want.size(), 2000);
         if (got != want) {
             ADD_FAILURE() << "second " << second << ": got " << got << ", want " << want;
             ++mismatches;
         }
     }
-    EXPECT_EQ(far.Drain(100), "");
+    EXPECT_EQ(test::Drain(far, 100), "");
     EXPECT_TRUE(Engine().Running());
 }
 
