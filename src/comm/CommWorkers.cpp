@@ -172,9 +172,9 @@ void TReadThread::PumpRead(short revents) {
             continue;
         }
         if (n == 0) {
-            // With VMIN = VTIME = 0 a tty reads 0 whenever nothing waits; only
-            // a 0 read that poll announced, with nothing before it, is a hang-up.
-            if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !gotAny) readError_ = EIO;
+            // With VMIN = VTIME = 0 an empty line also reads 0, so only a 0
+            // right after poll reported the line readable means hung up.
+            if (revents != 0 && !gotAny) readError_ = EIO;
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {
