@@ -89,3 +89,6 @@ now=$(( $(date +%-H) * 3600 + $(date +%-M) * 60 + $(date +%-S) ))
     done
   done
 } | gbk >"$demo/$controller/计划表.tab"
+first=$(( (now + 20) % 86400 ))
+printf 'Demo plan: the first relay switches at %02d:%02d:%02d, then one action every 5 s.\n' \
+  $((first / 3600)) $((first % 3600 / 60)) $((first % 60))

@@ -43,7 +43,8 @@ stop_sim() {
 }
 trap stop_sim EXIT
 
-"$build/ristova-sim" --link "$link" --relays "$relays" &
+# The simulator logs every command it receives.
+"$build/ristova-sim" --link "$link" --relays "$relays" >"$demo/ristova-sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 1 100); do
   [ -e "$link" ] && break
@@ -55,5 +56,5 @@ if [ ! -e "$link" ]; then
 fi
 
 echo "Demo folder: $demo"
-echo "Simulated controller on $link; the first relay switches at $(date -d "@$(( $(date +%s) + 20 ))" +%T)."
+echo "Simulated controller on $link (commands it receives: $demo/ristova-sim.log)."
 "${launcher[@]}" "$demo/ristova"

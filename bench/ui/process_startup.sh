@@ -19,7 +19,7 @@ cp "$build/ristova" "$work/prog/ristova"
 times=()
 for i in $(seq 1 "$runs"); do
   start=$(date +%s%N)
-  XDG_CONFIG_HOME="$work/home" XDG_CONFIG_DIRS="$work/xdg" "$work/prog/ristova" &
+  XDG_CONFIG_HOME="$work/home" XDG_CONFIG_DIRS="$work/xdg" "$work/prog/ristova" 2>/dev/null &
   pid=$!
   # xdotool's own --sync waits in half seconds: poll finer.
   polls=0

@@ -172,9 +172,9 @@ void TReadThread::PumpRead(short revents) {
             continue;
         }
         if (n == 0) {
-            // With VMIN = VTIME = 0 a tty reads 0 whenever nothing waits; only
-            // a 0 read that poll announced, with nothing before it, is a hang-up.
-            if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !gotAny) readError_ = EIO;
+            // With VMIN = VTIME = 0 an empty line also reads 0, so only a 0
+            // right after poll reported the line readable means hung up.
+            if (revents != 0 && !gotAny) readError_ = EIO;
         } else if (errno == EINTR) {
             continue;
         } else if (errno != EAGAIN) {
@@ -282,8 +282,8 @@ bool TReadThread::HandleReadData(const char* bytes, std::size_t count) {
 bool TReadThread::SetupCommEvent() {
     if (Readable(stopFd_)) return false;
     if (LineErrorsChanged()) {
-        // Errors since the last look. They are logged; unlike a pending
-        // error on the original platform they never end the worker.
+        // Errors since the last look: logged, and the worker goes on; a
+        // noisy line must not silence the port until it is reopened.
         LogTimed(" Event (Error) waiting before WaitCommEvent.");
         HandleCommEvent(false);
         return true;

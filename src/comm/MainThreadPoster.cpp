@@ -49,12 +49,15 @@ bool PumpedPoster::PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     Pump();
     while (!pred()) {
-        std::unique_lock lock(mutex_);
-        if (!cv_.wait_until(lock, deadline, [this] { return !queue_.empty(); })) {
-            lock.unlock();
-            return pred();
+        {
+            std::unique_lock lock(mutex_);
+            // A queue that never runs dry must not keep us past the deadline.
+            if (!cv_.wait_until(lock, deadline, [this] { return !queue_.empty(); }) ||
+                std::chrono::steady_clock::now() >= deadline) {
+                lock.unlock();
+                return pred();
+            }
         }
-        lock.unlock();
         Pump();
     }
     return true;

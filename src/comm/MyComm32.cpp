@@ -168,6 +168,11 @@ bool TMyComport::SendData(const void* data, std::uint16_t length) {
         WriteCommLogTimed(" 没有创建Write thread");
         return false;
     }
+    // No bytes to copy from: refused like a failed post, nothing is sent.
+    if (!data && length > 0) {
+        WriteCommLogTimed(" 不能给Write thread发送消息!");
+        return false;
+    }
     comm::Block block;
     block.data = comm::Block::Allocate(length);
     if (block.data && length > 0) std::memcpy(block.data.get(), data, length);

@@ -171,16 +171,13 @@ tcflag_t CharSize(int dataBits) {
 
 }  // namespace
 
-SysStatus ApplyLine(int fd, const LineSettings& line) {
+bool ComposeLine(termios& tio, const LineSettings& line) {
     // Baud 0 would hang the line up, and sizes or codes out of range have
     // no meaning: refuse them as the device would.
     if (line.baud == 0 || line.dataBits < 5 || line.dataBits > 8 || line.parity < 0 ||
         line.parity > 4 || line.stopBits < 0 || line.stopBits > 2) {
-        return SysStatus{EINVAL};
+        return false;
     }
-    termios tio{};
-    // When reading fails the settings are built from an empty structure.
-    tcgetattr(fd, &tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag = (tio.c_cflag & ~CSIZE) | CharSize(line.dataBits);
     tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
@@ -216,8 +213,16 @@ SysStatus ApplyLine(int fd, const LineSettings& line) {
         cfsetispeed(&tio, speed);
         cfsetospeed(&tio, speed);
     }
+    return true;
+}
+
+SysStatus ApplyLine(int fd, const LineSettings& line) {
+    termios tio{};
+    // When reading fails the settings are built from an empty structure.
+    tcgetattr(fd, &tio);
+    if (!ComposeLine(tio, line)) return SysStatus{EINVAL};
     if (tcsetattr(fd, TCSANOW, &tio) != 0) return SysStatus::FromErrno();
-    if (speed == B0) return SetAnyBaud(fd, line.baud);
+    if (StandardSpeed(line.baud) == B0) return SetAnyBaud(fd, line.baud);
     return {};
 }
 

@@ -6,6 +6,9 @@
 #include <memory>
 #include <string>
 
+// Declared only: SerialLinux.cpp sees the kernel's struct, the rest glibc's.
+struct termios;
+
 namespace ristova::serial {
 
 struct SysStatus {
@@ -53,6 +56,9 @@ SysStatus SetExclusive(int fd, bool on);
 // Raw mode (cfmakeraw, CLOCAL|CREAD, VMIN = VTIME = 0); it clears the cooked
 // defaults of a terminal, which a serial line must never have.
 SysStatus MakeRaw(int fd);
+// Puts the line into tio: sizes, parity, stop bits and a standard speed are
+// set, flow control is only added. False for settings no line can have.
+bool ComposeLine(termios& tio, const LineSettings& line);
 // Reads the current settings and adds to them: flow control that is already
 // on stays on. Sizes, parity, stop bits and speed are set as given.
 SysStatus ApplyLine(int fd, const LineSettings& line);

@@ -317,15 +317,16 @@ void RunEngine::RunDueActions(const LocalDateTime& now) {
     }
     if (nowSecond <= handledSecond_) return;  // same second, or the clock went back
     const bool lastOnly = pendingLastOnly_ || nowSecond - handledSecond_ > kCatchUpSeconds;
-    RunSeconds(handledSecond_ + 1, nowSecond, lastOnly);
+    CarryOut(DueCommands(handledSecond_ + 1, nowSecond, lastOnly));
     handledSecond_ = nowSecond;
     pendingLastOnly_ = false;
 }
 
-void RunEngine::RunSeconds(int from, int to, bool lastOnly) {
+std::vector<RunEngine::DueCommand> RunEngine::DueCommands(int from, int to, bool lastOnly) const {
     from = std::max(from, 0);
     to = std::min(to, kLastSecondOfDay);
-    if (from > to) return;
+    std::vector<DueCommand> commands;
+    if (from > to) return commands;
     const int relays = RelayCount();
     std::vector<std::size_t> due;
     for (std::size_t i = 0; i < planActions_.size(); ++i) {
@@ -335,32 +336,34 @@ void RunEngine::RunSeconds(int from, int to, bool lastOnly) {
             due.push_back(i);
     }
     if (lastOnly) {
-        // The latest action of each relay; among equal seconds the later row.
+        // The latest action of each relay, kept in plan order; among equal
+        // seconds the later row.
         std::unordered_map<int, std::size_t> last;
         for (std::size_t i : due) {
             auto [it, inserted] = last.try_emplace(planActions_[i].Relay, i);
             if (!inserted && planActions_[i].Second >= planActions_[it->second].Second)
                 it->second = i;
         }
-        std::vector<std::size_t> kept;
-        for (std::size_t i : due) {
-            if (last[planActions_[i].Relay] == i) kept.push_back(i);
-        }
-        for (std::size_t i : kept) CarryOut(planActions_[i]);
-        return;
+        std::erase_if(due, [&](std::size_t i) { return last[planActions_[i].Relay] != i; });
+    } else {
+        std::stable_sort(due.begin(), due.end(), [&](std::size_t a, std::size_t b) {
+            return planActions_[a].Second < planActions_[b].Second;
+        });
     }
-    std::stable_sort(due.begin(), due.end(), [&](std::size_t a, std::size_t b) {
-        return planActions_[a].Second < planActions_[b].Second;
-    });
-    for (std::size_t i : due) CarryOut(planActions_[i]);
+    for (std::size_t i : due) {
+        const TPlanAction& a = planActions_[i];
+        commands.push_back({a.Relay, sgPower_.Cell(a.SwitchOn ? 1 : 2, a.Relay)});
+    }
+    return commands;
 }
 
-void RunEngine::CarryOut(const TPlanAction& action) {
-    sgState_.SetRow(action.Relay);
-    const std::string& command = sgPower_.Cell(action.SwitchOn ? 1 : 2, action.Relay);
-    SendAndShowCommand(comRun_, command, ctx_.status);
-    ctx_.sleeper.SleepMs(kCommandPauseMs);
-    Changed();
+void RunEngine::CarryOut(const std::vector<DueCommand>& commands) {
+    for (const DueCommand& command : commands) {
+        sgState_.SetRow(command.relay);
+        SendAndShowCommand(comRun_, command.hex, ctx_.status);
+        ctx_.sleeper.SleepMs(kCommandPauseMs);
+        Changed();
+    }
 }
 
 void RunEngine::tmRunTimer() {
@@ -391,17 +394,17 @@ void RunEngine::HandleDateChange(const LocalDateTime& now) {
     const bool wasRunning = running_;
     const bool forward = now.date > lastRunDate_;
     const int nowSecond = TimeToSeconds(now);
+    const std::string oldController = sRunPowerFn_;
     bool lastOnly = nowSecond + 1 > kCatchUpSeconds;
+    std::vector<DueCommand> oldDay;
     if (forward && wasRunning && handledValid_ && handledDate_ == lastRunDate_) {
-        // Finish the old day on its own plan while its port is still open.
+        // What the old day's plan still owes. It goes out after the port is
+        // open again: closing the port drops what is still queued.
         const bool nextDay = now.date == lastRunDate_.AddDays(1);
         const long long gap = nextDay ? (kLastSecondOfDay - handledSecond_) + nowSecond + 1LL
                                       : std::numeric_limits<long long>::max();
         lastOnly = gap > kCatchUpSeconds;
-        if (handledSecond_ < kLastSecondOfDay) {
-            RunSeconds(handledSecond_ + 1, kLastSecondOfDay, lastOnly);
-            handledSecond_ = kLastSecondOfDay;
-        }
+        oldDay = DueCommands(handledSecond_ + 1, kLastSecondOfDay, lastOnly);
     }
     comRun_.ClosePort();
     com1_.ClosePort();
@@ -411,12 +414,13 @@ void RunEngine::HandleDateChange(const LocalDateTime& now) {
     // A running engine goes on over midnight on the new day's plan.
     if (!ctx_.boxes.chkRun && !wasRunning) return;
     btnRunClick();
-    if (forward) {
-        handledValid_ = true;
-        handledDate_ = now.date;
-        handledSecond_ = -1;
-        pendingLastOnly_ = lastOnly;
-    }
+    if (!forward) return;
+    // The old day's commands belong to its controller only.
+    if (sRunPowerFn_ == oldController) CarryOut(oldDay);
+    handledValid_ = true;
+    handledDate_ = now.date;
+    handledSecond_ = -1;
+    pendingLastOnly_ = lastOnly;
 }
 
 void RunEngine::COMRUNReceiveData(const char* buffer, std::uint16_t length) {

@@ -156,8 +156,13 @@ class RunEngine {
     void HandleDateChange(const LocalDateTime& now);
     void MarkStartHandled(const LocalDateTime& now);
     void RunDueActions(const LocalDateTime& now);
-    void RunSeconds(int from, int to, bool lastOnly);
-    void CarryOut(const TPlanAction& action);
+    // A plan action with its command, as sgPower held it when it fell due.
+    struct DueCommand {
+        int relay;
+        std::string hex;
+    };
+    std::vector<DueCommand> DueCommands(int from, int to, bool lastOnly) const;
+    void CarryOut(const std::vector<DueCommand>& commands);
 
     AppContext& ctx_;
     TMyComport& com1_;

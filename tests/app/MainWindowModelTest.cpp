@@ -113,16 +113,6 @@ TEST_F(MainWindowModelTest, StoredValuesAreReadAndOnlyDifferencesFromTheDesignAr
     EXPECT_EQ(Load("chkAutoDelete"), "NO");
 }
 
-TEST_F(MainWindowModelTest, ClicksStoreAtOnce) {
-    auto m = Make();
-    m->FormCreate();
-    m->chkManOperateClick(true);
-    m->chk4LevelClick(false);
-    EXPECT_EQ(Load("chkManOperate"), "YES");
-    EXPECT_EQ(Load("chk4Level"), "NO");
-    EXPECT_TRUE(m->Boxes().chkManOperate);
-}
-
 TEST_F(MainWindowModelTest, RefusedWritesStillApplyEveryBoxAndStartUpGoesOn) {
     WriteSettings("[LOAD]\nchkAutoDelete=YES\n");
     chmod(Settings().c_str(), 0444);
@@ -187,13 +177,6 @@ TEST_F(MainWindowModelTest, StoredRunStartsRunningDuringStartUpAndShowingPicksPa
     m->FormShow();
     EXPECT_EQ(m->ActivePage(), 0);
     m->FormDestroy();
-}
-
-TEST_F(MainWindowModelTest, ManualAndAutoStartPathsAreInTheProgramFolder) {
-    auto m = Make();
-    m->FormCreate();
-    EXPECT_EQ(m->ManualPath(), Prog("说明书.doc"));
-    EXPECT_EQ(m->AutoStartCommand(), Prog("ristova"));
 }
 
 }  // namespace

@@ -51,22 +51,20 @@ TEST(StatePlugin, FilesThatAreNoPluginLoadNothing) {
 }
 
 TEST(StatePlugin, MissingExportsAndNullResultsGiveEmptyTexts) {
-    StatePlugin plugin;
-    ASSERT_TRUE(plugin.LoadStatePlugin(kTestPluginDir, "descriptiononly.so"));
-    EXPECT_FALSE(plugin.HasDecoder());
-    EXPECT_EQ(plugin.DeviceDescription(), "only a description");
-    EXPECT_EQ(Decode(plugin, "S(00,1)E"), "");
-    plugin.UnloadStatePlugin();
-
-    ASSERT_TRUE(plugin.LoadStatePlugin(kTestPluginDir, "decoderonly.so"));
-    EXPECT_EQ(plugin.DeviceDescription(), "");
-    EXPECT_EQ(Decode(plugin, "x"), "1");
-    plugin.UnloadStatePlugin();
-
-    ASSERT_TRUE(plugin.LoadStatePlugin(kTestPluginDir, "null.so"));
-    EXPECT_TRUE(plugin.HasDecoder());
-    EXPECT_EQ(plugin.DeviceDescription(), "");
-    EXPECT_EQ(Decode(plugin, "S(00,1)E"), "");
+    struct Case {
+        const char* file;
+        bool decoder;
+        const char* description;
+        const char* decoded;
+    };
+    for (const Case& c : {Case{"descriptiononly.so", false, "only a description", ""},
+                          Case{"decoderonly.so", true, "", "1"}, Case{"null.so", true, "", ""}}) {
+        StatePlugin plugin;
+        ASSERT_TRUE(plugin.LoadStatePlugin(kTestPluginDir, c.file)) << c.file;
+        EXPECT_EQ(plugin.HasDecoder(), c.decoder) << c.file;
+        EXPECT_EQ(plugin.DeviceDescription(), c.description) << c.file;
+        EXPECT_EQ(Decode(plugin, "S(00,1)E"), c.decoded) << c.file;
+    }
 }
 
 TEST(StatePlugin, KeepsTheLoadedFileAndSwitchesForAnotherOne) {

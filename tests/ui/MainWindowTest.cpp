@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
@@ -120,16 +119,8 @@ TEST_F(MainWindowTest, MonitorCellsShowThePictureOfTheirState) {
     model_->Engine().ShowRelayStates("10?");  // relay 4 and 5 stay empty
     window_->Sync();
     const ui::RelayPictures& pics = ui::RelayPictures::Get();
-    const QImage shot = Grid()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     auto expect = [&](int col, int row, const QPixmap& pic, const char* what) {
-        const QRect cell = Grid()->CellRect(col, row);
-        const int x = cell.left() + 3;
-        const int y = (cell.top() + cell.top() + cell.height() - pic.height()) / 2;
-        QImage want(pic.size(), QImage::Format_RGB32);
-        const bool current = model_->Engine().sgState().Row() == row;
-        want.fill(current ? QColor(192, 192, 192) : Grid()->palette().color(QPalette::Window));
-        QPainter(&want).drawPixmap(0, 0, pic);
-        EXPECT_EQ(shot.copy(x, y, pic.width(), pic.height()), want)
+        EXPECT_EQ(ShownPicture(col, row, pic.size()), ExpectedPicture(row, pic))
             << what << " at column " << col << " row " << row;
     };
     // "1": relay on, NO closed, NC open.

@@ -9,7 +9,6 @@
 
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <cstdlib>
 #include <filesystem>
 
@@ -121,16 +120,8 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     EXPECT_NE(line.find(std::string("\xA3\x00", 2) + kQuery), std::string::npos) << line;
 
     // The picture follows the decoded state.
-    ui::MonitorGrid* grid = window_->Page0()->sgState();
-    const QImage shot = grid->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QPixmap& on = ui::RelayPictures::Get().imgDJQON;
-    const QRect cell = grid->CellRect(1, 3);
-    QImage want(on.size(), QImage::Format_RGB32);
-    want.fill(QColor(192, 192, 192));  // the current row
-    QPainter(&want).drawPixmap(0, 0, on);
-    EXPECT_EQ(shot.copy(cell.left() + 3, (2 * cell.top() + cell.height() - on.height()) / 2,
-                        on.width(), on.height()),
-              want);
+    EXPECT_EQ(ShownPicture(1, 3, on.size()), ExpectedPicture(3, on));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "WindowFixture.h"
 
+#include <QPainter>
 #include <QThread>
 #include <cstdlib>
 
 #include "app/Codec.h"
 #include "app/Files.h"
+#include "run/ui/MonitorGrid.h"
+#include "run/ui/MonitorPage.h"
 
 namespace ristova::test {
 
@@ -37,6 +40,25 @@ void WindowFixture::WriteProgFile(std::string_view name, std::string_view utf8) 
     const std::string path = Prog(name);
     ForceDirectories(ExtractFilePath(path));
     WriteFileAtomically(path, codec::ToCodePage(utf8));
+}
+
+QImage WindowFixture::ShownPicture(int col, int row, QSize size) const {
+    ui::MonitorGrid* grid = window_->Page0()->sgState();
+    const QRect cell = grid->CellRect(col, row);
+    const int y = (cell.top() + cell.top() + cell.height() - size.height()) / 2;
+    return grid->grab()
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32)
+        .copy(QRect(QPoint(cell.left() + 3, y), size));
+}
+
+QImage WindowFixture::ExpectedPicture(int row, const QPixmap& picture) const {
+    QImage want(picture.size(), QImage::Format_RGB32);
+    const bool current = model_->Engine().sgState().Row() == row;
+    want.fill(current ? ui::MonitorGrid::kCurrentRowColour
+                      : window_->Page0()->sgState()->palette().color(QPalette::Window));
+    QPainter(&want).drawPixmap(0, 0, picture);
+    return want;
 }
 
 bool WindowFixture::WaitFor(const std::function<bool()>& pred, int timeoutMs) {

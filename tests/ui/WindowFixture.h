@@ -26,6 +26,11 @@ class WindowFixture : public ::testing::Test {
     std::string Prog(std::string_view name) const { return dir_.Path() + std::string(name); }
     // Writes a UTF-8 text to the program folder in code page 936.
     void WriteProgFile(std::string_view name, std::string_view utf8) const;
+    // Where the monitor grid's cell draws a picture of that size: the
+    // rendered pixels, and the picture as it should look there (on the row's
+    // background, silver for the current row).
+    QImage ShownPicture(int col, int row, QSize size) const;
+    QImage ExpectedPicture(int row, const QPixmap& picture) const;
     // Runs the event loop until pred() holds or timeoutMs passed.
     static bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
 

@@ -34,8 +34,8 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-widgets::TMyTransBtn* MakeRunButton(const char* caption, const char* name, QWidget* parent,
-                                    int x, int y) {
+widgets::TMyTransBtn* MakeRunButton(const char* caption, const char* name, QWidget* parent, int x,
+                                    int y) {
     widgets::TMyTransBtn* b = widgets::MakePageButton(QString::fromUtf8(caption), parent, 56, 21);
     b->setObjectName(QString::fromLatin1(name));
     b->move(x, y);
@@ -134,6 +134,9 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgPower_ = MakeGrid(sgPowerModel_, engine.sgPower(), "电源控制器参数表",
                         QRect(0, kColumnsBottom, kWidth, kBottomHeight));
     sgPower_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Their columns are fitted to the width: a long plan scrolls only down.
+    sgPlan_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sgPower_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     // The core's column-fitting rules need the grids' client widths.
     engine.sgState().SetWidth(sgState_->width());

@@ -1,0 +1,264 @@
+// How punctually the run engine sends timed commands, with the real clock,
+// the real serial component and the simulated controller (ristova-sim),
+// which logs the arrival of the first byte of every command it receives and
+// answers the state queries. The check tick is driven as the window drives
+// it: a single-shot timer re-armed with MillisecondsToNextSecond().
+//
+// Usage: bench_run_timing [seconds]   (default 70, at least 60)
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/AppContext.h"
+#include "app/Codec.h"
+#include "app/Files.h"
+#include "app/IniFile.h"
+#include "app/StatusBar.h"
+#include "app/TextUtils.h"
+#include "comm/MainThreadPoster.h"
+#include "comm/MyComm32.h"
+#include "run/RunEngine.h"
+
+using namespace ristova;
+using Steady = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRelays = 8;
+
+std::string Hex(const std::string& ascii) {
+    return BytesToHex(reinterpret_cast<const std::uint8_t*>(ascii.data()), ascii.size());
+}
+std::string Command(int relay, bool on) {
+    return "O(00," + PadLeft(std::to_string(relay), '0', 2) + (on ? ",1)E" : ",0)E");
+}
+
+double CpuSeconds(int who) {
+    rusage ru{};
+    getrusage(who, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// A command as the simulator's log has it: "<UTC time> <command>".
+struct Arrival {
+    timespec at;
+    std::string frame;
+};
+
+std::vector<Arrival> ReadSimulatorLog(const std::string& path) {
+    std::vector<Arrival> arrivals;
+    std::FILE* log = std::fopen(path.c_str(), "r");
+    if (log == nullptr) return arrivals;
+    char line[512];
+    while (std::fgets(line, sizeof line, log) != nullptr) {
+        tm utc{};
+        long micros = 0;
+        char frame[256];
+        if (std::sscanf(line, "%d-%d-%dT%d:%d:%d.%ld %255s", &utc.tm_year, &utc.tm_mon,
+                        &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &micros,
+                        frame) != 8 ||
+            frame[0] != 'O') {
+            continue;
+        }
+        utc.tm_year -= 1900;
+        utc.tm_mon -= 1;
+        arrivals.push_back({timespec{timegm(&utc), micros * 1000}, frame});
+    }
+    std::fclose(log);
+    return arrivals;
+}
+
+// Starts the simulator; its first line on stdout names its terminal.
+pid_t StartSimulator(const std::string& program, const std::string& logPath, std::string& port) {
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        execl(program.c_str(), program.c_str(), "--relays", std::to_string(kRelays).c_str(),
+              "--log", logPath.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char line[4096] = {};
+    std::FILE* text = fdopen(out[0], "r");
+    if (text != nullptr && std::fgets(line, sizeof line, text) != nullptr) {
+        port = line;
+        while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+    }
+    return pid;
+}
+
+int LocalDaySecond(time_t t) {
+    tm local{};
+    localtime_r(&t, &local);
+    return local.tm_hour * 3600 + local.tm_min * 60 + std::min(local.tm_sec, 59);
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    std::size_t k = static_cast<std::size_t>(p * (v.size() - 1) + 0.5);
+    return v[std::min(k, v.size() - 1)];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = std::max(60, argc > 1 ? std::atoi(argv[1]) : 70);
+    const std::string buildDir = ExecutableFolder();
+    const std::string simulator = buildDir + "ristova-sim";
+    if (!FileExists(simulator) || !FileExists(buildDir + "PowerDll/SimRelay.so")) {
+        std::fprintf(stderr, "needs ristova-sim and PowerDll/SimRelay.so beside this program\n");
+        return 1;
+    }
+
+    char folderTemplate[] = "/tmp/ristova-bench-XXXXXX";
+    if (mkdtemp(folderTemplate) == nullptr) return 1;
+    const std::string appPath = std::string(folderTemplate) + "/";
+
+    std::string simPort;
+    const std::string simLog = appPath + "sim.log";
+    pid_t sim = StartSimulator(simulator, simLog, simPort);
+    if (sim <= 0 || simPort.empty()) {
+        std::fprintf(stderr, "ristova-sim did not start\n");
+        return 1;
+    }
+
+    // The controller: 8 relays of the simulator, its decoder, its query.
+    const std::string controller = appPath + "模拟.PSW";
+    WriteIniText(controller, "LOAD", "FLAG", "Quelmar电源控制文件");
+    WriteIniText(controller, "LOAD", "sPowerDllFn", "SimRelay.so");
+    WriteIniText(controller, "LOAD", "edStateCmd", Hex("Q(00)E"));
+    WriteIniText(controller, "COMM", "COMM1", simPort);
+    WriteIniText(controller, "COMM", "edBound", "115200");
+    StringGrid table(6, kRelays + 1, 0, 1);
+    for (int r = 1; r <= kRelays; ++r) {
+        table.SetCell(0, r, std::to_string(r));
+        table.SetCell(1, r, Hex(Command(r, true)));
+        table.SetCell(2, r, Hex(Command(r, false)));
+        table.SetCell(5, r, " X");
+    }
+    SaveGridToIni(controller, "COMMAND", table);
+    const std::string settingsFile = appPath + "系统参数.INI";
+    WriteIniText(settingsFile, "RUN", "sPowerFn", "模拟.PSW");
+
+    // One action in each of the consecutive seconds, from 3 s from now on.
+    const time_t first = time(nullptr) + 3;
+    std::map<int, std::string> planned;  // local second of day -> frame
+    std::string planText;
+    for (int k = 0; k < seconds; ++k) {
+        const int second = LocalDaySecond(first + k);
+        const int relay = k % kRelays + 1;
+        const bool on = (k / kRelays) % 2 == 0;
+        planned[second] = Command(relay, on);
+        planText += std::to_string(k + 1) + "^^" + std::to_string(relay) + "^^" +
+                    SecondsToTimeText(second) + "^^" + (on ? "接通" : "断开") + "^^^^^^\r\n";
+    }
+    mkdir((appPath + "模拟").c_str(), 0755);
+    WriteFileAtomically(appPath + "模拟/计划表.tab", codec::ToCodePage(planText));
+
+    SystemClock clock;
+    SystemSleeper sleeper;
+    PumpedPoster poster;
+    StatusBar status;
+    SettingsBoxes boxes;
+    boxes.chk4Level = false;
+    boxes.chkAutoDelete = false;
+    boxes.chkStartON = false;
+    AppContext ctx{appPath, buildDir + "PowerDll/", settingsFile, clock, sleeper, poster, status,
+                   boxes};
+    TMyComport com1(poster);
+    run::RunEngine engine(ctx, com1);
+    engine.FillRunDeviceList();
+    engine.SetLastRunDate(clock.Now().date);
+    engine.btnRunClick();
+    if (!engine.COMRUN().IsOpen()) {
+        std::fprintf(stderr, "the run port did not open: %s\n", engine.lbCom().c_str());
+        return 1;
+    }
+
+    // The window's event loop: posted calls plus three timers.
+    const double cpuStart = CpuSeconds(RUSAGE_SELF);
+    const auto wallStart = Steady::now();
+    const auto end = Steady::now() + std::chrono::seconds(seconds + 5);
+    auto nextCheck = Steady::now() + std::chrono::milliseconds(engine.MillisecondsToNextSecond());
+    auto nextRun = Steady::now() + std::chrono::milliseconds(200);
+    auto nextClock = Steady::now() + std::chrono::milliseconds(1000);
+    while (Steady::now() < end) {
+        const auto due = std::min({nextCheck, nextRun, nextClock});
+        // Millisecond waits rounded up, as the window's timers have.
+        for (auto left = due - Steady::now(); left > Steady::duration::zero();
+             left = due - Steady::now()) {
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            poster.PumpFor(static_cast<int>(ms));
+        }
+        poster.Pump();
+        const auto now = Steady::now();
+        if (now >= nextCheck) {
+            engine.tmCheckTimer();
+            nextCheck =
+                Steady::now() + std::chrono::milliseconds(engine.MillisecondsToNextSecond());
+        }
+        if (now >= nextRun) {
+            engine.tmRunTimer();
+            nextRun += std::chrono::milliseconds(200);
+        }
+        if (now >= nextClock) {
+            engine.Timer1Timer();
+            nextClock += std::chrono::milliseconds(1000);
+        }
+    }
+    const double wall = std::chrono::duration<double>(Steady::now() - wallStart).count();
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpuStart;
+    engine.btnStopClick();
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+
+    // Each frame belongs to the second it arrived in (latencies are far
+    // below a second); a planned second without its frame is missed.
+    std::map<int, int> count;
+    std::vector<double> latencies;
+    int wrong = 0;
+    for (const Arrival& a : ReadSimulatorLog(simLog)) {
+        const int second = LocalDaySecond(a.at.tv_sec);
+        auto it = planned.find(second);
+        if (it == planned.end() || it->second != a.frame) {
+            ++wrong;
+            continue;
+        }
+        if (++count[second] == 1) latencies.push_back(a.at.tv_nsec / 1e6);
+    }
+    int missed = 0, doubled = 0;
+    for (const auto& [second, frame] : planned) {
+        const int n = count.count(second) ? count[second] : 0;
+        missed += n == 0;
+        doubled += n > 1;
+    }
+    std::printf("timed commands: %d planned in consecutive seconds, %zu on time\n", seconds,
+                latencies.size());
+    std::printf("latency from the start of the second to the first byte at the far end:\n");
+    std::printf("  median %.2f ms, 99th percentile %.2f ms, worst %.2f ms\n",
+                Percentile(latencies, 0.5), Percentile(latencies, 0.99),
+                latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()));
+    std::printf("missed %d, sent twice %d, out of place %d\n", missed, doubled, wrong);
+    std::printf("relay states decoded at the end: %s\n", engine.sJDQState().c_str());
+    std::printf("engine CPU share: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
+    std::string cleanup = "rm -rf '" + appPath + "'";
+    [[maybe_unused]] int rc = std::system(cleanup.c_str());
+    return missed == 0 && doubled == 0 ? 0 : 2;
+}

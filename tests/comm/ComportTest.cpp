@@ -1,0 +1,281 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "comm/ComportFixture.h"
+
+namespace ristova::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+int OpenDescriptors() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                          std::filesystem::directory_iterator{}));
+}
+
+using Comport = ComportFixture;
+
+TEST_F(Comport, FreshComponentIsClosedWithItsDefaults) {
+    PumpedPoster other;
+    TMyComport fresh(other);
+    EXPECT_EQ(fresh.CommPort(), "COM1");
+    EXPECT_EQ(fresh.ComPortBaudRate(), 9600u);
+    EXPECT_EQ(fresh.ComPortDataBits(), db8BITS);
+    EXPECT_EQ(fresh.ComPortStopBits(), sb1BITS);
+    EXPECT_EQ(fresh.ComPortParity(), ptNONE);
+    EXPECT_EQ(fresh.ComPortHwHandshaking(), hhNONE);
+    EXPECT_EQ(fresh.ComPortSwHandshaking(), shNONE);
+    EXPECT_EQ(fresh.ReadTimeout(), 10);
+    EXPECT_TRUE(fresh.EnableDTROnOpen());
+    EXPECT_EQ(fresh.CommFileHandle(), -1);
+    EXPECT_EQ(fresh.CommsLogFileName(), "");
+
+    // A closed component: SendData fails with its line, ClosePort writes none.
+    EnableLog();
+    ASSERT_TRUE(port.OpenPort());
+    // The open port's workers log on their own, so look for the close line only.
+    fresh.ClosePort();
+    EXPECT_EQ(Log().find(" Stopping the Comm"), std::string::npos);
+    EXPECT_FALSE(fresh.SendData("x", 1));
+    EXPECT_NE(Log().find(" 没有创建Write thread"), std::string::npos);
+}
+
+TEST_F(Comport, DevicePathOfPortNames) {
+    EXPECT_EQ(TMyComport::DevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(TMyComport::DevicePath("COM16"), "/dev/ttyS15");
+    EXPECT_EQ(TMyComport::DevicePath("com3"), "/dev/ttyS2");
+    EXPECT_EQ(TMyComport::DevicePath("/dev/serial/by-id/usb-x"), "/dev/serial/by-id/usb-x");
+    EXPECT_EQ(TMyComport::DevicePath("COM0"), "COM0");
+    EXPECT_EQ(TMyComport::DevicePath("COMX"), "COMX");
+}
+
+TEST_F(Comport, BurstsArriveWholeInBlocksOfAtMost2048InOrder) {
+    ASSERT_TRUE(port.OpenPort());
+    // Zero bytes inside the data are data.
+    std::string burst("ab\0\0cd\0", 7);
+    pty.Write(burst);
+    ASSERT_TRUE(PumpUntilReceived(burst.size()));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_EQ(blocks[0], burst);
+
+    blocks.clear();
+    std::string longBurst;
+    for (int i = 0; i < 5000; ++i) longBurst += static_cast<char>(i % 251);
+    pty.Write(longBurst);
+    ASSERT_TRUE(PumpUntilReceived(longBurst.size()));
+    EXPECT_GE(blocks.size(), 3u);
+    for (const auto& b : blocks) EXPECT_LE(b.size(), 2048u);
+    EXPECT_EQ(Received(), longBurst);
+}
+
+TEST_F(Comport, ReadTimeoutZeroDeliversAtOnceWhatArrived) {
+    port.SetReadTimeout(0);
+    ASSERT_TRUE(port.OpenPort());
+    pty.Write("Q(00)");
+    EXPECT_TRUE(PumpUntilReceived(5, 2000));
+    EXPECT_EQ(Received(), "Q(00)");
+}
+
+TEST_F(Comport, BlocksGoOutInOrderAtLeast50MsApart) {
+    EnableLog();
+    ASSERT_TRUE(port.OpenPort());
+    auto sent = Clock::now();
+    ASSERT_TRUE(port.SendData("first", 5));
+    ASSERT_TRUE(port.SendData(nullptr, 0));
+    EXPECT_FALSE(port.SendData(nullptr, 3));
+    ASSERT_TRUE(port.SendData("second", 6));
+    EXPECT_EQ(pty.Read(5, 2000), "first");
+    char byte = 0;
+    auto secondAt = pty.WaitFirstByte(2000, &byte);
+    ASSERT_NE(secondAt, Clock::time_point::max());
+    EXPECT_EQ(byte, 's');
+    EXPECT_EQ(pty.Read(5, 2000), "econd");
+    // Two pauses: after "first" and after the empty block.
+    EXPECT_GE(secondAt - sent, 100ms);
+    ASSERT_TRUE(WaitForLog(" Write OK:second"));
+    std::string log = Log();
+    EXPECT_EQ(Count(log, " Writing to comm port"), 3u);
+    EXPECT_NE(log.find(" Write OK:first"), std::string::npos);
+    EXPECT_NE(log.find(" Write OK:\r\n"), std::string::npos);
+}
+
+TEST_F(Comport, LargeBlockIsWrittenCompletely) {
+    ASSERT_TRUE(port.OpenPort());
+    // Far more than the terminal buffers: the write goes on where it stopped.
+    std::string block;
+    for (int i = 0; i < 65535; ++i) block += static_cast<char>('a' + i % 26);
+    ASSERT_TRUE(port.SendData(block.data(), static_cast<std::uint16_t>(block.size())));
+    EXPECT_EQ(pty.Read(block.size(), 5000), block);
+}
+
+TEST_F(Comport, DeviceIsUsedExclusively) {
+    EnableLog();
+    ASSERT_TRUE(port.OpenPort());
+    int handle = port.CommFileHandle();
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_EQ(port.CommFileHandle(), handle);
+    EXPECT_NE(Log().find(" 端口已经打开" + pty.SlavePath()), std::string::npos);
+
+    TMyComport other(poster);
+    other.SetCommPort(pty.SlavePath());
+    EXPECT_FALSE(other.OpenPort());
+    EXPECT_EQ(other.CommFileHandle(), -1);
+    EXPECT_NE(Log().find("打开端口失败:" + pty.SlavePath()), std::string::npos);
+
+    // Another process cannot take it either.
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+
+    // The first connection still works both ways.
+    ASSERT_TRUE(port.SendData("ok", 2));
+    EXPECT_EQ(pty.Read(2, 2000), "ok");
+    pty.Write("back");
+    EXPECT_TRUE(PumpUntilReceived(4));
+
+    // Released at close, for this process and others.
+    port.ClosePort();
+    EXPECT_TRUE(other.OpenPort());
+}
+
+TEST_F(Comport, FailedOpensLeaveItClosedAndLeakNothing) {
+    EnableLog();
+    int descriptors = OpenDescriptors();
+    port.SetCommPort("/dev/ristova-no-such-device");
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_EQ(port.CommFileHandle(), -1);
+    EXPECT_NE(Log().find("打开端口失败:/dev/ristova-no-such-device"), std::string::npos);
+    EXPECT_FALSE(port.LastError().empty());
+
+    // Not terminals: a character device and a plain file.
+    for (std::string path : {std::string("/dev/null"), dir.Write("plain", "x")}) {
+        port.SetCommPort(path);
+        EXPECT_FALSE(port.OpenPort()) << path;
+        EXPECT_EQ(port.CommFileHandle(), -1);
+        EXPECT_NE(Log().find("打开端口类型错误:" + path), std::string::npos);
+    }
+    port.ClosePort();
+    // The log file is open while a logging instance is between OpenPort and
+    // ClosePort; the devices must not be.
+    EXPECT_LE(OpenDescriptors(), descriptors + 1);
+
+    port.SetCommPort(pty.SlavePath());
+    EXPECT_TRUE(port.OpenPort());
+    EXPECT_TRUE(port.LastError().empty());
+}
+
+TEST_F(Comport, ClosePortDuringPendingWriteDiscardsTheRest) {
+    EnableLog();
+    port.SetComPortSwHandshaking(shXONXOFF);
+    ASSERT_TRUE(port.OpenPort());
+    // XOFF from the far end stops the line, so the write stays pending.
+    pty.Write("\x13");
+    std::this_thread::sleep_for(50ms);
+    std::string block(1000, 'z');
+    ASSERT_TRUE(port.SendData(block.data(), 1000));
+    ASSERT_TRUE(WaitForLog(" Writing to comm port"));
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(pty.Read(1, 50), "");
+
+    auto start = Clock::now();
+    port.ClosePort();
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(port.CommFileHandle(), -1);
+    std::string log = Log();
+    EXPECT_EQ(log.find(" Write OK:"), std::string::npos);
+    EXPECT_NE(log.find(" Write thread shutting down"), std::string::npos);
+    EXPECT_NE(log.find(" Read thread shutting down"), std::string::npos);
+}
+
+TEST_F(Comport, FarEndHangUpEndsWorkersAndCloseOpenRecovers) {
+    EnableLog();
+    // The component knows the device by a name that survives the device,
+    // like a USB adapter that is pulled and plugged in again.
+    std::string link = dir.File("ttyLINK");
+    ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+    port.SetCommPort(link);
+    ASSERT_TRUE(port.OpenPort());
+    pty.Write("up");
+    ASSERT_TRUE(PumpUntilReceived(2));
+
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitForLog(" Read thread shutting down"));
+    EXPECT_NE(Log().find("ERROR_INVALID_HANDLE"), std::string::npos) << Log();
+    EXPECT_GE(port.CommFileHandle(), 0) << "stays Open until ClosePort";
+
+    // No spinning on the dead device.
+    double cpu = CpuSeconds();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(CpuSeconds() - cpu, 0.1);
+
+    // The transmit worker ends at its next write; SendData fails after that.
+    EXPECT_TRUE(port.SendData("x", 1));
+    ASSERT_TRUE(WaitForLog(" Write thread shutting down"));
+    EXPECT_FALSE(port.SendData("y", 1));
+    EXPECT_NE(Log().find(" 不能给Write thread发送消息!"), std::string::npos);
+
+    port.ClosePort();
+    EXPECT_EQ(port.CommFileHandle(), -1);
+    PtyPair replugged;
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(replugged.SlavePath().c_str(), link.c_str()), 0);
+    ASSERT_TRUE(port.OpenPort());
+    replugged.Write("alive");
+    EXPECT_TRUE(PumpUntilReceived(7));
+    ASSERT_TRUE(port.SendData("yes", 3));
+    EXPECT_EQ(replugged.Read(3, 2000), "yes");
+}
+
+TEST_F(Comport, DestructorClosesAndDropsUndeliveredBlocks) {
+    int calls = 0;
+    {
+        TMyComport scoped(poster);
+        scoped.SetCommPort(pty.SlavePath());
+        scoped.SetOnReceiveData([&](const char*, std::uint16_t) { ++calls; });
+        ASSERT_TRUE(scoped.OpenPort());
+        pty.Write("late");
+        // Let the block reach the queue, then let the component go first.
+        std::this_thread::sleep_for(100ms);
+    }
+    poster.Pump();
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(port.OpenPort()) << "the device was released";
+}
+
+TEST(PumpedPosterTest, RunsCallsInOrderOnThePumpingThread) {
+    PumpedPoster poster;
+    std::vector<int> order;
+    std::thread producer([&] {
+        for (int i = 0; i < 100; ++i) poster.Post([&order, i] { order.push_back(i); });
+    });
+    producer.join();
+    EXPECT_FALSE(poster.Post(nullptr));
+    EXPECT_TRUE(poster.PumpUntil([&] { return order.size() == 100; }, 1000));
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+
+    // A call that posts again runs on the next pump, not in a loop.
+    std::function<void()> again = [&] { poster.Post(again); };
+    poster.Post(again);
+    EXPECT_EQ(poster.Pump(), 1);
+    EXPECT_EQ(poster.PumpFor(10), 1);
+    EXPECT_FALSE(poster.PumpUntil([] { return false; }, 20));
+}
+
+}  // namespace
+}  // namespace ristova::test
