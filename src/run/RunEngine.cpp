@@ -130,10 +130,13 @@ void RunEngine::SelectPlan() {
     sRunPlanFn_ = choice.sRunPlanFn;
     lbRunFn_ = choice.lbRunFn;
     sJDQState_ = choice.sJDQState;
-    // A new plan: the seconds handled so far belong to the old one.
+    Changed();
+}
+
+// Another controller: the seconds handled so far belong to its plan.
+void RunEngine::ForgetHandledSeconds() {
     handledValid_ = false;
     pendingLastOnly_ = false;
-    Changed();
 }
 
 void RunEngine::SelectDeviceName(const std::string& name) {
@@ -182,6 +185,7 @@ void RunEngine::cbRunDevListChange(const std::string& name) {
     }
     sRunPowerFn_ = ctx_.sAppPath + chosen;
     SelectPlan();
+    ForgetHandledSeconds();
     if (writeError) std::rethrow_exception(writeError);
 }
 
@@ -286,9 +290,12 @@ void RunEngine::FitMonitorColumns() {
 }
 
 // The first tick after a start handles the second of the start. Seconds
-// already handled today stay handled, so a stop and start repeats nothing.
+// already handled stay handled, so a stop and start repeats nothing, also
+// when the clock was set back behind them.
 void RunEngine::MarkStartHandled(const LocalDateTime& now) {
     const int second = TimeToSeconds(now) - 1;
+    pendingLastOnly_ = false;
+    if (handledValid_ && handledDate_ > now.date) return;
     if (handledValid_ && handledDate_ == now.date) {
         handledSecond_ = std::max(handledSecond_, second);
     } else {
@@ -296,7 +303,6 @@ void RunEngine::MarkStartHandled(const LocalDateTime& now) {
         handledDate_ = now.date;
         handledSecond_ = second;
     }
-    pendingLastOnly_ = false;
 }
 
 void RunEngine::RunDueActions() {
@@ -307,13 +313,14 @@ void RunEngine::RunDueActions() {
 void RunEngine::RunDueActions(const LocalDateTime& now) {
     const int nowSecond = TimeToSeconds(now);
     if (!handledValid_) MarkStartHandled(now);
+    // The clock was set back over midnight: the day ahead was handled already.
+    if (now.date < handledDate_) return;
     if (now.date != handledDate_) {
-        // Only a date change that the clock tick has not handled yet gets
-        // here; the new day starts at its midnight, a step back repeats nothing.
-        const bool forward = now.date > handledDate_;
+        // Only a new date that the clock tick has not handled yet gets here;
+        // the new day starts at its midnight.
         handledDate_ = now.date;
-        handledSecond_ = forward ? -1 : nowSecond;
-        pendingLastOnly_ = forward && nowSecond + 1 > kCatchUpSeconds;
+        handledSecond_ = -1;
+        pendingLastOnly_ = nowSecond + 1 > kCatchUpSeconds;
     }
     if (nowSecond <= handledSecond_) return;  // same second, or the clock went back
     const bool lastOnly = pendingLastOnly_ || nowSecond - handledSecond_ > kCatchUpSeconds;
@@ -409,6 +416,10 @@ void RunEngine::HandleDateChange(const LocalDateTime& now) {
     comRun_.ClosePort();
     com1_.ClosePort();
     FillRunDeviceList();
+    if (sRunPowerFn_ != oldController) ForgetHandledSeconds();
+    // Back to a date that was handled before (the clock set back and forward
+    // again): its seconds handled so far stay handled.
+    const bool dayHandledBefore = handledValid_ && handledDate_ >= now.date;
     lastRunDate_ = now.date;
     Changed();
     // A running engine goes on over midnight on the new day's plan.
@@ -417,6 +428,7 @@ void RunEngine::HandleDateChange(const LocalDateTime& now) {
     if (!forward) return;
     // The old day's commands belong to its controller only.
     if (sRunPowerFn_ == oldController) CarryOut(oldDay);
+    if (dayHandledBefore) return;
     handledValid_ = true;
     handledDate_ = now.date;
     handledSecond_ = -1;

@@ -153,6 +153,7 @@ class RunEngine {
     void SetStopped();
     void SelectDeviceName(const std::string& name);
     void SelectPlan();
+    void ForgetHandledSeconds();
     void HandleDateChange(const LocalDateTime& now);
     void MarkStartHandled(const LocalDateTime& now);
     void RunDueActions(const LocalDateTime& now);

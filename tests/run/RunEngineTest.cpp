@@ -484,6 +484,35 @@ TEST_F(RunEngineTest, ALateTickOverMidnightFinishesTheOldDayThenStartsTheNew) {
     ExpectSent(OnCommand(1) + OnCommand(2) + OnCommand(3), "four seconds over midnight");
 }
 
+TEST_F(RunEngineTest, TheClockSetBackOverMidnightRepeatsNothing) {
+    WriteController(3, far.SlavePath());
+    WritePlan({{"1", "23:59:55", "接通"}, {"2", "00:00:03", "接通"}, {"3", "00:00:08", "接通"}});
+    StartAt(23, 59, 54);
+    TickAt(23, 59, 55);
+    ExpectSent(OnCommand(1), "23:59:55");
+    clock.Set(Date{2012, 3, 19}, 0, 0, 5, 0);
+    Engine().Timer1Timer();
+    Engine().tmCheckTimer();
+    ExpectSent(OnCommand(2), "00:00:05 of the new day");
+    // Back to the old day: it was handled to its end already.
+    clock.Set(kDay, 23, 59, 50, 0);
+    Engine().Timer1Timer();
+    EXPECT_TRUE(Engine().Running());
+    TickAt(23, 59, 56);
+    ExpectSent("", "23:59:56 again");
+    // A stop and start behind the handled seconds keeps them handled.
+    Engine().btnStopClick();
+    Engine().btnRunClick();
+    TickAt(23, 59, 59);
+    ExpectSent("", "23:59:59 again");
+    clock.Set(Date{2012, 3, 19}, 0, 0, 4, 0);
+    Engine().Timer1Timer();
+    Engine().tmCheckTimer();
+    ExpectSent("", "00:00:04 again");
+    TickAt(0, 0, 8);
+    ExpectSent(OnCommand(3), "00:00:08 once the clock is past the handled seconds");
+}
+
 TEST_F(RunEngineTest, AutoDeleteRemovesOldPlansAtEachStartOnlyWhenSet) {
     WriteController(2, far.SlavePath());
     WritePlan({}, "2012-02-01.tab");
