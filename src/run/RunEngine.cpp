@@ -295,6 +295,7 @@ void RunEngine::FitMonitorColumns() {
 void RunEngine::MarkStartHandled(const LocalDateTime& now) {
     const int second = TimeToSeconds(now) - 1;
     pendingLastOnly_ = false;
+    ForgetHandledFarAhead(now);
     if (handledValid_ && handledDate_ > now.date) return;
     if (handledValid_ && handledDate_ == now.date) {
         handledSecond_ = std::max(handledSecond_, second);
@@ -310,8 +311,21 @@ void RunEngine::RunDueActions() {
     RunDueActions(ctx_.clock.Now());
 }
 
+// Handled seconds far ahead of the clock come from a clock that was wrong
+// (set a day or a year ahead, then corrected): holding the plan back until
+// the clock catches up would leave the controller alone for that long. A
+// short step back over midnight keeps them, so nothing is repeated.
+void RunEngine::ForgetHandledFarAhead(const LocalDateTime& now) {
+    if (!handledValid_ || handledDate_ <= now.date) return;
+    const long long ahead = handledDate_ == now.date.AddDays(1)
+                                ? kLastSecondOfDay + 1LL - TimeToSeconds(now) + handledSecond_
+                                : std::numeric_limits<long long>::max();
+    if (ahead > kKeepAheadSeconds) ForgetHandledSeconds();
+}
+
 void RunEngine::RunDueActions(const LocalDateTime& now) {
     const int nowSecond = TimeToSeconds(now);
+    ForgetHandledFarAhead(now);
     if (!handledValid_) MarkStartHandled(now);
     // The clock was set back over midnight: the day ahead was handled already.
     if (now.date < handledDate_) return;
@@ -417,6 +431,7 @@ void RunEngine::HandleDateChange(const LocalDateTime& now) {
     com1_.ClosePort();
     FillRunDeviceList();
     if (sRunPowerFn_ != oldController) ForgetHandledSeconds();
+    ForgetHandledFarAhead(now);
     // Back to a date that was handled before (the clock set back and forward
     // again): its seconds handled so far stay handled.
     const bool dayHandledBefore = handledValid_ && handledDate_ >= now.date;

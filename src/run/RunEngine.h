@@ -42,6 +42,10 @@ inline constexpr int kCommandPauseMs = 20;
 // A gap up to this many seconds is caught up second by second; after a
 // longer one only the last missed action of each relay is carried out.
 inline constexpr int kCatchUpSeconds = 120;
+// A step back over midnight of at most this long repeats nothing (the
+// daylight-saving step back is one hour); a clock set back further starts
+// the plan again from the current second.
+inline constexpr int kKeepAheadSeconds = 2 * 3600;
 
 struct TPlanAction {
     int Relay = 0;   // 0 when the plan cell is not a number: never acted on
@@ -154,6 +158,7 @@ class RunEngine {
     void SelectDeviceName(const std::string& name);
     void SelectPlan();
     void ForgetHandledSeconds();
+    void ForgetHandledFarAhead(const LocalDateTime& now);
     void HandleDateChange(const LocalDateTime& now);
     void MarkStartHandled(const LocalDateTime& now);
     void RunDueActions(const LocalDateTime& now);

@@ -511,6 +511,13 @@ TEST_F(RunEngineTest, TheClockSetBackOverMidnightRepeatsNothing) {
     ExpectSent("", "00:00:04 again");
     TickAt(0, 0, 8);
     ExpectSent(OnCommand(3), "00:00:08 once the clock is past the handled seconds");
+    // A clock that was a day ahead and is corrected runs the plan from now on.
+    clock.Set(kDay, 0, 0, 7, 0);
+    Engine().Timer1Timer();
+    Engine().tmCheckTimer();
+    ExpectSent("", "00:00:07 of the corrected day");
+    TickAt(0, 0, 8);
+    ExpectSent(OnCommand(3), "00:00:08 of the corrected day");
 }
 
 TEST_F(RunEngineTest, AutoDeleteRemovesOldPlansAtEachStartOnlyWhenSet) {
