@@ -7,6 +7,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QWindowStateChangeEvent>
 
 #include "WindowFixture.h"
 #include "app/IniFile.h"
@@ -191,6 +192,13 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     window_->PC()->setCurrentIndex(3);
     window_->show();
     EXPECT_EQ(window_->PC()->currentIndex(), 0);
+
+    // Restoring the minimised window is no new showing: the page stays.
+    window_->PC()->setCurrentIndex(2);
+    QWindowStateChangeEvent restored(Qt::WindowMinimized);
+    QApplication::sendEvent(window_.get(), &restored);
+    EXPECT_EQ(window_->PC()->currentIndex(), 2);
+    EXPECT_EQ(model_->ActivePage(), 2);
 }
 
 }  // namespace
