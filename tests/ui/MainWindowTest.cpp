@@ -1,11 +1,13 @@
 // The window as the operator sees it: frame, pages, status bar, settings
 // boxes, the monitor grid's pictures and cursor, and start-up running.
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
@@ -151,6 +153,27 @@ TEST_F(MainWindowTest, MonitorCellsShowThePictureOfTheirState) {
     EXPECT_EQ(pics.imgSWON.size(), QSize(41, 21));
     EXPECT_EQ(pics.imgSWOFF.size(), QSize(40, 21));
     EXPECT_EQ(pics.imgNone.size(), QSize(41, 21));
+}
+
+// The heading row of the run grids stays in place when the body scrolls
+// to a current row further down.
+TEST_F(MainWindowTest, RunGridsKeepTheirHeadingRowWhileScrolled) {
+    WithController();
+    Create();
+    window_->show();
+    for (auto [view, grid] : {std::pair{Page()->sgPower(), &model_->Engine().sgPower()},
+                              std::pair{Page()->sgPlan(), &model_->Engine().sgPlan()}}) {
+        grid->SetRow(grid->RowCount() - 1);
+        window_->Sync();
+        const QHeaderView* heading = view->horizontalHeader();
+        EXPECT_TRUE(heading->isVisible());
+        EXPECT_EQ(heading->height(), grid->DefaultRowHeight());
+        EXPECT_TRUE(view->isRowHidden(0));
+        EXPECT_EQ(view->model()->index(0, 0).data().toString(),
+                  QString::fromStdString(grid->Cell(0, 0)));
+        const QRect current = view->visualRect(view->model()->index(grid->Row(), 0));
+        EXPECT_TRUE(view->viewport()->rect().intersects(current));
+    }
 }
 
 TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
