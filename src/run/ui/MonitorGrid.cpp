@@ -64,7 +64,7 @@ bool MonitorGrid::CellAt(QPoint pos, int& col, int& row) const {
 void MonitorGrid::sgStateDrawCell(QPainter& p, int col, int row, const QRect& rect) const {
     const StringGrid& g = engine_.sgState();
     const RelayPictures& pics = RelayPictures::Get();
-    // Delphi-style edges: right and bottom are exclusive.
+    // Right and bottom are exclusive: centring halves left + right.
     const int left = rect.x();
     const int top = rect.y();
     const int right = rect.x() + rect.width();
