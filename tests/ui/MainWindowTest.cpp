@@ -1,12 +1,16 @@
 // The window as the operator sees it: frame, pages, status bar, settings
 // boxes, the monitor grid's pictures and cursor, and start-up running.
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
+#include <QWheelEvent>
+#include <QWindowStateChangeEvent>
 
 #include "WindowFixture.h"
 #include "app/IniFile.h"
@@ -152,6 +156,67 @@ TEST_F(MainWindowTest, MonitorCellsShowThePictureOfTheirState) {
     EXPECT_EQ(pics.imgNone.size(), QSize(41, 21));
 }
 
+// The heading row of the run grids stays in place when the body scrolls
+// to a current row further down.
+TEST_F(MainWindowTest, RunGridsKeepTheirHeadingRowWhileScrolled) {
+    WithController();
+    Create();
+    window_->show();
+    for (auto [view, grid] : {std::pair{Page()->sgPower(), &model_->Engine().sgPower()},
+                              std::pair{Page()->sgPlan(), &model_->Engine().sgPlan()}}) {
+        grid->SetRow(grid->RowCount() - 1);
+        window_->Sync();
+        const QHeaderView* heading = view->horizontalHeader();
+        EXPECT_TRUE(heading->isVisible());
+        EXPECT_EQ(heading->height(), grid->DefaultRowHeight());
+        EXPECT_TRUE(view->isRowHidden(0));
+        EXPECT_EQ(view->model()->index(0, 0).data().toString(),
+                  QString::fromStdString(grid->Cell(0, 0)));
+        const QRect current = view->visualRect(view->model()->index(grid->Row(), 0));
+        EXPECT_TRUE(view->viewport()->rect().intersects(current));
+    }
+}
+
+// More relays than fit: the body rows scroll to the current row under the
+// heading, and a press there hits the row that is drawn.
+TEST_F(MainWindowTest, MonitorScrollsToTheCurrentRelayUnderItsHeading) {
+    std::string controller =
+        "[LOAD]\nFLAG=Quelmar电源控制文件\nspComChl=20\n[COMMAND]\n"
+        "Row0=继电器^^接通指令^^断开指令^^常开触点用途^^常闭触点用途^^启动时接通^^\n";
+    for (int r = 1; r <= 20; ++r)
+        controller += "Row" + std::to_string(r) + "=" + std::to_string(r) + "^^01^^00^^灯" +
+                      std::to_string(r) + "^^不存在^^ X^^\n";
+    WriteProgFile("监视测试.PSW", controller);
+    WriteProgFile("系统参数.INI", "[RUN]\nsPowerFn=监视测试.PSW\n");
+    Create();
+    window_->show();
+    StringGrid& g = model_->Engine().sgState();
+    ASSERT_EQ(g.RowCount(), 21);
+    auto inSight = [&](int row) { return Grid()->rect().contains(Grid()->CellRect(1, row)); };
+    EXPECT_TRUE(inSight(1));
+    EXPECT_FALSE(inSight(20));
+
+    g.SetRow(20);
+    window_->Sync();
+    EXPECT_TRUE(inSight(20));
+    EXPECT_EQ(Grid()->CellRect(0, 0).top(), 0);
+    int col = -1;
+    int row = -1;
+    ASSERT_TRUE(Grid()->CellAt(Centre(2, 20), col, row));
+    EXPECT_EQ(row, 20);
+    EXPECT_EQ(ShownPicture(3, 20, ui::RelayPictures::Get().imgNone.size()),
+              ExpectedPicture(20, ui::RelayPictures::Get().imgNone));
+
+    // Back up with the wheel: the rows follow the current row.
+    for (int i = 0; i < 19; ++i) {
+        QWheelEvent wheel(QPointF(10, 40), QPointF(Grid()->mapToGlobal(QPoint(10, 40))), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(Grid(), &wheel);
+    }
+    EXPECT_EQ(g.Row(), 1);
+    EXPECT_TRUE(inSight(1));
+}
+
 TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
     WithController("[LOAD]\nchkManOperate=YES\n");
     Create();
@@ -191,6 +256,13 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     window_->PC()->setCurrentIndex(3);
     window_->show();
     EXPECT_EQ(window_->PC()->currentIndex(), 0);
+
+    // Restoring the minimised window is no new showing: the page stays.
+    window_->PC()->setCurrentIndex(2);
+    QWindowStateChangeEvent restored(Qt::WindowMinimized);
+    QApplication::sendEvent(window_.get(), &restored);
+    EXPECT_EQ(window_->PC()->currentIndex(), 2);
+    EXPECT_EQ(model_->ActivePage(), 2);
 }
 
 }  // namespace

@@ -10,6 +10,45 @@
 
 namespace ristova::ui {
 
+namespace {
+
+const QColor kFixedCellColour(240, 240, 240);
+
+// The heading row of KeepHeadingRowFixed, drawn like the fixed cells.
+class HeadingRowHeader : public QHeaderView {
+  public:
+    explicit HeadingRowHeader(QTableView* view) : QHeaderView(Qt::Horizontal, view), view_(view) {
+        setSectionsClickable(false);
+        setHighlightSections(false);
+        setSectionResizeMode(QHeaderView::Fixed);
+        setMinimumSectionSize(1);
+    }
+
+  protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override {
+        if (!model()) return;
+        painter->save();
+        painter->fillRect(rect, kFixedCellColour);
+        QStyleOptionViewItem option;
+        option.initFrom(view_);
+        const QColor line = static_cast<QRgb>(
+            view_->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, view_));
+        painter->setPen(line);
+        painter->drawLine(rect.topRight(), rect.bottomRight());
+        painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+        painter->setPen(view_->palette().color(QPalette::Text));
+        painter->setClipRect(rect);
+        painter->drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                          model()->index(0, logicalIndex).data(Qt::DisplayRole).toString());
+        painter->restore();
+    }
+
+  private:
+    QTableView* view_;
+};
+
+}  // namespace
+
 GridModel::GridModel(StringGrid& grid, QObject* parent) : QAbstractTableModel(parent), grid_(grid) {
     Refresh();
 }
@@ -36,7 +75,7 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
             return QString::fromUtf8(grid_.Cell(col, row));
         case Qt::BackgroundRole:
             // Fixed cells look like the grid's button-face title cells.
-            if (IsFixed(col, row)) return QColor(240, 240, 240);
+            if (IsFixed(col, row)) return kFixedCellColour;
             return {};
         default:
             return {};
@@ -122,6 +161,10 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
     if (!model) return;
     for (int c = 0; c < model->columnCount(); ++c) view->setColumnWidth(c, grid.ColWidth(c));
     view->verticalHeader()->setDefaultSectionSize(grid.DefaultRowHeight());
+    if (dynamic_cast<HeadingRowHeader*>(view->horizontalHeader())) {
+        view->horizontalHeader()->setFixedHeight(grid.DefaultRowHeight());
+        view->setRowHidden(0, true);
+    }
     QItemSelectionModel* selection = view->selectionModel();
     if (!selection) return;
     const QModelIndex current = model->index(grid.Row(), grid.Col());
@@ -134,6 +177,12 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
         view->scrollTo(current);
         view->viewport()->update();
     }
+}
+
+void KeepHeadingRowFixed(QTableView* view, const StringGrid& grid) {
+    view->setHorizontalHeader(new HeadingRowHeader(view));
+    view->horizontalHeader()->show();
+    ApplyGridGeometry(view, grid);
 }
 
 }  // namespace ristova::ui

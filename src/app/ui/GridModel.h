@@ -1,8 +1,9 @@
 #pragma once
 // A Qt table model over a core StringGrid. The whole grid, fixed rows and
 // columns included, is shown as cells of a QTableView with its headers
-// hidden, so that row and column indexes are the grid's own. The view is
-// refreshed when the grid's Revision changes.
+// hidden (or row 0 drawn in the header, KeepHeadingRowFixed), so that row and
+// column indexes are the grid's own. The view is refreshed when the grid's
+// Revision changes.
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
 #include <cstdint>
@@ -67,5 +68,9 @@ void SetupGridView(QTableView* view, GridModel* model);
 // Column widths, row heights and the current cell from the grid; the view's
 // selection signals are blocked while the current cell is set.
 void ApplyGridGeometry(QTableView* view, const StringGrid& grid);
+// Row 0 is drawn in the view's header instead of as a cell, so that it stays
+// in place while the body scrolls to the current row. Indexes stay the
+// grid's own: row 0 is only hidden.
+void KeepHeadingRowFixed(QTableView* view, const StringGrid& grid);
 
 }  // namespace ristova::ui

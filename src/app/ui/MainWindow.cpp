@@ -202,6 +202,9 @@ void TFrmMain::SyncTimers() {
 
 void TFrmMain::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The window system's own show events (a restore from minimised, the
+    // first mapping) are no showing of the window: the operator's page stays.
+    if (event->spontaneous()) return;
     model_.FormShow();
     pc_->setCurrentIndex(0);
     page0_->sgState()->setFocus(Qt::OtherFocusReason);

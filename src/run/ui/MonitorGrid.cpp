@@ -3,6 +3,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
+#include <algorithm>
 
 #include "run/Monitor.h"
 #include "run/ui/RelayPictures.h"
@@ -18,6 +20,7 @@ MonitorGrid::MonitorGrid(run::RunEngine& engine, QWidget* parent)
 }
 
 void MonitorGrid::Sync() {
+    ClampInView();
     const std::uint64_t rev = engine_.sgState().Revision();
     if (rev == seen_) return;
     seen_ = rev;
@@ -28,6 +31,7 @@ void MonitorGrid::Sync() {
 
 void MonitorGrid::resizeEvent(QResizeEvent*) {
     engine_.sgState().SetWidth(width());
+    ClampInView();
 }
 
 QRect MonitorGrid::CellRect(int col, int row) const {
@@ -35,14 +39,16 @@ QRect MonitorGrid::CellRect(int col, int row) const {
     int x = 0;
     for (int c = 0; c < col; ++c) x += g.ColWidth(c) + kLineWidth;
     const int h = g.DefaultRowHeight();
-    return QRect(x, row * (h + kLineWidth), g.ColWidth(col), h);
+    const int line = row == 0 ? 0 : row - topRow_ + 1;
+    return QRect(x, line * (h + kLineWidth), g.ColWidth(col), h);
 }
 
 bool MonitorGrid::CellAt(QPoint pos, int& col, int& row) const {
     const StringGrid& g = engine_.sgState();
     const int h = g.DefaultRowHeight() + kLineWidth;
     if (pos.x() < 0 || pos.y() < 0) return false;
-    row = pos.y() / h;
+    const int line = pos.y() / h;
+    row = line == 0 ? 0 : topRow_ + line - 1;
     if (row >= g.RowCount()) return false;
     int x = 0;
     for (int c = 0; c < g.ColCount(); ++c) {
@@ -58,7 +64,7 @@ bool MonitorGrid::CellAt(QPoint pos, int& col, int& row) const {
 void MonitorGrid::sgStateDrawCell(QPainter& p, int col, int row, const QRect& rect) const {
     const StringGrid& g = engine_.sgState();
     const RelayPictures& pics = RelayPictures::Get();
-    // Delphi-style edges: right and bottom are exclusive.
+    // Right and bottom are exclusive: centring halves left + right.
     const int left = rect.x();
     const int top = rect.y();
     const int right = rect.x() + rect.width();
@@ -114,7 +120,7 @@ void MonitorGrid::paintEvent(QPaintEvent*) {
     const StringGrid& g = engine_.sgState();
     p.fillRect(rect(), palette().color(QPalette::Window));
     const QColor lineColour = palette().color(QPalette::Dark);
-    for (int r = 0; r < g.RowCount(); ++r) {
+    for (int r = 0; r < g.RowCount(); r = r == 0 ? topRow_ : r + 1) {
         const QRect first = CellRect(0, r);
         if (first.top() > height()) break;
         int lineRight = 0;
@@ -185,10 +191,32 @@ void MonitorGrid::keyPressEvent(QKeyEvent* event) {
             QWidget::keyPressEvent(event);
             return;
     }
+    MoveCurrentRow(row);
+}
+
+// The wheel moves the current row, as the arrow keys do.
+void MonitorGrid::wheelEvent(QWheelEvent* event) {
+    const int steps = event->angleDelta().y();
+    if (steps != 0) MoveCurrentRow(engine_.sgState().Row() + (steps < 0 ? 1 : -1));
+    event->accept();
+}
+
+void MonitorGrid::MoveCurrentRow(int row) {
+    StringGrid& g = engine_.sgState();
     if (row >= g.FixedRows() && row < g.RowCount() && row != g.Row()) {
         g.SetRow(row);
         Sync();
     }
+}
+
+void MonitorGrid::ClampInView() {
+    const StringGrid& g = engine_.sgState();
+    const int h = g.DefaultRowHeight() + kLineWidth;
+    const int visible = std::max(1, (height() - h) / h);
+    const int current = g.Row();
+    if (current >= 1 && current < topRow_) topRow_ = current;
+    if (current >= topRow_ + visible) topRow_ = current - visible + 1;
+    topRow_ = std::clamp(topRow_, 1, std::max(1, g.RowCount() - visible));
 }
 
 }  // namespace ristova::ui

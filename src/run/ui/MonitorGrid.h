@@ -36,15 +36,21 @@ class MonitorGrid : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
     void Forward(const std::function<void()>& call);
     void UpdateCursor(QPoint pos);
+    void MoveCurrentRow(int row);
+    // Scrolls the body rows so that the current row is in sight; the heading
+    // row stays at the top.
+    void ClampInView();
 
     run::RunEngine& engine_;
     std::function<void(const std::function<void()>&)> guard_;
     std::uint64_t seen_ = ~std::uint64_t{0};
+    int topRow_ = 1;  // first body row shown under the heading
 };
 
 }  // namespace ristova::ui

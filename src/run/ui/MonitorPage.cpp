@@ -169,6 +169,7 @@ QTableView* MonitorPage::MakeGrid(GridModel*& model, StringGrid& grid, const cha
     auto* view = new QTableView(this);
     model = new GridModel(grid, view);
     SetupGridView(view, model);
+    KeepHeadingRowFixed(view, grid);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Grid cells clip their text as the grids of the other pages do.
