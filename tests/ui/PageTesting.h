@@ -5,10 +5,16 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTimer>
 #include <QWidget>
+
+#include "app/StringGrid.h"
 
 namespace ristova::test::ui {
 
@@ -50,6 +56,38 @@ inline void AcceptNextMessageBox() {
         }
     });
     timer->start();
+}
+
+// Presses and releases the left button at a point of a widget; twice adds
+// the double click that a second quick press makes.
+inline void Click(QWidget* w, const QPoint& at, bool twice = false) {
+    const QPoint global = w->mapToGlobal(at);
+    auto send = [&](QEvent::Type type, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(w, &event);
+    };
+    send(QEvent::MouseButtonPress, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, Qt::NoButton);
+    if (!twice) return;
+    send(QEvent::MouseButtonDblClick, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, Qt::NoButton);
+}
+
+inline void ClickCell(QTableView* view, int col, int row, bool twice = false) {
+    Click(view->viewport(), view->visualRect(view->model()->index(row, col)).center(), twice);
+}
+
+// The grid's heading row is drawn in the header above the body, not as a
+// body row, and the body shows the grid's current row.
+inline void ExpectHeadingAboveScrolledBody(QTableView* view, const StringGrid& grid) {
+    const QHeaderView* heading = view->horizontalHeader();
+    EXPECT_TRUE(heading->isVisible());
+    EXPECT_EQ(heading->height(), grid.DefaultRowHeight());
+    EXPECT_LE(heading->geometry().bottom(), view->viewport()->geometry().top());
+    EXPECT_TRUE(view->isRowHidden(0));
+    EXPECT_GT(view->verticalScrollBar()->value(), 0) << "the body did not scroll";
+    const QRect current = view->visualRect(view->model()->index(grid.Row(), 0));
+    EXPECT_TRUE(view->viewport()->rect().contains(current.center()));
 }
 
 }  // namespace ristova::test::ui

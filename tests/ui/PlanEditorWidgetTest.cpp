@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -95,6 +96,33 @@ TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
 
     emit Plan()->doubleClicked(Cell(3, 1));
     EXPECT_EQ(Plan()->model()->data(Cell(3, 1)).toString(), QStringLiteral("接通"));
+}
+
+// A long plan scrolls under its titles; clicks, double clicks and the masked
+// editors still reach the core row under the pointer.
+TEST_F(PlanEditorWidgetTest, LongPlanKeepsItsTitlesWhileScrolled) {
+    page.sgEdPlanSetEditText(1, 1, "01");
+    for (int k = 0; k < 39; ++k) Get<widgets::TMyTransBtn>("btnAdd")->Click();
+    widget->show();
+    ASSERT_EQ(Plan()->model()->rowCount(), 41);
+    ristova::test::ui::ExpectHeadingAboveScrolledBody(Plan(), page.sgEdPlan());
+
+    const int shown = Plan()->indexAt(QPoint(Plan()->columnViewportPosition(3) + 2, 1)).row();
+    ASSERT_GT(shown, 1);
+    const std::string before = page.sgEdPlan().Cell(3, shown);
+    ristova::test::ui::ClickCell(Plan(), 3, shown, true);
+    EXPECT_EQ(page.sgEdPlan().Row(), shown);
+    EXPECT_NE(page.sgEdPlan().Cell(3, shown), before);
+    TypeCell(1, shown, QStringLiteral("05"));
+    EXPECT_EQ(page.sgEdPlan().Cell(1, shown), "05");
+    QHeaderView* heading = Plan()->horizontalHeader();
+    ristova::test::ui::Click(heading, QPoint(heading->sectionViewportPosition(1) + 4, 4), true);
+    EXPECT_EQ(page.sgEdPlan().Row(), shown);
+
+    QTableView* devices = Get<QTableView>("sgedDev");
+    page.sgedDev().SetRow(8);
+    widget->Refresh();
+    ristova::test::ui::ExpectHeadingAboveScrolledBody(devices, page.sgedDev());
 }
 
 TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {

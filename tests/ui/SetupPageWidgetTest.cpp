@@ -9,6 +9,7 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -170,6 +171,42 @@ TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {
     QApplication::sendEvent(view->viewport(), &move);
     EXPECT_EQ(pc.status.Panel(3),
               " 双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作");
+}
+
+// With more relays than fit, the titles stay above the scrolled body, and
+// clicks, moves and drawing still name the core rows under the pointer.
+TEST_F(SetupPageWidgetTest, LongRelayTableKeepsItsTitlesWhileScrolled) {
+    Retype(Get<QAbstractSpinBox>("spComChl")->findChild<QLineEdit*>(), QStringLiteral("32"));
+    widget->show();
+    QTableView* view = widget->sgComView();
+    ASSERT_EQ(view->model()->rowCount(), 33);
+
+    // The first body line is relay 1, so the pointer there gets its hint.
+    const QPoint top(view->columnViewportPosition(5) + 2, 1);
+    ASSERT_EQ(view->indexAt(top).row(), 1);
+    const std::string hint = pc.status.Panel(3);
+    QMouseEvent move(QEvent::MouseMove, top, view->viewport()->mapToGlobal(top), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &move);
+    EXPECT_NE(pc.status.Panel(3), hint);
+
+    page.sgComSelectCell(1, 32);
+    widget->Refresh();
+    ristova::test::ui::ExpectHeadingAboveScrolledBody(view, page.sgCom());
+    const QImage shot = view->viewport()->grab().toImage();
+    const QRect current = view->visualRect(view->model()->index(32, 1));
+    EXPECT_EQ(shot.pixelColor(current.right() - 3, current.bottom() - 2), QColor(0, 128, 0));
+
+    const int shown = view->indexAt(QPoint(view->columnViewportPosition(2) + 2, 1)).row();
+    ASSERT_GT(shown, 1);
+    ristova::test::ui::ClickCell(view, 2, shown);
+    EXPECT_EQ(page.sgCom().Row(), shown);
+    EXPECT_EQ(page.sgCom().Col(), 2);
+    // The titles take no clicks.
+    QHeaderView* heading = view->horizontalHeader();
+    ristova::test::ui::Click(heading, QPoint(heading->sectionViewportPosition(3) + 4, 4));
+    EXPECT_EQ(page.sgCom().Row(), shown);
+    EXPECT_EQ(page.sgCom().Col(), 2);
 }
 
 // The simulated controller (ristova-sim) on its pseudo terminal.

@@ -160,6 +160,8 @@ void SetupPageWidget::BuildControllerBars(QWidget* group) {
         Run([&] { page_.sgComSetEditText(col, row, text); });
     });
     ristova::ui::SetupGridView(sgCom_, gridModel_);
+    // Many relays scroll the body; the column titles stay above it.
+    ristova::ui::KeepHeadingRowFixed(sgCom_, page_.sgCom());
     sgCom_->setItemDelegate(new CommandCellDelegate(page_.sgCom(), sgCom_));
     sgCom_->setMouseTracking(true);
     sgCom_->viewport()->installEventFilter(this);

@@ -105,6 +105,8 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
         Run([&] { page_.sgEdPlanSetEditText(col, row, text); });
     });
     SetupGridView(sgEdPlan_, planModel_);
+    // Long plans scroll the body; the column titles stay above it.
+    KeepHeadingRowFixed(sgEdPlan_, page_.sgEdPlan());
     sgEdPlan_->setItemDelegate(new MaskedCellDelegate(sgEdPlan_));
 
     sgedDev_ = new QTableView(this);
@@ -112,6 +114,7 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
     sgedDev_->setGeometry(0, kPageHeight - kDeviceGridHeight, kPageWidth, kDeviceGridHeight);
     devModel_ = new GridModel(page_.sgedDev(), this);
     SetupGridView(sgedDev_, devModel_);
+    KeepHeadingRowFixed(sgedDev_, page_.sgedDev());
     sgedDev_->setSelectionBehavior(QAbstractItemView::SelectRows);
     sgedDev_->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
