@@ -235,14 +235,17 @@ void StretchGridColumn(StringGrid& grid, int col) {
     grid.SetColWidth(col, width < 0 ? 0 : width);
 }
 
+void StretchAndShareColumns(StringGrid& grid, int col) {
+    StretchGridColumn(grid, col);
+    ShareColumns(grid, col - 1);
+}
+
 void FitPlanGridColumns(StringGrid& grid) {
-    StretchGridColumn(grid, 5);
-    ShareColumns(grid, 4);
+    StretchAndShareColumns(grid, 5);
 }
 
 void FitDeviceGridColumns(StringGrid& grid) {
-    StretchGridColumn(grid, 4);
-    ShareColumns(grid, 3);
+    StretchAndShareColumns(grid, 4);
 }
 
 }  // namespace ristova

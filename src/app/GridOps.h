@@ -31,6 +31,9 @@ int CountCells(std::string_view text);
 void SaveGridToTextFile(const StringGrid& grid, const std::string& fileName);
 void LoadGridFromTextFile(StringGrid& grid, const std::string& fileName);
 void StretchGridColumn(StringGrid& grid, int col);
+// StretchGridColumn(col), then columns col - 1 and col share their summed
+// width, the left one taking half rounded down.
+void StretchAndShareColumns(StringGrid& grid, int col);
 void FitPlanGridColumns(StringGrid& grid);
 void FitDeviceGridColumns(StringGrid& grid);
 

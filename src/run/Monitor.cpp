@@ -77,10 +77,7 @@ bool ShowRelayStates(StringGrid& sgState, std::string_view text) {
 }
 
 void FitMonitorColumns(StringGrid& sgState) {
-    StretchGridColumn(sgState, 3);
-    const int sum = sgState.ColWidth(2) + sgState.ColWidth(3);
-    sgState.SetColWidth(2, sum / 2);
-    sgState.SetColWidth(3, sum - sum / 2);
+    StretchAndShareColumns(sgState, 3);
 }
 
 MonitorPicture CellPicture(const StringGrid& sgState, int col, int row) {
