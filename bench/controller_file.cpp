@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Files.h"
-#include "app/GridOps.h"
-#include "app/IniFile.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
+#include "base/IniFile.h"
 #include "controller/ControllerFile.h"
 
 using namespace ristova;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/GridOps.h"
-#include "app/TextUtils.h"
+#include "base/GridOps.h"
+#include "base/TextUtils.h"
 #include "plan/PlanFile.h"
 
 using namespace ristova;

@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/Codec.h"
-#include "app/Files.h"
-#include "app/IniFile.h"
-#include "app/StatusBar.h"
-#include "app/TextUtils.h"
-#include "comm/MainThreadPoster.h"
+#include "base/AppContext.h"
+#include "base/Codec.h"
+#include "base/Files.h"
+#include "base/IniFile.h"
+#include "base/StatusBar.h"
+#include "base/TextUtils.h"
+#include "base/MainThreadPoster.h"
 #include "comm/MyComm32.h"
 #include "run/RunEngine.h"
 

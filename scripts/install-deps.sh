@@ -8,6 +8,11 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth imagemagick fonts-wqy-zenhei
+  ccache clang libfuzzer-14-dev libclang-rt-14-dev
+  libsqlite3-dev libsystemd-dev
+  mosquitto mosquitto-clients libmosquitto-dev
+  qt6-translations-l10n
+  lintian desktop-file-utils appstream pandoc librsvg2-bin
 )
 
 missing=()

@@ -11,7 +11,7 @@
 #include "app/ModuleStartup.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/MainWindow.h"
-#include "app/ui/QtMainThreadPoster.h"
+#include "base/ui/QtMainThreadPoster.h"
 
 namespace {
 

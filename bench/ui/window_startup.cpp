@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/Codec.h"
-#include "app/Files.h"
+#include "base/Codec.h"
+#include "base/Files.h"
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/MainWindow.h"
-#include "app/ui/QtMainThreadPoster.h"
+#include "base/ui/QtMainThreadPoster.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 
 #include <optional>
 
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/GridOps.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
 #include "app/ModuleStartup.h"
-#include "app/Registry.h"
-#include "app/Settings.h"
+#include "base/Registry.h"
+#include "base/Settings.h"
 
 namespace ristova {
 

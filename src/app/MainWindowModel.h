@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "app/AppContext.h"
-#include "app/Clock.h"
-#include "app/SettingsBoxes.h"
-#include "app/StatusBar.h"
-#include "comm/MainThreadPoster.h"
+#include "base/AppContext.h"
+#include "base/Clock.h"
+#include "base/SettingsBoxes.h"
+#include "base/StatusBar.h"
+#include "base/MainThreadPoster.h"
 #include "comm/MyComm32.h"
 #include "controller/SetupPage.h"
 #include "plan/PlanEditorPage.h"

@@ -1,6 +1,6 @@
 #include "app/ModuleStartup.h"
 
-#include "app/Files.h"
+#include "base/Files.h"
 
 namespace ristova {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "app/Codec.h"
+#include "base/Codec.h"
 #include "comm/MyComm32.h"
 
 namespace ristova {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/Codec.h"
+#include "base/Codec.h"
 
 namespace ristova::comm {
 

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <thread>
 
-#include "comm/MainThreadPoster.h"
+#include "base/MainThreadPoster.h"
 #include "comm/MyComm32.h"
 #include "comm/SerialLine.h"
 

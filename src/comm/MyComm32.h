@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "comm/MainThreadPoster.h"
+#include "base/MainThreadPoster.h"
 
 namespace ristova {
 

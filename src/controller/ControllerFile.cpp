@@ -1,9 +1,9 @@
 #include "controller/ControllerFile.h"
 
-#include "app/Files.h"
-#include "app/GridOps.h"
-#include "app/IniFile.h"
-#include "app/TextUtils.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
+#include "base/IniFile.h"
+#include "base/TextUtils.h"
 
 namespace ristova::controller {
 

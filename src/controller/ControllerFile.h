@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace ristova::controller {
 

@@ -5,16 +5,16 @@
 #include <exception>
 #include <filesystem>
 
-#include "app/Codec.h"
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/GridOps.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "app/TextUtils.h"
+#include "base/Codec.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
+#include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
 #include "controller/StatePlugin.h"
-#include "run/HexCommand.h"
+#include "comm/HexCommand.h"
 
 namespace ristova::controller {
 
@@ -595,7 +595,7 @@ void SetupPage::btnInputClick() {
 }
 
 void SetupPage::SendTestCommand(const std::string& hex) {
-    run::SendAndShowCommand(com1_, hex, ctx_.status);
+    comm::SendAndShowCommand(com1_, hex, ctx_.status);
     ctx_.sleeper.SleepMs(kTestSendPauseMs);
 }
 
@@ -611,7 +611,7 @@ void SetupPage::MyTransBtn1Click() {
 
 void SetupPage::Com1ReceiveData(const char* buffer, std::uint16_t length) {
     ctx_.status.ShowStatus(3,
-                           std::string(run::kReceivedPrefix) +
+                           std::string(comm::kReceivedPrefix) +
                                BytesToHex(reinterpret_cast<const std::uint8_t*>(buffer), length));
 }
 

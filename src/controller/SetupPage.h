@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/PageControls.h"
-#include "app/StringGrid.h"
+#include "base/AppContext.h"
+#include "base/PageControls.h"
+#include "base/StringGrid.h"
 #include "comm/MyComm32.h"
 
 namespace ristova::controller {

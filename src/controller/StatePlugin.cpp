@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "app/Codec.h"
+#include "base/Codec.h"
 #include "ristova/state_plugin.h"
 
 namespace ristova::controller {

@@ -2,12 +2,12 @@
 
 #include <array>
 
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/GridOps.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "app/TextUtils.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
+#include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
 #include "controller/StatePlugin.h"
 #include "plan/PlanFile.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/AppContext.h"
-#include "app/PageControls.h"
-#include "app/StringGrid.h"
+#include "base/AppContext.h"
+#include "base/PageControls.h"
+#include "base/StringGrid.h"
 
 namespace ristova::plan {
 

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/Files.h"
-#include "app/GridOps.h"
-#include "app/TextUtils.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
+#include "base/TextUtils.h"
 
 namespace ristova::plan {
 

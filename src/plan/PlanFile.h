@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace ristova::plan {
 

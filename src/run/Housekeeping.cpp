@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Files.h"
-#include "app/TextUtils.h"
+#include "base/Files.h"
+#include "base/TextUtils.h"
 #include "plan/PlanFile.h"
 
 namespace ristova::run {

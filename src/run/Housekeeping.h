@@ -2,7 +2,7 @@
 // Removing dated plan tables that are more than 30 days old.
 #include <string>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 
 namespace ristova::run {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/GridOps.h"
-#include "app/TextUtils.h"
+#include "base/GridOps.h"
+#include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
 
 namespace ristova::run {

@@ -4,7 +4,7 @@
 // its contacts. The window draws each cell from this grid.
 #include <string_view>
 
-#include "app/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace ristova::run {
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "app/GridOps.h"
-#include "app/TextUtils.h"
+#include "base/GridOps.h"
+#include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
 #include "plan/PlanFile.h"
 

@@ -3,8 +3,8 @@
 // four-level rule (date, day of the year, weekday, default).
 #include <string>
 
-#include "app/Clock.h"
-#include "app/StringGrid.h"
+#include "base/Clock.h"
+#include "base/StringGrid.h"
 
 namespace ristova::run {
 

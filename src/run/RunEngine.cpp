@@ -5,19 +5,23 @@
 #include <limits>
 #include <unordered_map>
 
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "app/TextUtils.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
+#include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
 #include "plan/PlanFile.h"
-#include "run/HexCommand.h"
+#include "comm/HexCommand.h"
 #include "run/Housekeeping.h"
 #include "run/Monitor.h"
 #include "run/PlanSelection.h"
 
 namespace ristova::run {
+using comm::kCommandTooLong;
+using comm::kReceivedPrefix;
+using comm::SendAndShowCommand;
+using comm::SendHexCommand;
 
 namespace {
 

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/Clock.h"
-#include "app/StringGrid.h"
+#include "base/AppContext.h"
+#include "run/RunEvents.h"
+#include "base/Clock.h"
+#include "base/StringGrid.h"
 #include "comm/MyComm32.h"
 #include "controller/StatePlugin.h"
 
@@ -148,6 +149,8 @@ class RunEngine {
     // Called after a change of state (also one that a received block
     // caused); optional.
     void SetOnChanged(std::function<void()> handler) { onChanged_ = std::move(handler); }
+    // Every event of running (commands, states, line, run) goes out here.
+    RunEventHub& Events() { return events_; }
 
   private:
     class ChangeScope;
@@ -179,6 +182,7 @@ class RunEngine {
     StringGrid sgPower_;
     StringGrid sgState_;
     DeviceList cbRunDevList_;
+    RunEventHub events_;
     std::string sRunPowerFn_;
     std::string sRunPlanFn_;
     std::string sRunDllFn_;

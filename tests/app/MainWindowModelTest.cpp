@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/Codec.h"
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/IniFile.h"
+#include "base/Codec.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/IniFile.h"
 #include "app/MainWindowModel.h"
 #include "app/ModuleStartup.h"
 #include "support/TempDir.h"

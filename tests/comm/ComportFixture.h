@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Codec.h"
+#include "base/Codec.h"
 #include "comm/MyComm32.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Codec.h"
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/GridOps.h"
+#include "base/Codec.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/GridOps.h"
 #include "support/TempDir.h"
 
 namespace ristova::controller {

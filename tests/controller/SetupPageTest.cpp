@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Errors.h"
-#include "app/Files.h"
-#include "app/IniFile.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/IniFile.h"
 #include "controller/ControllerFile.h"
 #include "support/PageContext.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/GridOps.h"
+#include "base/GridOps.h"
 #include "support/TempDir.h"
 
 namespace ristova::plan {

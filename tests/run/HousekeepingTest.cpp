@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Files.h"
+#include "base/Files.h"
 #include "support/TempDir.h"
 
 namespace ristova::run {

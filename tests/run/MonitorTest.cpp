@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace ristova::run {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Files.h"
+#include "base/Files.h"
 #include "plan/PlanFile.h"
 #include "support/TempDir.h"
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/Errors.h"
-#include "app/Files.h"
+#include "base/Errors.h"
+#include "base/Files.h"
 #include "run/EngineFixture.h"
 
 namespace ristova::run {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "app/AppContext.h"
-#include "app/Clock.h"
-#include "app/SettingsBoxes.h"
-#include "app/StatusBar.h"
-#include "comm/MainThreadPoster.h"
+#include "base/AppContext.h"
+#include "base/Clock.h"
+#include "base/SettingsBoxes.h"
+#include "base/StatusBar.h"
+#include "base/MainThreadPoster.h"
 #include "support/TempDir.h"
 
 namespace ristova::test {

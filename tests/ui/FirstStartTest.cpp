@@ -12,8 +12,8 @@
 #include <set>
 #include <thread>
 
-#include "app/Codec.h"
-#include "app/IniFile.h"
+#include "base/Codec.h"
+#include "base/IniFile.h"
 #include "support/TempDir.h"
 
 extern char** environ;

@@ -15,7 +15,7 @@
 #include "WindowFixture.h"
 #include "app/ui/StatusBarWidget.h"
 #include "run/ui/MonitorGrid.h"
-#include "run/ui/MonitorPage.h"
+#include "app/ui/MonitorPage.h"
 #include "run/ui/RelayPictures.h"
 #include "widgets/ui/MyTransBtn.h"
 #include "widgets/ui/PageTabs.h"

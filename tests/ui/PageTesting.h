@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/StringGrid.h"
+#include "base/StringGrid.h"
 
 namespace ristova::test::ui {
 

@@ -11,8 +11,8 @@
 #include <QTableView>
 #include <QTimer>
 
-#include "app/Files.h"
-#include "app/IniFile.h"
+#include "base/Files.h"
+#include "base/IniFile.h"
 #include "plan/PlanFile.h"
 #include "support/PageContext.h"
 #include "ui/PageTesting.h"

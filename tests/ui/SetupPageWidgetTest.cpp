@@ -17,8 +17,8 @@
 #include <QMouseEvent>
 #include <QTableView>
 
-#include "app/IniFile.h"
-#include "app/TextUtils.h"
+#include "base/IniFile.h"
+#include "base/TextUtils.h"
 #include "support/PageContext.h"
 #include "ui/PageTesting.h"
 #include "widgets/ui/MyTransBtn.h"

@@ -4,10 +4,10 @@
 #include <QThread>
 #include <cstdlib>
 
-#include "app/Codec.h"
-#include "app/Files.h"
+#include "base/Codec.h"
+#include "base/Files.h"
 #include "run/ui/MonitorGrid.h"
-#include "run/ui/MonitorPage.h"
+#include "app/ui/MonitorPage.h"
 
 namespace ristova::test {
 

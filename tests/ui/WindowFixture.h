@@ -11,7 +11,7 @@
 
 #include "app/MainWindowModel.h"
 #include "app/ui/MainWindow.h"
-#include "app/ui/QtMainThreadPoster.h"
+#include "base/ui/QtMainThreadPoster.h"
 #include "support/TempDir.h"
 
 namespace ristova::test {

@@ -12,12 +12,12 @@
 
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
-#include "app/ui/ErrorBoundary.h"
+#include "base/ui/ErrorBoundary.h"
 #include "app/ui/StatusBarWidget.h"
 #include "controller/ui/SetupPageWidget.h"
 #include "plan/ui/PlanEditorWidget.h"
 #include "run/ui/MonitorGrid.h"
-#include "run/ui/MonitorPage.h"
+#include "app/ui/MonitorPage.h"
 #include "widgets/ui/MyTransBtn.h"
 #include "widgets/ui/PageTabs.h"
 

@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "app/StatusBar.h"
+#include "base/StatusBar.h"
 
 namespace ristova::ui {
 

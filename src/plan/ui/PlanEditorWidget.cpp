@@ -9,9 +9,9 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
-#include "app/ui/ErrorBoundary.h"
-#include "app/ui/GridModel.h"
-#include "app/ui/PageWidgets.h"
+#include "base/ui/ErrorBoundary.h"
+#include "base/ui/GridModel.h"
+#include "widgets/ui/PageWidgets.h"
 #include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::plan::ui {

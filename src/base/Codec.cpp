@@ -1,0 +1,139 @@
+#include "base/Codec.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace ristova::codec {
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+// One conversion descriptor per direction and thread: iconv_open is far too
+// slow to pay on every cell, and a descriptor must not be shared between threads.
+class Converter {
+  public:
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~Converter() {
+        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts as much as possible. On a byte that does not convert, appends
+    // `bad` and skips it (and, when `skipTrail` says so, the trail bytes that
+    // belong to it), then goes on.
+    std::string Convert(std::string_view in, std::string_view bad,
+                        bool (*skipTrail)(unsigned char)) {
+        std::string out;
+        if (in.empty()) return out;
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(bad);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        out.reserve(in.size() * 2 + 8);
+        char buffer[4096];
+        char* inPtr = const_cast<char*>(in.data());
+        std::size_t inLeft = in.size();
+        while (inLeft > 0) {
+            char* outPtr = buffer;
+            std::size_t outLeft = sizeof buffer;
+            std::size_t rc = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+            out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+            if (rc != static_cast<std::size_t>(-1)) break;
+            if (errno == E2BIG) continue;
+            // EILSEQ or EINVAL (a sequence cut off at the end): replace one
+            // unit and carry on with the rest.
+            out.append(bad);
+            ++inPtr;
+            --inLeft;
+            while (skipTrail != nullptr && inLeft > 0 &&
+                   skipTrail(static_cast<unsigned char>(*inPtr))) {
+                ++inPtr;
+                --inLeft;
+            }
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        }
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        iconv(cd_, nullptr, nullptr, &outPtr, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        return out;
+    }
+
+  private:
+    iconv_t cd_;
+};
+
+bool IsUtf8Trail(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+Converter& ToCp() {
+    thread_local Converter c("GB18030", "UTF-8");
+    return c;
+}
+
+Converter& FromCp() {
+    thread_local Converter c("UTF-8", "GB18030");
+    return c;
+}
+
+// Length of the UTF-8 character starting at text[i], at least 1, never past the end.
+std::size_t Utf8CharLength(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    std::size_t len = 1;
+    while (len < n && i + len < text.size() &&
+           IsUtf8Trail(static_cast<unsigned char>(text[i + len])))
+        ++len;
+    return len;
+}
+
+}  // namespace
+
+std::string ToCodePage(std::string_view utf8) {
+    return ToCp().Convert(utf8, "?", IsUtf8Trail);
+}
+
+std::string FromCodePage(std::string_view bytes) {
+    return FromCp().Convert(bytes, kReplacement, nullptr);
+}
+
+std::size_t CodePageLength(std::string_view utf8) {
+    return ToCodePage(utf8).size();
+}
+
+std::string CutToCodePageBytes(std::string_view utf8, std::size_t maxBytes) {
+    std::size_t used = 0;
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const std::size_t len = Utf8CharLength(utf8, i);
+        const std::size_t cost =
+            static_cast<unsigned char>(utf8[i]) < 0x80 ? 1 : CodePageLength(utf8.substr(i, len));
+        if (used + cost > maxBytes) break;
+        used += cost;
+        i += len;
+    }
+    return std::string(utf8.substr(0, i));
+}
+
+std::size_t CodePageCharLength(std::string_view bytes, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x81 || lead == 0xFF || i + 1 >= bytes.size()) return 1;
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    if (second >= 0x30 && second <= 0x39) return i + 3 < bytes.size() ? 4 : bytes.size() - i;
+    return 2;
+}
+
+std::string_view CutCodePageBytes(std::string_view bytes, std::size_t maxBytes) {
+    if (bytes.size() <= maxBytes) return bytes;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::size_t len = CodePageCharLength(bytes, i);
+        if (i + len > maxBytes) break;
+        i += len;
+    }
+    return bytes.substr(0, i);
+}
+
+}  // namespace ristova::codec

@@ -1,0 +1,200 @@
+#include "base/Registry.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/TextUtils.h"
+
+namespace ristova {
+
+namespace {
+
+constexpr std::string_view kGroup = "[Desktop Entry]";
+constexpr std::string_view kExecKey = "Exec=";
+// Characters that make the desktop entry format quote an argument.
+constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v != nullptr ? std::string(v) : std::string();
+}
+
+std::string HomeFolder() {
+    std::string home = Env("HOME");
+    if (!home.empty()) return home;
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_dir != nullptr)
+        return pw->pw_dir;
+    return "/";
+}
+
+bool IsRunKey(std::string_view key) {
+    while (!key.empty() && key.front() == '\\') key.remove_prefix(1);
+    while (!key.empty() && key.back() == '\\') key.remove_suffix(1);
+    return AsciiIEquals(key, kRunKey);
+}
+
+// The entry file of a value, or nothing when the key is not the Run key or
+// the name cannot be a file name.
+std::optional<std::string> EntryFile(RegistryRoot root, std::string_view key,
+                                     std::string_view name) {
+    if (!IsRunKey(key) || name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string_view("/\r\n\0", 4)) != std::string_view::npos)
+        return std::nullopt;
+    return AutostartFolder(root) + std::string(name) + ".desktop";
+}
+
+// Exec= quoting of the desktop entry format, then its string escapes.
+std::string ExecValue(std::string_view command) {
+    std::string arg;
+    if (command.find_first_of(kReserved) == std::string_view::npos && !command.empty()) {
+        arg = command;
+    } else {
+        arg = "\"";
+        for (char c : command) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
+            arg += c;
+        }
+        arg += '"';
+    }
+    std::string out;
+    for (char c : arg) {
+        if (c == '%')
+            out += "%%";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The command line of an Exec= value without its quoting: the arguments
+// joined by single blanks.
+std::string ExecCommand(std::string_view value) {
+    std::string unescaped;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        char c = value[i];
+        if (c == '\\' && i + 1 < value.size()) {
+            char n = value[++i];
+            unescaped += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+        } else {
+            unescaped += c;
+        }
+    }
+    std::vector<std::string> args;
+    std::string current;
+    bool inArg = false, quoted = false;
+    for (std::size_t i = 0; i < unescaped.size(); ++i) {
+        char c = unescaped[i];
+        if (c == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') {
+            current += '%';
+            ++i;
+            inArg = true;
+        } else if (quoted) {
+            if (c == '\\' && i + 1 < unescaped.size()) {
+                current += unescaped[++i];
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                current += c;
+            }
+        } else if (c == '"') {
+            quoted = inArg = true;
+        } else if (c == ' ' || c == '\t') {
+            if (inArg) args.push_back(current);
+            current.clear();
+            inArg = false;
+        } else {
+            current += c;
+            inArg = true;
+        }
+    }
+    if (inArg) args.push_back(current);
+    std::string joined;
+    for (std::size_t i = 0; i < args.size(); ++i) joined += (i ? " " : "") + args[i];
+    return joined;
+}
+
+// The command of an entry, empty when it is missing or switched off (Hidden=true).
+std::string ReadEntryCommand(const std::string& file) {
+    std::string bytes;
+    if (!ReadFileBytes(file, bytes)) return std::string();
+    std::vector<std::string> lines;
+    SplitText(bytes, "\n", lines);
+    bool inGroup = false;
+    std::string exec;
+    for (std::string line : lines) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.front() == '[') {
+            inGroup = line == kGroup;
+            continue;
+        }
+        if (!inGroup) continue;
+        if (line.rfind(kExecKey, 0) == 0 && exec.empty()) exec = ExecCommand(line.substr(5));
+        if (line == "Hidden=true") return std::string();
+    }
+    return exec;
+}
+
+}  // namespace
+
+std::string AutostartFolder(RegistryRoot root) {
+    std::string base;
+    if (root == RegistryRoot::LocalMachine) {
+        std::vector<std::string> dirs;
+        SplitText(Env("XDG_CONFIG_DIRS"), ":", dirs);
+        for (const std::string& d : dirs) {
+            if (!d.empty() && d.front() == '/') {
+                base = d;
+                break;
+            }
+        }
+        if (base.empty()) base = "/etc/xdg";
+    } else {
+        base = Env("XDG_CONFIG_HOME");
+        // Relative paths are invalid there and ignored, as the XDG rules say.
+        if (base.empty() || base.front() != '/')
+            base = IncludeTrailingSeparator(HomeFolder()) + ".config";
+    }
+    return IncludeTrailingSeparator(base) + "autostart/";
+}
+
+void WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view name,
+                       std::string_view value) {
+    auto file = EntryFile(root, key, name);
+    if (!file) return;
+    const std::string entry = std::string(kGroup) +
+                              "\nType=Application\nName=" + std::string(name) +
+                              "\nExec=" + ExecValue(value) + "\n";
+    try {
+        ForceDirectories(ExtractFilePath(*file));
+        WriteFileAtomically(*file, entry);
+    } catch (const OperatorError&) {
+        // No rights on that root: the registry write fails without a word too.
+    }
+}
+
+void DeleteRegistryValue(RegistryRoot root, std::string_view key, std::string_view name) {
+    if (auto file = EntryFile(root, key, name)) ::unlink(file->c_str());
+}
+
+bool RegistryTextEquals(RegistryRoot root, std::string_view key, std::string_view name,
+                        std::string_view expected) {
+    auto file = EntryFile(root, key, name);
+    const std::string value = file ? ReadEntryCommand(*file) : std::string();
+    return AsciiUpper(value) == AsciiUpper(expected);
+}
+
+}  // namespace ristova

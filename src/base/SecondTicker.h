@@ -1,0 +1,36 @@
+#pragma once
+// A descriptor that becomes readable at the start of every second of the
+// wall clock, and also when the wall clock is set. Both event loops (the
+// window's and the headless runner's) wait on Fd(); neither drifts, because
+// each expiry is an absolute time.
+#include <cstdint>
+
+namespace ristova {
+
+class SecondTicker {
+public:
+    struct Reading {
+        std::uint64_t ticks = 0;    // seconds that began since the last Read
+        bool clockStepped = false;  // the wall clock was set meanwhile
+    };
+
+    // Throws std::system_error when the kernel gives no timer.
+    SecondTicker();
+    ~SecondTicker();
+    SecondTicker(const SecondTicker&) = delete;
+    SecondTicker& operator=(const SecondTicker&) = delete;
+
+    int Fd() const { return fd_; }
+    // Arms for the next whole second and every second after it.
+    void Start();
+    void Stop();
+    bool Active() const { return active_; }
+    // Call when Fd() is readable (never blocks). A set clock re-arms.
+    Reading Read();
+
+private:
+    int fd_ = -1;
+    bool active_ = false;
+};
+
+}  // namespace ristova

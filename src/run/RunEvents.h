@@ -1,0 +1,40 @@
+#pragma once
+// What the run engine did, as one record per event: the journal stores them,
+// the headless runner prints them, the broker bridge publishes them. Sinks
+// are called on the engine's (main) thread and must not block it.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace ristova::run {
+
+struct RunEvent {
+    std::string at;          // local time "YYYY-MM-DD HH:MM:SS.mmm"
+    std::string controller;  // the controller file's name
+    int relay = 0;           // 1 to 32; 0 for the whole controller
+    std::string kind;        // on off state line run
+    std::string source;      // plan catch-up start-on manual re-assert remote board engine
+    std::string result;      // sent failed not-sent skipped, 1/0 for state, what happened otherwise
+    std::string detail;      // the hex sent, a table's name, a reason
+};
+
+class IRunEventSink {
+public:
+    virtual ~IRunEventSink() = default;
+    virtual void OnRunEvent(const RunEvent& event) = 0;
+};
+
+// Fans one event out to every sink added; a sink outlives its registration.
+class RunEventHub : public IRunEventSink {
+public:
+    void Add(IRunEventSink* sink) { sinks_.push_back(sink); }
+    void Remove(IRunEventSink* sink) { std::erase(sinks_, sink); }
+    void OnRunEvent(const RunEvent& event) override {
+        for (IRunEventSink* sink : sinks_) sink->OnRunEvent(event);
+    }
+
+private:
+    std::vector<IRunEventSink*> sinks_;
+};
+
+}  // namespace ristova::run
