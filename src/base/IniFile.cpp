@@ -170,14 +170,16 @@ class IniDocument {
     }
 
     // Removes every section of that name; true when something went.
+    // One pass: a file that repeats the header thousands of times must not
+    // cost one scan and one shift of the tail per copy.
     bool EraseSection(std::string_view section) {
         const std::string folded = FoldName(section);
-        bool erased = false;
-        while (auto header = FindSection(folded)) {
-            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*header),
-                         lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(*header)));
-            erased = true;
-        }
+        bool dropping = false, erased = false;
+        std::erase_if(lines_, [&](const Line& l) {
+            if (l.kind == Kind::Section) dropping = l.name == folded;
+            erased = erased || dropping;
+            return dropping;
+        });
         return erased;
     }
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -170,6 +171,21 @@ TEST(IniFile, GridsAsRowKeys) {
     EXPECT_EQ(back.Cell(2, 2), "常开 😀");
     EraseIniSection(file, "Command");
     EXPECT_EQ(dir.Read("a.PSW"), "[B]\r\nk=2\r\n");
+}
+
+// A file that repeats one header many times is erased in one pass; the old
+// erase took seconds here, one scan per copy.
+TEST(IniFile, ErasingManyCopiesOfASectionIsQuickAndKeepsTheOthers) {
+    TempDir dir;
+    std::string bytes = "[Keep]\r\na=1\r\n";
+    for (int i = 0; i < 40000; ++i) bytes += "[Dup]\r\nk=v\r\n";
+    bytes += "[Tail]\r\nb=2\r\n";
+    const std::string file = dir.Write("many.INI", bytes);
+    const auto start = std::chrono::steady_clock::now();
+    EraseIniSection(file, "dup");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(dir.Read("many.INI"), "[Keep]\r\na=1\r\n[Tail]\r\nb=2\r\n");
+    EXPECT_LT(took, std::chrono::seconds(1));
 }
 
 }  // namespace
