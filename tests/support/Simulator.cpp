@@ -1,14 +1,7 @@
 #include "support/Simulator.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -71,81 +64,32 @@ bool SimulatorProcess::Start(const std::vector<std::string>& args) {
         argv.push_back("--log");
         argv.push_back(logPath_);
     }
-    std::vector<char*> cargs;
-    for (std::string& a : argv) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        error_ = std::strerror(errno);
-        return false;
-    }
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        // Descriptors of the test (pseudo-terminal masters above all) must
-        // not live on in the simulator, or a hang-up would never be seen.
-        close_range(3, ~0U, 0);
-        execv(cargs[0], cargs.data());
-        _exit(127);
-    }
-    close(out[1]);
-    if (pid_ < 0) {
-        error_ = std::strerror(errno);
-        close(out[0]);
+    ChildProcess::Options options;
+    options.captureStdout = true;
+    if (!child_.Start(argv, options)) {
+        error_ = child_.Error();
         return false;
     }
     // The first line is the terminal's path.
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (line.find('\n') == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        pollfd p{out[0], POLLIN, 0};
-        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) break;
-        char buffer[256];
-        ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        line.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(out[0]);
-    if (line.find('\n') == std::string::npos) {
+    if (!child_.ReadLine(slavePath_, 5000)) {
+        slavePath_.clear();
         error_ = "ristova-sim did not report its terminal (" + BinaryPath() + ")";
         Stop();
         return false;
     }
-    slavePath_ = line.substr(0, line.find('\n'));
     return true;
 }
 
 bool SimulatorProcess::Running() {
-    if (pid_ <= 0) return false;
-    if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-    }
-    return true;
+    return child_.Running();
 }
 
 int SimulatorProcess::Stop() {
-    if (!Running()) return -1;
-    kill(pid_, SIGTERM);
-    if (!WaitExit(5000)) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
-        pid_ = -1;
-    }
-    return status_;
+    return child_.Stop();
 }
 
 bool SimulatorProcess::WaitExit(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return child_.WaitExit(timeoutMs);
 }
 
 std::vector<SimulatorCommand> SimulatorProcess::Commands() const {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/ChildProcess.h"
+
 namespace ristova::test {
 
 struct SimulatorCommand {
@@ -29,7 +31,7 @@ class SimulatorProcess {
     const std::string& SlavePath() const { return slavePath_; }
     const std::string& LogPath() const { return logPath_; }
     const std::string& Error() const { return error_; }
-    pid_t Pid() const { return pid_; }
+    pid_t Pid() const { return child_.Pid(); }
     bool Running();
 
     // SIGTERM and wait; the exit status as waitpid gives it, -1 when not running.
@@ -46,8 +48,7 @@ class SimulatorProcess {
     static std::string BinaryPath();
 
   private:
-    pid_t pid_ = -1;
-    int status_ = -1;
+    ChildProcess child_;
     std::string dir_;
     std::string slavePath_;
     std::string logPath_;

@@ -1,8 +1,6 @@
 // The built program copied alone into an empty folder and started there,
 // headless and from another working folder: what the first start leaves.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 
 #include "base/Codec.h"
 #include "base/IniFile.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -27,14 +26,6 @@ std::set<std::string> Entries(const std::string& folder) {
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
     return names;
-}
-
-bool WaitExit(pid_t pid, int& status, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 20) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
 }
 
 TEST(FirstStartTest, AnEmptyFolderGetsTheSettingsTheSetupControllerAndThePluginFolder) {
@@ -51,26 +42,22 @@ TEST(FirstStartTest, AnEmptyFolderGetsTheSettingsTheSetupControllerAndThePluginF
                                     "HOME=" + config.Path(), "XDG_RUNTIME_DIR=" + config.Path()};
     for (char** e = environ; *e; ++e) {
         const std::string s(*e);
-        if (s.rfind("PATH=", 0) == 0 || s.rfind("LANG=", 0) == 0) env.push_back(s);
+        // Sanitizer builds pass their options (suppressions) on to the program.
+        if (s.rfind("PATH=", 0) == 0 || s.rfind("LANG=", 0) == 0 ||
+            s.find("SAN_OPTIONS=") != std::string::npos)
+            env.push_back(s);
     }
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, "/");
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    ChildProcess program;
+    ChildProcess::Options options;
+    options.workingDir = "/";
+    options.env = &env;
+    ASSERT_TRUE(program.Start({exe}, options)) << program.Error();
 
     const std::string settings = prog.File("系统参数.INI");
     const std::string controller = prog.File("未命名电源设备.PSW");
-    int status = 0;
     bool exited = false;
     for (int waited = 0; waited < 15000; waited += 50) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        if (!program.Running()) {
             exited = true;
             break;
         }
@@ -80,8 +67,7 @@ TEST(FirstStartTest, AnEmptyFolderGetsTheSettingsTheSetupControllerAndThePluginF
     ASSERT_FALSE(exited) << "the program ended by itself";
     // Let it reach its message loop, then close it as the desktop would.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    kill(pid, SIGTERM);
-    ASSERT_TRUE(WaitExit(pid, status, 10000));
+    const int status = program.Stop(10000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     EXPECT_EQ(Entries(prog.Path()),

@@ -1,9 +1,5 @@
 #include "controller/ui/SetupPageWidget.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <QAbstractSpinBox>
@@ -20,6 +16,7 @@
 #include "base/IniFile.h"
 #include "base/TextUtils.h"
 #include "support/PageContext.h"
+#include "support/Simulator.h"
 #include "ui/PageTesting.h"
 #include "widgets/ui/MyTransBtn.h"
 
@@ -209,43 +206,10 @@ TEST_F(SetupPageWidgetTest, LongRelayTableKeepsItsTitlesWhileScrolled) {
     EXPECT_EQ(page.sgCom().Col(), 2);
 }
 
-// The simulated controller (ristova-sim) on its pseudo terminal.
-class SimulatedController {
-  public:
-    SimulatedController() {
-        const char* build = std::getenv("RISTOVA_BUILD_DIR");
-        if (!build) return;
-        const std::string exe = std::string(build) + "/ristova-sim";
-        int out[2];
-        if (::pipe(out) != 0) return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::execl(exe.c_str(), exe.c_str(), "--relays", "8", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        // The first line is the terminal to open.
-        char ch;
-        while (::read(out[0], &ch, 1) == 1 && ch != '\n') path_ += ch;
-        ::close(out[0]);
-    }
-    ~SimulatedController() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    const std::string& Path() const { return path_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
-
 TEST_F(SetupPageWidgetTest, TestSendsReachTheSimulatedControllerAndItsAnswerIsShown) {
-    SimulatedController sim;
-    ASSERT_FALSE(sim.Path().empty()) << "ristova-sim did not start (RISTOVA_BUILD_DIR?)";
-    const std::string device = sim.Path();
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "8"})) << sim.Error();
+    const std::string device = sim.SlavePath();
     page.SetPortScanner([device] { return std::vector<std::string>{device}; });
     widget->Refresh();
     Pick(Get<QComboBox>("cbComm1"), 0);
