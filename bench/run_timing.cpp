@@ -47,8 +47,8 @@ std::string Command(int relay, bool on) {
 double CpuSeconds(int who) {
     rusage ru{};
     getrusage(who, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 // A command as the simulator's log has it: "<UTC time> <command>".
@@ -112,7 +112,7 @@ int LocalDaySecond(time_t t) {
 double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    std::size_t k = static_cast<std::size_t>(p * (v.size() - 1) + 0.5);
+    std::size_t k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
     return v[std::min(k, v.size() - 1)];
 }
 
@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
             ++wrong;
             continue;
         }
-        if (++count[second] == 1) latencies.push_back(a.at.tv_nsec / 1e6);
+        if (++count[second] == 1) latencies.push_back(static_cast<double>(a.at.tv_nsec) / 1e6);
     }
     int missed = 0, doubled = 0;
     for (const auto& [second, frame] : planned) {

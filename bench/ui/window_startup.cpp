@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
             t.start();
             ristova::MainWindowModel m(poster, o);
             m.FormCreate();
-            model.push_back(t.nsecsElapsed() / 1e6);
+            model.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
             listed = m.Engine().cbRunDevList().Items.size();
             planRows = m.Engine().sgPlan().RowCount() - 1;
             running = m.Engine().Running();
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         ristova::ui::TFrmMain w(m);
         w.show();
         QApplication::processEvents();
-        window.push_back(t.nsecsElapsed() / 1e6);
+        window.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
     std::printf("folder: %d controllers, %d plan tables; listed %zu, plan rows %d, running %s\n",
                 kControllers, kPlans, listed, planRows, running ? "yes" : "no");
