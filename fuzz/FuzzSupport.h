@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/StringGrid.h"
+
 namespace ristova::fuzz {
 
 [[noreturn]] inline void Fail(const char* what) {
@@ -67,6 +69,19 @@ inline std::string_view NextField(std::string_view& rest) {
     std::string_view field = rest.substr(0, at);
     rest.remove_prefix(at == std::string_view::npos ? rest.size() : at + 1);
     return field;
+}
+
+// The grid row format cannot hold a cell ending in "^" (it runs into the
+// separator) or one holding "^^" (it splits).
+inline bool CellHoldable(std::string_view cell) {
+    return cell.find("^^") == std::string_view::npos && (cell.empty() || cell.back() != '^');
+}
+
+inline bool CellsHoldable(const StringGrid& grid) {
+    for (int r = 0; r < grid.RowCount(); ++r)
+        for (int c = 0; c < grid.ColCount(); ++c)
+            if (!CellHoldable(grid.Cell(c, r))) return false;
+    return true;
 }
 
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {

@@ -13,11 +13,8 @@ using namespace ristova;
 namespace {
 
 bool Holdable(const StringGrid& grid) {
+    if (!fuzz::CellsHoldable(grid)) return false;
     for (int r = 0; r < grid.RowCount(); ++r) {
-        for (int c = 0; c < grid.ColCount(); ++c) {
-            const std::string& cell = grid.Cell(c, r);
-            if (cell.find("^^") != std::string::npos || (!cell.empty() && cell.back() == '^')) return false;
-        }
         // Values are cut at the INI limit and read back trimmed.
         const std::string text = GridRowToText(grid, r);
         if (codec::CodePageLength(text) > kIniValueMaxBytes || text.front() == ' ') return false;

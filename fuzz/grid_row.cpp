@@ -7,11 +7,10 @@ using namespace ristova;
 
 namespace {
 
-// A cell ending in "^" runs into the separator and one holding "^^" splits;
-// line breaks end the row in a file.
+// Line breaks end the row in a file.
 bool Holdable(std::string_view cell) {
-    return fuzz::IsUtf8(cell) && cell.find("^^") == std::string_view::npos &&
-           (cell.empty() || cell.back() != '^') && cell.find_first_of("\r\n") == std::string_view::npos;
+    return fuzz::IsUtf8(cell) && fuzz::CellHoldable(cell) &&
+           cell.find_first_of("\r\n") == std::string_view::npos;
 }
 
 }  // namespace

@@ -6,25 +6,12 @@
 
 using namespace ristova;
 
-namespace {
-
-bool Holdable(const StringGrid& grid) {
-    for (int r = 0; r < grid.RowCount(); ++r)
-        for (int c = 0; c < grid.ColCount(); ++c) {
-            const std::string& cell = grid.Cell(c, r);
-            if (cell.find("^^") != std::string::npos || (!cell.empty() && cell.back() == '^')) return false;
-        }
-    return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz::WriteInput("plan.tab", fuzz::AsText(data, size));
     StringGrid grid(6, 2);
     plan::LoadPlanGrid(path, grid);
     fuzz::Check(grid.ColCount() == 6 && grid.RowCount() >= 2, "a plan table has six columns");
-    if (!Holdable(grid)) return 0;
+    if (!fuzz::CellsHoldable(grid)) return 0;
 
     const std::string again = fuzz::WorkDir() + "/again.tab";
     plan::SavePlanGrid(grid, again);
