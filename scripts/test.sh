@@ -44,7 +44,6 @@ step_asan() {
     -DCMAKE_C_FLAGS="$asan_flags" -DCMAKE_CXX_FLAGS="$asan_flags" >/dev/null
   nice cmake --build "$dir" -j2
   ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1 \
-  LSAN_OPTIONS=suppressions=$here/scripts/sanitizers/lsan.supp:print_suppressions=0 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest_run "$dir"
 }
