@@ -2,10 +2,14 @@
 // the real serial component and the simulated controller (ristova-sim),
 // which logs the arrival of the first byte of every command it receives and
 // answers the state queries. The check tick is driven as the window drives
-// it: a single-shot timer re-armed with MillisecondsToNextSecond().
+// it: a timer descriptor that wakes at each whole second, watched by the
+// event loop. After the one-action seconds come two bursts: 8 and then 32
+// relays due in the same second, spread by the transmit worker's pause.
 //
 // Usage: bench_run_timing [seconds]   (default 70, at least 60)
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,7 +20,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +34,7 @@
 #include "base/StatusBar.h"
 #include "base/TextUtils.h"
 #include "base/MainThreadPoster.h"
+#include "base/SecondTicker.h"
 #include "comm/MyComm32.h"
 #include "run/RunEngine.h"
 
@@ -35,7 +43,39 @@ using Steady = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kRelays = 8;
+constexpr int kRelays = 32;   // the board; the one-action seconds use relays 1 to 8
+constexpr int kCycled = 8;
+
+// Posted calls wake the loop through a descriptor, as the window's do.
+class EventFdPoster : public IMainThreadPoster {
+  public:
+    EventFdPoster() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~EventFdPoster() override { close(fd_); }
+    int Fd() const { return fd_; }
+    bool Post(std::function<void()> call) override {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(call));
+        }
+        std::uint64_t one = 1;
+        return write(fd_, &one, sizeof one) == sizeof one;
+    }
+    void Pump() {
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t n = read(fd_, &count, sizeof count);
+        std::deque<std::function<void()>> calls;
+        {
+            std::lock_guard lock(mutex_);
+            calls.swap(queue_);
+        }
+        for (auto& call : calls) call();
+    }
+
+  private:
+    int fd_;
+    std::mutex mutex_;
+    std::deque<std::function<void()>> queue_;
+};
 
 std::string Hex(const std::string& ascii) {
     return BytesToHex(reinterpret_cast<const std::uint8_t*>(ascii.data()), ascii.size());
@@ -161,20 +201,29 @@ int main(int argc, char** argv) {
     const time_t first = time(nullptr) + 3;
     std::map<int, std::string> planned;  // local second of day -> frame
     std::string planText;
+    int row = 0;
+    auto addRow = [&](int relay, int second, bool on) {
+        planText += std::to_string(++row) + "^^" + std::to_string(relay) + "^^" +
+                    SecondsToTimeText(second) + "^^" + (on ? "接通" : "断开") + "^^^^^^\r\n";
+    };
     for (int k = 0; k < seconds; ++k) {
         const int second = LocalDaySecond(first + k);
-        const int relay = k % kRelays + 1;
-        const bool on = (k / kRelays) % 2 == 0;
+        const int relay = k % kCycled + 1;
+        const bool on = (k / kCycled) % 2 == 0;
         planned[second] = Command(relay, on);
-        planText += std::to_string(k + 1) + "^^" + std::to_string(relay) + "^^" +
-                    SecondsToTimeText(second) + "^^" + (on ? "接通" : "断开") + "^^^^^^\r\n";
+        addRow(relay, second, on);
     }
+    // The bursts, well apart: 8 relays switch on, then all 32 switch off.
+    const time_t burst8 = first + seconds + 2;
+    const time_t burst32 = burst8 + 3;
+    for (int r = 1; r <= 8; ++r) addRow(r, LocalDaySecond(burst8), true);
+    for (int r = 1; r <= 32; ++r) addRow(r, LocalDaySecond(burst32), false);
     mkdir((appPath + "模拟").c_str(), 0755);
     WriteFileAtomically(appPath + "模拟/计划表.tab", codec::ToCodePage(planText));
 
     SystemClock clock;
     SystemSleeper sleeper;
-    PumpedPoster poster;
+    EventFdPoster poster;
     StatusBar status;
     SettingsBoxes boxes;
     boxes.chk4Level = false;
@@ -192,28 +241,26 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The window's event loop: posted calls plus three timers.
+    // The window's event loop: posted calls, the check tick's descriptor
+    // and two millisecond timers.
+    SecondTicker ticker;
+    ticker.Start();
     const double cpuStart = CpuSeconds(RUSAGE_SELF);
     const auto wallStart = Steady::now();
-    const auto end = Steady::now() + std::chrono::seconds(seconds + 5);
-    auto nextCheck = Steady::now() + std::chrono::milliseconds(engine.MillisecondsToNextSecond());
+    const auto end = Steady::now() + std::chrono::seconds(seconds + 10);
     auto nextRun = Steady::now() + std::chrono::milliseconds(200);
     auto nextClock = Steady::now() + std::chrono::milliseconds(1000);
     while (Steady::now() < end) {
-        const auto due = std::min({nextCheck, nextRun, nextClock});
-        // Millisecond waits rounded up, as the window's timers have.
-        for (auto left = due - Steady::now(); left > Steady::duration::zero();
-             left = due - Steady::now()) {
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-            poster.PumpFor(static_cast<int>(ms));
+        const auto due = std::min(nextRun, nextClock);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Steady::now()).count();
+        pollfd fds[2] = {{ticker.Fd(), POLLIN, 0}, {poster.Fd(), POLLIN, 0}};
+        poll(fds, 2, left < 0 ? 0 : static_cast<int>(left));
+        if (fds[0].revents & POLLIN) {
+            const SecondTicker::Reading reading = ticker.Read();
+            if (reading.ticks > 0 || reading.clockStepped) engine.tmCheckTimer();
         }
-        poster.Pump();
+        if (fds[1].revents & POLLIN) poster.Pump();
         const auto now = Steady::now();
-        if (now >= nextCheck) {
-            engine.tmCheckTimer();
-            nextCheck =
-                Steady::now() + std::chrono::milliseconds(engine.MillisecondsToNextSecond());
-        }
         if (now >= nextRun) {
             engine.tmRunTimer();
             nextRun += std::chrono::milliseconds(200);
@@ -230,11 +277,24 @@ int main(int argc, char** argv) {
     waitpid(sim, nullptr, 0);
 
     // Each frame belongs to the second it arrived in (latencies are far
-    // below a second); a planned second without its frame is missed.
+    // below a second); a planned second without its frame is missed. The
+    // bursts are told apart by their start.
     std::map<int, int> count;
     std::vector<double> latencies;
     int wrong = 0;
+    struct Burst {
+        time_t start;
+        int frames = 0;
+        double firstMs = -1, lastMs = -1;
+    } bursts[2] = {{burst8}, {burst32}};
     for (const Arrival& a : ReadSimulatorLog(simLog)) {
+        Burst* burst = a.at.tv_sec >= burst32 ? &bursts[1] : a.at.tv_sec >= burst8 ? &bursts[0] : nullptr;
+        if (burst != nullptr) {
+            const double ms = (a.at.tv_sec - burst->start) * 1000.0 + a.at.tv_nsec / 1e6;
+            if (burst->frames++ == 0) burst->firstMs = ms;
+            burst->lastMs = ms;
+            continue;
+        }
         const int second = LocalDaySecond(a.at.tv_sec);
         auto it = planned.find(second);
         if (it == planned.end() || it->second != a.frame) {
@@ -256,6 +316,10 @@ int main(int argc, char** argv) {
                 Percentile(latencies, 0.5), Percentile(latencies, 0.99),
                 latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()));
     std::printf("missed %d, sent twice %d, out of place %d\n", missed, doubled, wrong);
+    for (const Burst& b : bursts) {
+        std::printf("burst of %d relays due in one second: %d sent, first after %.2f ms, last after %.1f ms\n",
+                    &b == &bursts[0] ? 8 : 32, b.frames, b.firstMs, b.lastMs);
+    }
     std::printf("relay states decoded at the end: %s\n", engine.sJDQState().c_str());
     std::printf("engine CPU share: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
     std::string cleanup = "rm -rf '" + appPath + "'";

@@ -79,6 +79,22 @@ bool NotificationWindow::PostBlock(const std::shared_ptr<NotificationWindow>& wi
     });
 }
 
+void NotificationWindow::PostEnded(const std::shared_ptr<NotificationWindow>& window,
+                                   unsigned line) {
+    window->poster_.Post([window, line] {
+        if (window->destroyed_ || line != window->line_ || window->ended_) return;
+        window->ended_ = true;
+        if (window->endedHandler_) {
+            std::function<void()> handler = window->endedHandler_;
+            handler();
+        }
+    });
+}
+
+void WorkerThread::ReportEnd(int stopFd) const {
+    if (report_.window && !Readable(stopFd)) NotificationWindow::PostEnded(report_.window, report_.line);
+}
+
 WorkerThread::~WorkerThread() {
     Join();
 }
@@ -103,8 +119,10 @@ void WorkerThread::Join() {
 // ---------------------------------------------------------------- receive
 
 TReadThread::TReadThread(int fd, int stopFd, std::shared_ptr<NotificationWindow> window,
-                         SharedReadTimeout readTimeout)
-    : fd_(fd), stopFd_(stopFd), window_(std::move(window)), readTimeout_(std::move(readTimeout)) {}
+                         SharedReadTimeout readTimeout, unsigned line)
+    : fd_(fd), stopFd_(stopFd), window_(std::move(window)), readTimeout_(std::move(readTimeout)) {
+    report_ = {window_, line};
+}
 
 TReadThread::~TReadThread() {
     Join();
@@ -153,6 +171,7 @@ void TReadThread::Execute() {
     }
     LogTimed(" Read thread shutting down");
     serial::FlushInput(fd_);
+    ReportEnd(stopFd_);
 }
 
 void TReadThread::StartRead() {
@@ -313,8 +332,10 @@ bool TReadThread::HandleCommEvent(bool /*collect*/) {
 
 // --------------------------------------------------------------- transmit
 
-TWriteThread::TWriteThread(int fd, int stopFd)
-    : fd_(fd), stopFd_(stopFd), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TWriteThread::TWriteThread(int fd, int stopFd, EndedReport report)
+    : fd_(fd), stopFd_(stopFd), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    report_ = std::move(report);
+}
 
 TWriteThread::~TWriteThread() {
     Join();
@@ -385,6 +406,7 @@ void TWriteThread::Execute() {
     CloseQueue();
     LogTimed(" Write thread shutting down");
     serial::FlushOutput(fd_);
+    ReportEnd(stopFd_);
 }
 
 bool TWriteThread::WriteBlock(const char* block, std::size_t count) {

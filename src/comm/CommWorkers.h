@@ -53,15 +53,34 @@ class NotificationWindow {
     explicit NotificationWindow(IMainThreadPoster& poster) : poster_(poster) {}
     // Main thread.
     void SetHandler(TReceiveDataEvent handler) { handler_ = std::move(handler); }
+    void SetEndedHandler(std::function<void()> handler) { endedHandler_ = std::move(handler); }
     void Destroy() { destroyed_ = true; }
+    // Main thread: a new open starts a new line; news of an older one is
+    // dropped when it arrives.
+    unsigned NewLine() {
+        ended_ = false;
+        return ++line_;
+    }
+    bool Ended() const { return ended_; }
     // Any thread. False when the call could not be queued; the block is then
     // freed here.
     static bool PostBlock(const std::shared_ptr<NotificationWindow>& window, Block block);
+    // Any thread: a worker of that line ended by itself.
+    static void PostEnded(const std::shared_ptr<NotificationWindow>& window, unsigned line);
 
   private:
     IMainThreadPoster& poster_;
     TReceiveDataEvent handler_;
+    std::function<void()> endedHandler_;
     bool destroyed_ = false;
+    bool ended_ = false;
+    unsigned line_ = 0;
+};
+
+// What a worker needs to report that it ended by itself.
+struct EndedReport {
+    std::shared_ptr<NotificationWindow> window;
+    unsigned line = 0;
 };
 
 // The read time-out lives with the device: ApplyLineSettings sets it and
@@ -80,6 +99,10 @@ class WorkerThread {
   protected:
     virtual void Execute() = 0;
     virtual void OnStart() {}
+    // After Execute: tells the main thread unless the stop event ended it.
+    void ReportEnd(int stopFd) const;
+
+    EndedReport report_;
 
   private:
     std::thread thread_;
@@ -90,7 +113,7 @@ class WorkerThread {
 class TReadThread : public WorkerThread {
   public:
     TReadThread(int fd, int stopFd, std::shared_ptr<NotificationWindow> window,
-                SharedReadTimeout readTimeout);
+                SharedReadTimeout readTimeout, unsigned line = 0);
     ~TReadThread() override;
 
   private:
@@ -128,7 +151,7 @@ class TReadThread : public WorkerThread {
 
 class TWriteThread : public WorkerThread {
   public:
-    TWriteThread(int fd, int stopFd);
+    TWriteThread(int fd, int stopFd, EndedReport report = {});
     ~TWriteThread() override;
     // Main thread: queues a block; false once the worker has ended.
     bool Post(Block block);

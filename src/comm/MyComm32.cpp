@@ -1,8 +1,10 @@
 #include "comm/MyComm32.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "comm/CommLog.h"
@@ -99,6 +101,7 @@ bool TMyComport::OpenPort() {
     d.lastError.clear();
     ApplyLineSettings();
 
+    const unsigned line = d.window->NewLine();
     d.stop = std::make_unique<comm::StopEvent>();
     if (!d.stop->Create()) {
         d.lastError = "no stop event";
@@ -110,7 +113,7 @@ bool TMyComport::OpenPort() {
     // started is stopped again and the result is False.
     try {
         d.reader =
-            std::make_unique<comm::TReadThread>(d.fd, d.stop->Fd(), d.window, d.deviceReadTimeout);
+            std::make_unique<comm::TReadThread>(d.fd, d.stop->Fd(), d.window, d.deviceReadTimeout, line);
         d.reader->Start();
     } catch (const std::exception& e) {
         d.reader.reset();
@@ -120,7 +123,7 @@ bool TMyComport::OpenPort() {
         return false;
     }
     try {
-        d.writer = std::make_unique<comm::TWriteThread>(d.fd, d.stop->Fd());
+        d.writer = std::make_unique<comm::TWriteThread>(d.fd, d.stop->Fd(), comm::EndedReport{d.window, line});
         d.writer->Start();
     } catch (const std::exception& e) {
         d.writer.reset();
@@ -159,6 +162,8 @@ void TMyComport::ClosePort() {
     d.fd = -1;
     d.stop.reset();
     d.deviceReadTimeout.reset();
+    // What the closed line's workers still report is no news of a line.
+    d.window->NewLine();
     if (!d.logFileName.empty()) commlog::Close();
 }
 
@@ -275,6 +280,23 @@ void TMyComport::SetCommsLogFileName(const std::string& name) {
 }
 void TMyComport::SetOnReceiveData(TReceiveDataEvent handler) {
     impl_->window->SetHandler(std::move(handler));
+}
+void TMyComport::SetOnLineEnded(TLineEndedEvent handler) {
+    impl_->window->SetEndedHandler(std::move(handler));
+}
+bool TMyComport::LineEnded() const {
+    return impl_->fd >= 0 && impl_->window->Ended();
+}
+bool TMyComport::DeviceGone() const {
+    if (impl_->fd < 0) return false;
+    // The node that was opened, by its device number: a name that now
+    // leads elsewhere or nowhere is a device gone.
+    struct stat opened {};
+    struct stat named {};
+    if (fstat(impl_->fd, &opened) != 0) return true;
+    if (stat(DevicePath(impl_->commPort).c_str(), &named) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    return named.st_rdev != opened.st_rdev;
 }
 const std::string& TMyComport::LastError() const {
     return impl_->lastError;

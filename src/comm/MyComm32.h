@@ -20,6 +20,10 @@ enum TComPortSwHandshaking { shNONE = 0, shXONXOFF = 1 };
 // Buffer is valid only during the call; a zero byte follows its data.
 using TReceiveDataEvent = std::function<void(const char* Buffer, std::uint16_t BufferLength)>;
 
+// The open line ended without ClosePort: a worker found the device gone or
+// could not write. Called on the main thread, once per open.
+using TLineEndedEvent = std::function<void()>;
+
 // Writes a line to the process-wide log when a log name is set; lines are
 // kept whole when several threads write.
 void WriteCommLog(const std::string& text);
@@ -62,6 +66,12 @@ class TMyComport {
     const std::string& CommsLogFileName() const;
     void SetCommsLogFileName(const std::string& name);
     void SetOnReceiveData(TReceiveDataEvent handler);
+    void SetOnLineEnded(TLineEndedEvent handler);
+    // True from the line-ended call until the next ClosePort or OpenPort.
+    bool LineEnded() const;
+    // The open port's device node is no longer there (unplugged, or a link
+    // that now leads nowhere). False while closed.
+    bool DeviceGone() const;
 
     // Why the last OpenPort failed, as the system put it; empty after a
     // success. For status texts and diagnostics.

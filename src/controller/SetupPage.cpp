@@ -181,10 +181,17 @@ SetupPage::SetupPage(AppContext& ctx, TMyComport& com1)
     ListPorts();
     com1_.SetOnReceiveData(
         [this](const char* buffer, std::uint16_t length) { Com1ReceiveData(buffer, length); });
+    com1_.SetOnLineEnded([this] {
+        // Closed at once, so that the next test opens the device anew.
+        com1_.ClosePort();
+        lbComState_ = std::string(kComStateLost);
+        Changed();
+    });
 }
 
 SetupPage::~SetupPage() {
     com1_.SetOnReceiveData(nullptr);
+    com1_.SetOnLineEnded(nullptr);
 }
 
 void SetupPage::SetPortScanner(PortScanner scanner) {

@@ -27,6 +27,8 @@ inline constexpr int kNewControllerNameMaxLength = 128;
 inline constexpr std::string_view kComStateUntouched = "串口状态：未操作";
 inline constexpr std::string_view kComStateAvailable = "串口状态：可用";
 inline constexpr std::string_view kComStateUnavailable = "串口状态：被占用或不存在";
+// The test port was open and its line went away.
+inline constexpr std::string_view kComStateLost = "串口状态：不可用";
 
 // Hint of a column of sgCom, shown in status panel 3 while the mouse is over a
 // relay row; empty beyond the last column.

@@ -16,6 +16,7 @@
 #include "run/Housekeeping.h"
 #include "run/Monitor.h"
 #include "run/PlanSelection.h"
+#include "run/RunEngineScope.h"
 
 namespace ristova::run {
 using comm::kCommandTooLong;
@@ -43,22 +44,6 @@ int ReadIndex(const std::string& file, std::string_view key, int def, int last) 
 }
 
 }  // namespace
-
-// Notifies the window once, when the outermost handler returns.
-class RunEngine::ChangeScope {
-  public:
-    explicit ChangeScope(RunEngine& engine) : engine_(engine) { ++engine_.scopeDepth_; }
-    ~ChangeScope() {
-        if (--engine_.scopeDepth_ > 0 || !engine_.changedInScope_) return;
-        engine_.changedInScope_ = false;
-        if (engine_.onChanged_) engine_.onChanged_();
-    }
-    ChangeScope(const ChangeScope&) = delete;
-    ChangeScope& operator=(const ChangeScope&) = delete;
-
-  private:
-    RunEngine& engine_;
-};
 
 std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan) {
     std::vector<TPlanAction> actions;
@@ -88,6 +73,7 @@ RunEngine::RunEngine(AppContext& ctx, TMyComport& com1)
     comRun_.SetReadTimeout(10);
     comRun_.SetOnReceiveData(
         [this](const char* buffer, std::uint16_t length) { COMRUNReceiveData(buffer, length); });
+    comRun_.SetOnLineEnded([this] { OnRunLineEnded(); });
     SetupRunPlanGrid(sgPlan_);
     SetupRunPowerGrid(sgPower_);
     SetupMonitorGrid(sgState_);
@@ -141,6 +127,7 @@ void RunEngine::SelectPlan() {
 void RunEngine::ForgetHandledSeconds() {
     handledValid_ = false;
     pendingLastOnly_ = false;
+    noted_.clear();
 }
 
 void RunEngine::SelectDeviceName(const std::string& name) {
@@ -198,6 +185,11 @@ void RunEngine::SetStopped() {
     btnRunEnabled_ = true;
     btnStopEnabled_ = false;
     comRun_.ClosePort();
+    // A stopped engine watches no line and claims no state of it.
+    line_ = LineState::Normal;
+    joiner_.Clear();
+    lbCom_ = kLbComInitial;
+    sgState_.Touch();
     Changed();
 }
 
@@ -223,6 +215,7 @@ void RunEngine::btnRunClick() {
         throw;
     }
     SetLabel(lbCom_, opened ? kLbComOk : kLbComFailed);
+    StartLineWatch(opened);
     // Right after the open, so that these commands reach the controller.
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
     plugin_.LoadStatePlugin(ctx_.sDllPath, dllName);
@@ -265,7 +258,13 @@ void RunEngine::SendStartOnCommands() {
     ChangeScope scope(*this);
     for (int r = 1; r <= RelayCount(); ++r) {
         if (sgPower_.Cell(5, r) != controller::kStartOnMark) continue;
-        SendAndShowCommand(comRun_, sgPower_.Cell(1, r), ctx_.status);
+        const DueCommand command{r, sgPower_.Cell(1, r), true};
+        NoteCommand(command);
+        if (line_ == LineState::Lost) {
+            NotSent(command, "start-on");
+            continue;
+        }
+        SendAndShowCommand(comRun_, command.hex, ctx_.status);
         ctx_.sleeper.SleepMs(kStartOnPauseMs);
     }
 }
@@ -342,9 +341,13 @@ void RunEngine::RunDueActions(const LocalDateTime& now) {
     }
     if (nowSecond <= handledSecond_) return;  // same second, or the clock went back
     const bool lastOnly = pendingLastOnly_ || nowSecond - handledSecond_ > kCatchUpSeconds;
-    CarryOut(DueCommands(handledSecond_ + 1, nowSecond, lastOnly));
+    const std::vector<DueCommand> commands = DueCommands(handledSecond_ + 1, nowSecond, lastOnly);
+    CarryOut(commands);
     handledSecond_ = nowSecond;
     pendingLastOnly_ = false;
+    // After a long gap the board may have lost more than the missed actions
+    // (a suspend, a power cut): the other relays are put back too.
+    if (lastOnly) ReassertRelays(commands);
 }
 
 std::vector<RunEngine::DueCommand> RunEngine::DueCommands(int from, int to, bool lastOnly) const {
@@ -377,7 +380,7 @@ std::vector<RunEngine::DueCommand> RunEngine::DueCommands(int from, int to, bool
     }
     for (std::size_t i : due) {
         const TPlanAction& a = planActions_[i];
-        commands.push_back({a.Relay, sgPower_.Cell(a.SwitchOn ? 1 : 2, a.Relay)});
+        commands.push_back({a.Relay, sgPower_.Cell(a.SwitchOn ? 1 : 2, a.Relay), a.SwitchOn});
     }
     return commands;
 }
@@ -385,6 +388,12 @@ std::vector<RunEngine::DueCommand> RunEngine::DueCommands(int from, int to, bool
 void RunEngine::CarryOut(const std::vector<DueCommand>& commands) {
     for (const DueCommand& command : commands) {
         sgState_.SetRow(command.relay);
+        if (line_ == LineState::Lost) {
+            // The second counts as handled: the reconnect puts the relay back.
+            NotSent(command, "plan");
+            Changed();
+            continue;
+        }
         SendAndShowCommand(comRun_, command.hex, ctx_.status);
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
@@ -403,8 +412,12 @@ void RunEngine::tmCheckTimer() {
     // day's plan must be in place before its first second is handled.
     if (now.date != lastRunDate_) HandleDateChange(now);
     if (!running_) return;
+    // A line found lost here gets none of this second's commands.
+    DetectLoss();
     RunDueActions(now);
-    PollRelayStates();
+    const long long nowMs = NowMs();
+    if (!ReconnectIfDue(nowMs) && line_ != LineState::Lost) PollRelayStates();
+    CheckAnswers(nowMs);
 }
 
 void RunEngine::Timer1Timer() {
@@ -461,7 +474,11 @@ void RunEngine::COMRUNReceiveData(const char* buffer, std::uint16_t length) {
     ctx_.status.ShowStatus(3,
                            std::string(kReceivedPrefix) +
                                BytesToHex(reinterpret_cast<const std::uint8_t*>(buffer), length));
-    std::string text = plugin_.DecodeStates(buffer, length);
+    std::string text =
+        joiner_.Decode(buffer, length, NowMs(), [this](const char* data, std::size_t count) {
+            return plugin_.DecodeStates(data, count);
+        });
+    if (!text.empty()) AnswerDecoded();
     if (!text.empty() && text != sJDQState_) {
         sJDQState_ = std::move(text);
         Changed();
@@ -482,8 +499,15 @@ void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
         Changed();
     }
     if (!CursorIsHand(col, row) || row > RelayCount()) return;
+    // Toggling needs the state: against a guess, a click could repeat a command.
+    if (StatesUnknown()) {
+        ctx_.status.ShowStatus(3, kUnknownStateRefused);
+        return;
+    }
     const bool on = sgState_.Cell(1, row) == "1";
-    SendAndShowCommand(comRun_, sgPower_.Cell(on ? 2 : 1, row), ctx_.status);
+    const DueCommand command{row, sgPower_.Cell(on ? 2 : 1, row), !on};
+    NoteCommand(command);
+    SendAndShowCommand(comRun_, command.hex, ctx_.status);
     ctx_.sleeper.SleepMs(kCommandPauseMs);
     PollRelayStates();
 }

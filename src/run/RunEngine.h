@@ -13,10 +13,12 @@
 // with what it drew last.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/AppContext.h"
+#include "run/AnswerJoiner.h"
 #include "run/RunEvents.h"
 #include "base/Clock.h"
 #include "base/StringGrid.h"
@@ -36,6 +38,20 @@ inline constexpr const char* kLbCmdPrefix = "处理程序:";
 inline constexpr const char* kLbDevPrefix = "适用硬件:";
 inline constexpr const char* kLbComOk = "通信状态:正常启动";
 inline constexpr const char* kLbComFailed = "通信状态:启动失败,端口不存在或被其它程序占用";
+inline constexpr const char* kLbComLost = "通信状态:通信中断,正在重新连接";
+inline constexpr const char* kLbComReconnected = "通信状态:已重新连接";
+inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
+// Panel 3 for a command that falls due while the line is lost (+ the hex).
+inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";
+inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
+
+// A lost run line is opened again this often; states unconfirmed by an
+// answer for this long are unknown.
+inline constexpr int kReconnectMs = 2000;
+inline constexpr int kNoAnswerMs = 5000;
+
+// The run line as the engine sees it while running (Normal while stopped).
+enum class LineState { Normal, Lost, NoAnswer };
 
 // The run port's pauses, in ms.
 inline constexpr int kStartOnPauseMs = 10;
@@ -107,6 +123,10 @@ class RunEngine {
     // Program end: UnloadStatePlugin.
     void Shutdown();
 
+    // Between check ticks: notices a lost line and opens it again when due.
+    // The check tick does this itself; any loop may call it more often.
+    void WatchLine();
+
     // Time until the next whole second of the clock, 1 to 1000 ms.
     int MillisecondsToNextSecond() const;
 
@@ -120,6 +140,11 @@ class RunEngine {
     const std::string& lbCom() const { return lbCom_; }
     const std::string& lbCmd() const { return lbCmd_; }
     const std::string& lbDev() const { return lbDev_; }
+    LineState Line() const { return line_; }
+    // The monitor's states are not confirmed (drawn grey; no manual switching).
+    bool StatesUnknown() const { return running_ && line_ != LineState::Normal; }
+    // lbCom reports a fault (drawn red).
+    bool LbComAlarm() const { return StatesUnknown(); }
     const DeviceList& cbRunDevList() const { return cbRunDevList_; }
 
     const std::string& sRunPowerFn() const { return sRunPowerFn_; }
@@ -169,9 +194,29 @@ class RunEngine {
     struct DueCommand {
         int relay;
         std::string hex;
+        bool on = false;
     };
     std::vector<DueCommand> DueCommands(int from, int to, bool lastOnly) const;
     void CarryOut(const std::vector<DueCommand>& commands);
+
+    // The line watch (RunEngineLine.cpp).
+    long long NowMs() const;
+    void Publish(const std::string& kind, int relay, const std::string& source,
+                 const std::string& result, const std::string& detail = {});
+    void StartLineWatch(bool opened);
+    void OnRunLineEnded();
+    void LineLost(const std::string& reason);
+    void DetectLoss();
+    // True when it opened the line again (the board is then re-asserted).
+    bool ReconnectIfDue(long long nowMs);
+    void CheckAnswers(long long nowMs);
+    void AnswerDecoded();
+    void NotSent(const DueCommand& command, const std::string& source);
+    // A start-on or manual command: the relay's last command of today.
+    void NoteCommand(const DueCommand& command);
+    // Each relay its last command of today up to the handled second, in
+    // relay order, except the relays in `skip`; then the states are polled.
+    void ReassertRelays(const std::vector<DueCommand>& skip = {});
 
     AppContext& ctx_;
     TMyComport& com1_;
@@ -207,6 +252,21 @@ class RunEngine {
     int handledSecond_ = -1;
     // The next catch-up carries out only the last action of each relay.
     bool pendingLastOnly_ = false;
+
+    LineState line_ = LineState::Normal;
+    long long lastAttemptMs_ = 0;  // the loss, then each reopen tried
+    long long lastAnswerMs_ = 0;   // the start, a reconnect, a decoded answer
+    bool lostReported_ = false;    // lbCom shows the reconnecting text
+    std::string lbComNormal_ = kLbComOk;
+    AnswerJoiner joiner_;
+    // Per relay (index relay - 1): the last start-on or manual command, and
+    // the second of today it went out.
+    struct NotedCommand {
+        Date date;
+        int second = 0;
+        DueCommand command;
+    };
+    std::vector<std::optional<NotedCommand>> noted_;
 
     std::uint64_t revision_ = 0;
     std::function<void()> onChanged_;

@@ -210,14 +210,20 @@ TEST_F(Comport, FarEndHangUpEndsWorkersAndCloseOpenRecovers) {
     std::string link = dir.File("ttyLINK");
     ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
     port.SetCommPort(link);
+    int ended = 0;
+    port.SetOnLineEnded([&] { ++ended; });
     ASSERT_TRUE(port.OpenPort());
     pty.Write("up");
     ASSERT_TRUE(PumpUntilReceived(2));
+    EXPECT_FALSE(port.DeviceGone());
 
     pty.CloseMaster();
     ASSERT_TRUE(WaitForLog(" Read thread shutting down"));
     EXPECT_NE(Log().find("ERROR_INVALID_HANDLE"), std::string::npos) << Log();
     EXPECT_GE(port.CommFileHandle(), 0) << "stays Open until ClosePort";
+    // The owner hears of it on its own thread, once for both workers.
+    EXPECT_TRUE(poster.PumpUntil([&] { return ended == 1; }, 2000));
+    EXPECT_TRUE(port.LineEnded());
 
     // No spinning on the dead device.
     double cpu = CpuSeconds();
@@ -229,17 +235,26 @@ TEST_F(Comport, FarEndHangUpEndsWorkersAndCloseOpenRecovers) {
     ASSERT_TRUE(WaitForLog(" Write thread shutting down"));
     EXPECT_FALSE(port.SendData("y", 1));
     EXPECT_NE(Log().find(" 不能给Write thread发送消息!"), std::string::npos);
+    poster.PumpFor(100);
+    EXPECT_EQ(ended, 1);
 
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    EXPECT_TRUE(port.DeviceGone()) << "the name leads nowhere";
     port.ClosePort();
     EXPECT_EQ(port.CommFileHandle(), -1);
+    EXPECT_FALSE(port.LineEnded());
     PtyPair replugged;
-    ASSERT_EQ(unlink(link.c_str()), 0);
     ASSERT_EQ(symlink(replugged.SlavePath().c_str(), link.c_str()), 0);
     ASSERT_TRUE(port.OpenPort());
+    EXPECT_FALSE(port.DeviceGone());
     replugged.Write("alive");
     EXPECT_TRUE(PumpUntilReceived(7));
     ASSERT_TRUE(port.SendData("yes", 3));
     EXPECT_EQ(replugged.Read(3, 2000), "yes");
+    // A close of one's own is no line that ended.
+    port.ClosePort();
+    poster.PumpFor(100);
+    EXPECT_EQ(ended, 1);
 }
 
 TEST_F(Comport, DestructorClosesAndDropsUndeliveredBlocks) {

@@ -1,6 +1,7 @@
 #include "controller/SetupPage.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <tuple>
 
@@ -11,6 +12,7 @@
 #include "base/IniFile.h"
 #include "controller/ControllerFile.h"
 #include "support/PageContext.h"
+#include "support/PtyPair.h"
 
 namespace ristova::controller {
 namespace {
@@ -366,6 +368,25 @@ TEST_F(SetupPageTest, TestSendsOnAClosedPortShowTheTextAndPause) {
     const char block[] = {0x4F, 0x0D};
     page->Com1ReceiveData(block, 2);
     EXPECT_EQ(pc.status.Panel(3), " 接收数据:4F0D");
+}
+
+TEST_F(SetupPageTest, ATestPortWhoseLineGoesAwayIsUnavailableUntilOpenedAgain) {
+    // An adapter known by a link that outlives it.
+    auto far = std::make_unique<test::PtyPair>();
+    const std::string link = pc.File("ttyLINK");
+    ASSERT_EQ(symlink(far->SlavePath().c_str(), link.c_str()), 0);
+    ports = {link};
+    auto page = NewPage();
+    page->InitControllerList();
+    ASSERT_TRUE(page->InitTestPort());
+    far.reset();
+    ASSERT_TRUE(pc.poster.PumpUntil([&] { return page->lbComState() == "串口状态：不可用"; }, 3000));
+    EXPECT_FALSE(com1.IsOpen());
+    test::PtyPair back;
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink(back.SlavePath().c_str(), link.c_str()), 0);
+    EXPECT_TRUE(page->InitTestPort());
+    EXPECT_EQ(page->lbComState(), "串口状态：可用");
 }
 
 TEST_F(SetupPageTest, MissingPortShowsItsState) {

@@ -119,7 +119,7 @@ TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {
     EXPECT_EQ(test::Drain(far, 50), "");
 }
 
-TEST_F(RunEngineTest, APortThatCannotBeOpenedStillRunsAndDropsCommands) {
+TEST_F(RunEngineTest, APortThatCannotBeOpenedRunsAsALostLine) {
     WriteController(2, "/dev/ristova-no-such-port");
     WritePlan({{"1", "08:00:01", "接通"}});
     clock.Set(kDay, 8, 0, 0, 500);
@@ -128,8 +128,13 @@ TEST_F(RunEngineTest, APortThatCannotBeOpenedStillRunsAndDropsCommands) {
     EXPECT_EQ(e.lbCom(), "通信状态:启动失败,端口不存在或被其它程序占用");
     EXPECT_TRUE(e.Running());
     EXPECT_FALSE(e.COMRUN().IsOpen());
+    EXPECT_EQ(e.Line(), LineState::Lost);
+    EXPECT_TRUE(e.StatesUnknown());
     TickAt(8, 0, 1);
-    EXPECT_EQ(Panel3(), " 发送数据:" + Hex(OnCommand(1)));
+    EXPECT_EQ(Panel3(), " 通信中断,未发送:" + Hex(OnCommand(1)));
+    // The first reopen that fails says the engine is at it.
+    TickAt(8, 0, 3);
+    EXPECT_EQ(e.lbCom(), "通信状态:通信中断,正在重新连接");
     e.tmRunTimer();
     EXPECT_EQ(e.sgState().Cell(1, 1), "0");
     EXPECT_EQ(e.Lamp(), LampColour::Yellow);
@@ -260,10 +265,11 @@ TEST_F(RunEngineTest, AGapOfMoreThan120SecondsCarriesOutTheLastActionOfEachRelay
     ExpectSent(OnCommand(1) + OffCommand(1) + OnCommand(2), "gap of 120 s");
     // 181 seconds: only the last of each relay, in plan order; of two rows
     // in the same second the later row.
+    // The other relays are put back after it, in relay order.
     TickAt(8, 5, 1);
-    ExpectSent(OffCommand(3), "gap of 181 s");
+    ExpectSent(OffCommand(3) + OffCommand(1) + OnCommand(2), "gap of 181 s");
     TickAt(8, 7, 2);
-    ExpectSent(OffCommand(3), "gap of 121 s");
+    ExpectSent(OffCommand(3) + OffCommand(1) + OnCommand(2), "gap of 121 s");
 }
 
 TEST_F(RunEngineTest, DaylightSavingStepsForwardAndBack) {

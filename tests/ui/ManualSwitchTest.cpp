@@ -124,5 +124,42 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     EXPECT_EQ(ShownPicture(1, 3, on.size()), ExpectedPicture(3, on));
 }
 
+// Pure red pixels in a monitor cell: the relay pictures' armature bar.
+int RedPixels(ui::MonitorGrid* grid, int col, int row) {
+    const QImage image = grid->grab(grid->CellRect(col, row)).toImage();
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) red += image.pixelColor(x, y) == QColor(255, 0, 0);
+    return red;
+}
+
+TEST_F(ManualSwitchTest, ALostLineIsShownRedAndGreyAndAClickSendsNothing) {
+    Create();
+    window_->show();
+    window_->Page0()->btnRun()->Click();
+    ASSERT_TRUE(model_->Engine().Running());
+    ui::MonitorGrid* grid = window_->Page0()->sgState();
+    EXPECT_GT(RedPixels(grid, 1, 1), 0);
+
+    // The far end hangs up.
+    close(master_);
+    master_ = -1;
+    ASSERT_TRUE(WaitFor([&] { return model_->Engine().Line() == run::LineState::Lost; }, 3000));
+    window_->Sync();
+    QLabel* lbCom = window_->Page0()->lbCom();
+    EXPECT_EQ(lbCom->text(), QStringLiteral("通信状态:通信中断,正在重新连接"));
+    EXPECT_EQ(lbCom->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_EQ(RedPixels(grid, 1, 1), 0) << "drawn grey";
+    EXPECT_EQ(RedPixels(grid, 2, 1), 0);
+
+    Press(Qt::LeftButton, 1, 1);
+    EXPECT_EQ(window_->SB()->PanelText(3), QStringLiteral(" 继电器状态未知,不能手动切换"));
+
+    window_->Page0()->btnStop()->Click();
+    EXPECT_EQ(lbCom->text(), QStringLiteral("通信状态："));
+    EXPECT_EQ(lbCom->palette().color(QPalette::WindowText), QColor(255, 0, 128));
+    EXPECT_GT(RedPixels(grid, 1, 1), 0);
+}
+
 }  // namespace
 }  // namespace ristova::test

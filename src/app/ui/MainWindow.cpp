@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -12,6 +13,7 @@
 
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
+#include "base/SecondTicker.h"
 #include "base/ui/ErrorBoundary.h"
 #include "app/ui/StatusBarWidget.h"
 #include "controller/ui/SetupPageWidget.h"
@@ -82,21 +84,20 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
                      StatusBarWidget::kHeight);
 
     timer1_ = new QTimer(this);
-    tmCheck_ = new QTimer(this);
     tmRun_ = new QTimer(this);
-    for (QTimer* t : {timer1_, tmCheck_}) {
-        // Single shots re-armed to the next second boundary, so that each
-        // tick falls at the start of its second.
-        t->setSingleShot(true);
-        t->setTimerType(Qt::PreciseTimer);
-    }
+    // A single shot re-armed to the next second boundary.
+    timer1_->setSingleShot(true);
+    timer1_->setTimerType(Qt::PreciseTimer);
     tmRun_->setInterval(200);
+    // The check tick wakes on an absolute expiry of the wall clock, so it
+    // neither rounds up to the next millisecond nor misses a clock set.
+    tmCheck_ = std::make_unique<SecondTicker>();
+    tmCheckNotifier_ = new QSocketNotifier(tmCheck_->Fd(), QSocketNotifier::Read, this);
+    connect(tmCheckNotifier_, &QSocketNotifier::activated, this, [this] { tmCheckReady(); });
     connect(timer1_, &QTimer::timeout, this, [this] {
         Guarded([this] { model_.Engine().Timer1Timer(); });
         timer1_->start(model_.Engine().MillisecondsToNextSecond());
     });
-    connect(tmCheck_, &QTimer::timeout, this,
-            [this] { Guarded([this] { model_.Engine().tmCheckTimer(); }); });
     connect(tmRun_, &QTimer::timeout, this,
             [this] { Guarded([this] { model_.Engine().tmRunTimer(); }); });
 
@@ -122,7 +123,8 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
 TFrmMain::~TFrmMain() {
     qApp->removeEventFilter(this);
     timer1_->stop();
-    tmCheck_->stop();
+    tmCheckNotifier_->setEnabled(false);
+    tmCheck_->Stop();
     tmRun_->stop();
     model_.FormDestroy();
 }
@@ -161,6 +163,11 @@ void TFrmMain::Sync() {
     if (pc_->currentIndex() != model_.ActivePage()) pc_->setCurrentIndex(model_.ActivePage());
     sb_->Sync();
     page0_->Sync();
+    // The test port's line can go away on its own.
+    if (model_.Setup().lbComState() != seenComState_) {
+        seenComState_ = model_.Setup().lbComState();
+        page1_->Refresh();
+    }
     SyncTimers();
     inSync_ = false;
 }
@@ -192,12 +199,19 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
 void TFrmMain::SyncTimers() {
     run::RunEngine& engine = model_.Engine();
     if (engine.Running()) {
-        if (!tmCheck_->isActive()) tmCheck_->start(engine.MillisecondsToNextSecond());
+        if (!tmCheck_->Active()) tmCheck_->Start();
         if (!tmRun_->isActive()) tmRun_->start();
     } else {
-        tmCheck_->stop();
+        tmCheck_->Stop();
         tmRun_->stop();
     }
+}
+
+void TFrmMain::tmCheckReady() {
+    const SecondTicker::Reading reading = tmCheck_->Read();
+    // A set clock is handled at once: the engine sees the new time now.
+    if (reading.ticks == 0 && !reading.clockStepped) return;
+    Guarded([this] { model_.Engine().tmCheckTimer(); });
 }
 
 void TFrmMain::showEvent(QShowEvent* event) {

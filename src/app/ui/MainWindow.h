@@ -4,9 +4,17 @@
 // showing and draws the model's state after every event it forwards.
 #include <QWidget>
 #include <functional>
+#include <string>
+
+#include <memory>
 
 class QTimer;
 class QPlainTextEdit;
+class QSocketNotifier;
+
+namespace ristova {
+class SecondTicker;
+}
 
 namespace ristova {
 class MainWindowModel;
@@ -53,7 +61,8 @@ class TFrmMain : public QWidget {
     QPlainTextEdit* mmDescription() const { return mmDesc_; }
     widgets::TMyTransBtn* btnDesc() const { return btnDesc_; }
     QTimer* Timer1() const { return timer1_; }
-    QTimer* tmCheck() const { return tmCheck_; }
+    // The check tick: a timer descriptor that wakes at each whole second.
+    SecondTicker* tmCheck() const { return tmCheck_.get(); }
     QTimer* tmRun() const { return tmRun_; }
 
     void btnDescClick();
@@ -65,6 +74,7 @@ class TFrmMain : public QWidget {
   private:
     QWidget* BuildAboutPage();
     void SyncTimers();
+    void tmCheckReady();
 
     MainWindowModel& model_;
     widgets::TPageControl* pc_ = nullptr;
@@ -75,10 +85,12 @@ class TFrmMain : public QWidget {
     QPlainTextEdit* mmDesc_ = nullptr;
     widgets::TMyTransBtn* btnDesc_ = nullptr;
     QTimer* timer1_ = nullptr;
-    QTimer* tmCheck_ = nullptr;
+    std::unique_ptr<SecondTicker> tmCheck_;
+    QSocketNotifier* tmCheckNotifier_ = nullptr;
     QTimer* tmRun_ = nullptr;
     bool inSync_ = false;
     bool syncQueued_ = false;
+    std::string seenComState_;
 };
 
 // The memo text of the about page, one line per entry.

@@ -211,6 +211,9 @@ void MonitorPage::Sync() {
         lbRunFn_->setText(Q(engine.lbRunFn()));
         lbState_->setText(Q(engine.lbState()));
         lbCom_->setText(Q(engine.lbCom()));
+        QPalette com = lbCom_->palette();
+        com.setColor(QPalette::WindowText, engine.LbComAlarm() ? QColor(Qt::red) : kLabelPink);
+        lbCom_->setPalette(com);
         lbCmd_->setText(Q(engine.lbCmd()));
         lbDev_->setText(Q(engine.lbDev()));
         SyncDeviceList();

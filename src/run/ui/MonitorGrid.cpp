@@ -110,6 +110,7 @@ void MonitorGrid::sgStateDrawCell(QPainter& p, int col, int row, const QRect& re
             picture = &pics.imgNone;
             break;
     }
+    if (engine_.StatesUnknown()) picture = &pics.Grey(*picture);
     p.drawPixmap(left + 3, (top + bottom - picture->height()) / 2, *picture);
     if (col >= 2) text(left + pics.imgSWON.width() + 5, cell);
 }

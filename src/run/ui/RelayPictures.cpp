@@ -1,5 +1,6 @@
 #include "run/ui/RelayPictures.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -98,11 +99,38 @@ QPixmap NoContact() {
     return pm;
 }
 
+// Light grey with the picture's own coverage, so its edges stay smooth.
+QPixmap Greyed(const QPixmap& picture) {
+    QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 0) image.setPixelColor(x, y, QColor(160, 160, 160, c.alpha()));
+        }
+    }
+    return QPixmap::fromImage(image);
+}
+
 }  // namespace
 
+const QPixmap& RelayPictures::Grey(const QPixmap& picture) const {
+    if (&picture == &imgDJQON) return greyDJQON;
+    if (&picture == &imgDJQOFF) return greyDJQOFF;
+    if (&picture == &imgSWON) return greySWON;
+    if (&picture == &imgSWOFF) return greySWOFF;
+    return picture;
+}
+
 const RelayPictures& RelayPictures::Get() {
-    static const RelayPictures pictures{Relay(true), Relay(false), Switch(41, true),
-                                        Switch(40, false), NoContact()};
+    static const RelayPictures pictures = [] {
+        RelayPictures p{Relay(true), Relay(false), Switch(41, true), Switch(40, false),
+                        NoContact(), {}, {}, {}, {}};
+        p.greyDJQON = Greyed(p.imgDJQON);
+        p.greyDJQOFF = Greyed(p.imgDJQOFF);
+        p.greySWON = Greyed(p.imgSWON);
+        p.greySWOFF = Greyed(p.imgSWOFF);
+        return p;
+    }();
     return pictures;
 }
 

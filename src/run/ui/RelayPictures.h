@@ -12,8 +12,14 @@ struct RelayPictures {
     QPixmap imgSWOFF;   // 40 x 21: contact open
     QPixmap imgNone;    // 41 x 21: no such contact
 
+    // The same picture in grey, for a state that is not confirmed; the
+    // shape still shows the last known state.
+    const QPixmap& Grey(const QPixmap& picture) const;
+
     // The set, painted on first use.
     static const RelayPictures& Get();
+
+    QPixmap greyDJQON, greyDJQOFF, greySWON, greySWOFF;
 };
 
 }  // namespace ristova::ui

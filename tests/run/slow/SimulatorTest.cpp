@@ -54,24 +54,5 @@ TEST_F(SimulatorTest, TimedAndManualSwitchingShowUpInTheMonitor) {
     EXPECT_EQ(status.Panel(3), " 接收数据:" + test::Hex("S(00,1000)E"));
 }
 
-TEST_F(SimulatorTest, AnAnswerSplitOverTwoBlocksDecodesToNothing) {
-    // The halves come 30 ms apart, longer than the line's 20 ms time-out.
-    test::SimulatorProcess sim;
-    ASSERT_TRUE(sim.Start({"--relays", "4", "--split"})) << sim.Error();
-    StartOn(sim.SlavePath());
-    const auto lamp = Engine().Lamp();
-    int blocks = 0;
-    Engine().SetOnChanged([&] { ++blocks; });
-    clock.Set(Date{2012, 3, 18}, 8, 0, 1, 0);
-    Engine().tmCheckTimer();
-    blocks = 0;
-    // Both halves arrive; each toggles the lamp and decodes to nothing.
-    ASSERT_TRUE(poster.PumpUntil([&] { return blocks >= 2; }, 3000));
-    EXPECT_FALSE(poster.PumpUntil([&] { return blocks > 2; }, 300));
-    EXPECT_EQ(Engine().Lamp(), lamp);
-    EXPECT_EQ(status.Panel(3), " 接收数据:" + test::Hex("0101)E"));
-    EXPECT_EQ(Engine().sJDQState(), "0000");
-}
-
 }  // namespace
 }  // namespace ristova::run
