@@ -168,10 +168,19 @@ class RunEngine {
     // A plan action with its command, as sgPower held it when it fell due.
     struct DueCommand {
         int relay;
+        bool on;
+        int second;
         std::string hex;
     };
     std::vector<DueCommand> DueCommands(int from, int to, bool lastOnly) const;
-    void CarryOut(const std::vector<DueCommand>& commands);
+    // nowSecond: actions of earlier seconds are journaled as caught up.
+    void CarryOut(const std::vector<DueCommand>& commands, int nowSecond);
+    // The one way a relay command leaves on the run port: sent, shown on
+    // panel 3 and published with its source and result.
+    void SendRelayCommand(int relay, bool on, const std::string& hex, const char* source);
+    void Publish(int relay, const char* kind, const char* source, std::string result,
+                 std::string detail = {});
+    void PublishStateChanges(const std::string& states);
 
     AppContext& ctx_;
     TMyComport& com1_;
@@ -190,6 +199,9 @@ class RunEngine {
     std::string sJDQState_;
     std::vector<TPlanAction> planActions_;
     Date lastRunDate_;
+    // The decoded states last published; empty after a start, so that the
+    // first answer publishes every relay.
+    std::string publishedStates_;
 
     std::string lbRunFn_;
     std::string lbState_ = kLbStateInitial;
@@ -200,6 +212,7 @@ class RunEngine {
     bool btnRunEnabled_ = true;
     bool btnStopEnabled_ = false;
     bool running_ = false;
+    bool endPublished_ = false;
 
     // The last second whose actions were handled (-1: none of that day yet).
     bool handledValid_ = false;
