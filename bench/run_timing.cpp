@@ -28,6 +28,7 @@
 #include "base/TextUtils.h"
 #include "base/MainThreadPoster.h"
 #include "comm/MyComm32.h"
+#include "run/Journal.h"
 #include "run/RunEngine.h"
 
 using namespace ristova;
@@ -184,6 +185,9 @@ int main(int argc, char** argv) {
                    boxes};
     TMyComport com1(poster);
     run::RunEngine engine(ctx, com1);
+    // Journaled as the window journals, so its cost shows in the figures.
+    run::Journal journal(appPath, settingsFile);
+    engine.Events().Add(&journal);
     engine.FillRunDeviceList();
     engine.SetLastRunDate(clock.Now().date);
     engine.btnRunClick();
@@ -226,6 +230,8 @@ int main(int argc, char** argv) {
     const double wall = std::chrono::duration<double>(Steady::now() - wallStart).count();
     const double cpu = CpuSeconds(RUSAGE_SELF) - cpuStart;
     engine.btnStopClick();
+    journal.Flush();
+    engine.Events().Remove(&journal);
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);
 
@@ -257,6 +263,9 @@ int main(int argc, char** argv) {
                 latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()));
     std::printf("missed %d, sent twice %d, out of place %d\n", missed, doubled, wrong);
     std::printf("relay states decoded at the end: %s\n", engine.sJDQState().c_str());
+    std::printf("journal: %llu rows written, %llu dropped\n",
+                static_cast<unsigned long long>(journal.Written()),
+                static_cast<unsigned long long>(journal.Dropped()));
     std::printf("engine CPU share: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
     std::string cleanup = "rm -rf '" + appPath + "'";
     [[maybe_unused]] int rc = std::system(cleanup.c_str());
