@@ -15,6 +15,7 @@ namespace {
 
 // Seconds between attempts to open a journal that could not be written.
 constexpr std::int64_t kReopenSeconds = 10;
+constexpr int kBatchDelayMs = 250;
 
 std::int64_t SteadySeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -127,7 +128,10 @@ void Journal::OnRunEvent(const RunEvent& event) {
 void Journal::Flush() {
     std::unique_lock lock(mutex_);
     const std::uint64_t target = queued_;
+    ++flushWanted_;
+    wake_.notify_all();
     done_.wait(lock, [&] { return handled_ >= target; });
+    --flushWanted_;
 }
 
 std::uint64_t Journal::Written() const {
@@ -145,6 +149,10 @@ void Journal::WriterLoop() {
     for (;;) {
         wake_.wait(lock, [&] { return stop_ || !queue_.empty(); });
         if (queue_.empty()) return;  // stopping, all written
+        // Events come in bursts at the start of a second, while the commands
+        // are still leaving: the disk work waits until the burst is over.
+        wake_.wait_for(lock, std::chrono::milliseconds(kBatchDelayMs),
+                       [&] { return stop_ || flushWanted_; });
         std::vector<Item> batch(std::make_move_iterator(queue_.begin()),
                                 std::make_move_iterator(queue_.end()));
         queue_.clear();
@@ -157,8 +165,8 @@ void Journal::WriterLoop() {
     }
 }
 
-bool Journal::Open() {
-    if (db_ != nullptr) return true;
+int Journal::Open() {
+    if (db_ != nullptr) return SQLITE_OK;
     const std::string path = FilePath();
     int rc = sqlite3_open_v2(path.c_str(), &db_,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -194,9 +202,8 @@ bool Journal::Open() {
                                 "INSERT INTO events (at, controller, relay, kind, source, result, "
                                 "detail) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
                                 -1, &insert_, nullptr);
-    if (rc == SQLITE_OK) return true;
-    Close();
-    return false;
+    if (rc != SQLITE_OK) Close();
+    return rc;
 }
 
 void Journal::Close() {
@@ -231,79 +238,67 @@ void Journal::Failed() {
     if (handler) handler();
 }
 
+int Journal::Insert(const std::vector<Item>& items) {
+    int rc = Exec(db_, "BEGIN");
+    for (const Item& item : items) {
+        if (rc != SQLITE_OK) break;
+        const RunEvent& e = item.event;
+        sqlite3_reset(insert_);
+        sqlite3_bind_text(insert_, 1, e.at.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert_, 2, e.controller.c_str(), -1, SQLITE_STATIC);
+        if (e.relay >= 1)
+            sqlite3_bind_int(insert_, 3, e.relay);
+        else
+            sqlite3_bind_null(insert_, 3);
+        sqlite3_bind_text(insert_, 4, e.kind.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert_, 5, e.source.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert_, 6, e.result.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(insert_, 7, e.detail.c_str(), -1, SQLITE_STATIC);
+        rc = sqlite3_step(insert_);
+        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+        if (rc == SQLITE_OK && item.housekeeping) rc = DeleteOld(e.at);
+    }
+    sqlite3_reset(insert_);
+    if (rc == SQLITE_OK) rc = Exec(db_, "COMMIT");
+    if (rc != SQLITE_OK) Exec(db_, "ROLLBACK");
+    return rc;
+}
+
+// Rows older than KeepDays before the day of the start go.
+int Journal::DeleteOld(const std::string& startedAt) {
+    Date day;
+    if (std::sscanf(startedAt.c_str(), "%d-%d-%d", &day.year, &day.month, &day.day) != 3 ||
+        !day.IsValid())
+        return SQLITE_OK;
+    const std::string limit = DateText(true, day.AddDays(-ReadJournalKeepDays(settingsFile_)));
+    sqlite3_stmt* del = nullptr;
+    int rc = sqlite3_prepare_v2(db_, "DELETE FROM events WHERE at < ?1", -1, &del, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(del, 1, limit.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(del);
+        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+    sqlite3_finalize(del);
+    return rc;
+}
+
 bool Journal::WriteBatch(const std::vector<Item>& items) {
     if (items.empty()) return true;
     const std::string today = items.front().event.at.substr(0, 10);
+    // A damaged file goes aside and the batch is tried once on a new one.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (db_ == nullptr && SteadySeconds() < nextOpenTry_) return false;
-        int rc = SQLITE_OK;
-        if (!Open()) {
-            // Open does not tell damage apart: ask the file once more.
-            sqlite3* probe = nullptr;
-            rc = sqlite3_open_v2(FilePath().c_str(), &probe, SQLITE_OPEN_READONLY, nullptr);
-            int version = 0;
-            if (rc == SQLITE_OK) rc = UserVersion(probe, version);
-            if (rc == SQLITE_OK) rc = Exec(probe, "SELECT count(*) FROM sqlite_master");
-            sqlite3_close(probe);
-            if (IsDamage(rc) && attempt == 0) {
-                MoveDamagedAside(today);
-                Failed();
-                nextOpenTry_ = 0;
-                continue;
-            }
-            Failed();
-            return false;
-        }
-        rc = Exec(db_, "BEGIN");
-        for (const Item& item : items) {
-            if (rc != SQLITE_OK) break;
-            const RunEvent& e = item.event;
-            sqlite3_reset(insert_);
-            sqlite3_bind_text(insert_, 1, e.at.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(insert_, 2, e.controller.c_str(), -1, SQLITE_STATIC);
-            if (e.relay >= 1)
-                sqlite3_bind_int(insert_, 3, e.relay);
-            else
-                sqlite3_bind_null(insert_, 3);
-            sqlite3_bind_text(insert_, 4, e.kind.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(insert_, 5, e.source.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(insert_, 6, e.result.c_str(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(insert_, 7, e.detail.c_str(), -1, SQLITE_STATIC);
-            rc = sqlite3_step(insert_);
-            rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
-            if (rc == SQLITE_OK && item.housekeeping) {
-                Date day;
-                if (std::sscanf(e.at.c_str(), "%d-%d-%d", &day.year, &day.month, &day.day) == 3 &&
-                    day.IsValid()) {
-                    const std::string limit =
-                        DateText(true, day.AddDays(-ReadJournalKeepDays(settingsFile_)));
-                    sqlite3_stmt* del = nullptr;
-                    rc = sqlite3_prepare_v2(db_, "DELETE FROM events WHERE at < ?1", -1, &del,
-                                            nullptr);
-                    if (rc == SQLITE_OK) {
-                        sqlite3_bind_text(del, 1, limit.c_str(), -1, SQLITE_TRANSIENT);
-                        rc = sqlite3_step(del);
-                        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
-                    }
-                    sqlite3_finalize(del);
-                }
-            }
-        }
-        sqlite3_reset(insert_);
-        if (rc == SQLITE_OK) rc = Exec(db_, "COMMIT");
+        int rc = Open();
+        if (rc == SQLITE_OK) rc = Insert(items);
         if (rc == SQLITE_OK) {
             reported_ = false;
             return true;
         }
-        Exec(db_, "ROLLBACK");
-        if (IsDamage(rc) && attempt == 0) {
-            MoveDamagedAside(today);
-            Failed();
-            nextOpenTry_ = 0;
-            continue;
-        }
+        const bool damaged = IsDamage(rc);
+        if (damaged) MoveDamagedAside(today);
         Failed();
-        return false;
+        if (!damaged) return false;
+        nextOpenTry_ = 0;
     }
     return false;
 }

@@ -65,7 +65,10 @@ class Journal : public IRunEventSink {
     };
     void WriterLoop();
     bool WriteBatch(const std::vector<Item>& items);
-    bool Open();
+    // SQLite result codes.
+    int Insert(const std::vector<Item>& items);
+    int DeleteOld(const std::string& startedAt);
+    int Open();
     void Close();
     void MoveDamagedAside(const std::string& today);
     void Failed();
@@ -81,6 +84,7 @@ class Journal : public IRunEventSink {
     std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;
     bool stop_ = false;
+    int flushWanted_ = 0;
     std::function<void()> onUnwritable_;
 
     // Writer thread only.

@@ -225,6 +225,7 @@ void RunEngine::btnRunClick() {
         throw;
     }
     SetLabel(lbCom_, opened ? kLbComOk : kLbComFailed);
+    runController_ = cbRunDevList_.Text();
     Publish(0, "run", "engine", "started", opened ? "" : "port not opened");
     publishedStates_.clear();
     // Right after the open, so that these commands reach the controller.
@@ -416,7 +417,9 @@ void RunEngine::Publish(int relay, const char* kind, const char* source, std::st
                         std::string detail) {
     RunEvent event;
     event.at = EventTimeText(ctx_.clock.Now());
-    event.controller = cbRunDevList_.Text();
+    // A stop at a change of controller belongs to the run's controller,
+    // which the list no longer shows.
+    event.controller = running_ ? runController_ : cbRunDevList_.Text();
     event.relay = relay;
     event.kind = kind;
     event.source = source;

@@ -202,6 +202,7 @@ class RunEngine {
     // The decoded states last published; empty after a start, so that the
     // first answer publishes every relay.
     std::string publishedStates_;
+    std::string runController_;
 
     std::string lbRunFn_;
     std::string lbState_ = kLbStateInitial;

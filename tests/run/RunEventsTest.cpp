@@ -100,3 +100,25 @@ TEST_F(RunEventsTest, AChangeOfDateIsPublishedWithTheNewDaysPlan) {
 
 }  // namespace
 }  // namespace ristova::run
+
+namespace ristova::run {
+namespace {
+
+TEST_F(RunEventsTest, TheStopAtAChangeOfControllerBelongsToTheRunsController) {
+    WriteController(2, far.SlavePath());
+    WriteController(2, far.SlavePath(), {}, "乙.PSW");
+    Engine().Events().Add(&rec);
+    clock.Set(kDay, 8, 0, 0, 500);
+    Prepared().btnRunClick();
+    Engine().cbRunDevListChange("乙.PSW");
+    ASSERT_GE(rec.events.size(), 3u);
+    const auto stop = std::find_if(rec.events.begin(), rec.events.end(),
+                                   [](const RunEvent& e) { return e.result == "stopped"; });
+    ASSERT_NE(stop, rec.events.end());
+    EXPECT_EQ(stop->controller, "泵房.PSW");
+    EXPECT_EQ(rec.events.back().result, "plan chosen");
+    EXPECT_EQ(rec.events.back().controller, "乙.PSW");
+}
+
+}  // namespace
+}  // namespace ristova::run
