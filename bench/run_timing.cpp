@@ -36,6 +36,7 @@
 #include "base/MainThreadPoster.h"
 #include "base/SecondTicker.h"
 #include "comm/MyComm32.h"
+#include "run/Journal.h"
 #include "run/RunEngine.h"
 
 using namespace ristova;
@@ -233,6 +234,9 @@ int main(int argc, char** argv) {
                    boxes};
     TMyComport com1(poster);
     run::RunEngine engine(ctx, com1);
+    // Journaled as the window journals, so its cost shows in the figures.
+    run::Journal journal(appPath, settingsFile);
+    engine.Events().Add(&journal);
     engine.FillRunDeviceList();
     engine.SetLastRunDate(clock.Now().date);
     engine.btnRunClick();
@@ -273,6 +277,8 @@ int main(int argc, char** argv) {
     const double wall = std::chrono::duration<double>(Steady::now() - wallStart).count();
     const double cpu = CpuSeconds(RUSAGE_SELF) - cpuStart;
     engine.btnStopClick();
+    journal.Flush();
+    engine.Events().Remove(&journal);
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);
 
@@ -321,6 +327,9 @@ int main(int argc, char** argv) {
                     &b == &bursts[0] ? 8 : 32, b.frames, b.firstMs, b.lastMs);
     }
     std::printf("relay states decoded at the end: %s\n", engine.sJDQState().c_str());
+    std::printf("journal: %llu rows written, %llu dropped\n",
+                static_cast<unsigned long long>(journal.Written()),
+                static_cast<unsigned long long>(journal.Dropped()));
     std::printf("engine CPU share: %.2f %% of one core over %.1f s\n", 100.0 * cpu / wall, wall);
     std::string cleanup = "rm -rf '" + appPath + "'";
     [[maybe_unused]] int rc = std::system(cleanup.c_str());

@@ -46,7 +46,9 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
     com1_.SetReadTimeout(10);
 }
 
-MainWindowModel::~MainWindowModel() = default;
+MainWindowModel::~MainWindowModel() {
+    if (journal_) engine_.Events().Remove(journal_.get());
+}
 
 void MainWindowModel::FormCreate(const Guard& guard) {
     auto step = [&](const std::function<void()>& f) {
@@ -60,6 +62,13 @@ void MainWindowModel::FormCreate(const Guard& guard) {
         IncludeTrailingSeparator(programFolder_.empty() ? ExecutableFolder() : programFolder_);
     ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
     ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
+    if (!journal_) {
+        journal_ = std::make_unique<run::Journal>(ctx_.sAppPath, ctx_.settingsFile);
+        journal_->SetOnUnwritable([this] {
+            ctx_.poster.Post([this] { status_.ShowStatus(3, run::kJournalUnwritable); });
+        });
+        engine_.Events().Add(journal_.get());
+    }
     // 2.
     step([&] { LoadSettings(); });
     // 3.

@@ -15,6 +15,7 @@
 #include "comm/MyComm32.h"
 #include "controller/SetupPage.h"
 #include "plan/PlanEditorPage.h"
+#include "run/Journal.h"
 #include "run/RunEngine.h"
 
 namespace ristova {
@@ -76,6 +77,8 @@ class MainWindowModel {
     run::RunEngine& Engine() { return engine_; }
     controller::SetupPage& Setup() { return setup_; }
     plan::PlanEditorPage& PlanEditor() { return planEditor_; }
+    // The switching journal; null before FormCreate.
+    run::Journal* Journal() { return journal_.get(); }
 
     // Flags that the start-up sequence sets for the window.
     bool StateDoubleBuffered() const { return stateDoubleBuffered_; }
@@ -100,6 +103,7 @@ class MainWindowModel {
     run::RunEngine engine_;
     controller::SetupPage setup_;
     plan::PlanEditorPage planEditor_;
+    std::unique_ptr<run::Journal> journal_;
 
     bool stateDoubleBuffered_ = false;
     bool ownerDrawTabs_ = false;

@@ -121,6 +121,7 @@ void RunEngine::SelectPlan() {
     lbRunFn_ = choice.lbRunFn;
     sJDQState_ = choice.sJDQState;
     Changed();
+    Publish(0, "run", "engine", "plan chosen", ExtractFileName(sRunPlanFn_));
 }
 
 // Another controller: the seconds handled so far belong to its plan.
@@ -181,6 +182,7 @@ void RunEngine::cbRunDevListChange(const std::string& name) {
 }
 
 void RunEngine::SetStopped() {
+    if (running_) Publish(0, "run", "engine", "stopped");
     running_ = false;
     btnRunEnabled_ = true;
     btnStopEnabled_ = false;
@@ -215,6 +217,9 @@ void RunEngine::btnRunClick() {
         throw;
     }
     SetLabel(lbCom_, opened ? kLbComOk : kLbComFailed);
+    runController_ = cbRunDevList_.Text();
+    Publish(0, "run", "engine", "started", opened ? "" : "port not opened");
+    publishedStates_.clear();
     StartLineWatch(opened);
     // Right after the open, so that these commands reach the controller.
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
@@ -258,14 +263,8 @@ void RunEngine::SendStartOnCommands() {
     ChangeScope scope(*this);
     for (int r = 1; r <= RelayCount(); ++r) {
         if (sgPower_.Cell(5, r) != controller::kStartOnMark) continue;
-        const DueCommand command{r, sgPower_.Cell(1, r), true};
-        NoteCommand(command);
-        if (line_ == LineState::Lost) {
-            NotSent(command, "start-on");
-            continue;
-        }
-        SendAndShowCommand(comRun_, command.hex, ctx_.status);
-        ctx_.sleeper.SleepMs(kStartOnPauseMs);
+        if (SendRelayCommand(r, true, sgPower_.Cell(1, r), "start-on"))
+            ctx_.sleeper.SleepMs(kStartOnPauseMs);
     }
 }
 
@@ -342,7 +341,7 @@ void RunEngine::RunDueActions(const LocalDateTime& now) {
     if (nowSecond <= handledSecond_) return;  // same second, or the clock went back
     const bool lastOnly = pendingLastOnly_ || nowSecond - handledSecond_ > kCatchUpSeconds;
     const std::vector<DueCommand> commands = DueCommands(handledSecond_ + 1, nowSecond, lastOnly);
-    CarryOut(commands);
+    CarryOut(commands, nowSecond);
     handledSecond_ = nowSecond;
     pendingLastOnly_ = false;
     // After a long gap the board may have lost more than the missed actions
@@ -380,23 +379,73 @@ std::vector<RunEngine::DueCommand> RunEngine::DueCommands(int from, int to, bool
     }
     for (std::size_t i : due) {
         const TPlanAction& a = planActions_[i];
-        commands.push_back({a.Relay, sgPower_.Cell(a.SwitchOn ? 1 : 2, a.Relay), a.SwitchOn});
+        commands.push_back(
+            {a.Relay, a.SwitchOn, a.Second, sgPower_.Cell(a.SwitchOn ? 1 : 2, a.Relay)});
     }
     return commands;
 }
 
-void RunEngine::CarryOut(const std::vector<DueCommand>& commands) {
+void RunEngine::CarryOut(const std::vector<DueCommand>& commands, int nowSecond) {
     for (const DueCommand& command : commands) {
         sgState_.SetRow(command.relay);
-        if (line_ == LineState::Lost) {
+        if (!SendRelayCommand(command.relay, command.on, command.hex,
+                              command.second < nowSecond ? "catch-up" : "plan")) {
             // The second counts as handled: the reconnect puts the relay back.
-            NotSent(command, "plan");
             Changed();
             continue;
         }
-        SendAndShowCommand(comRun_, command.hex, ctx_.status);
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
+    }
+}
+
+bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
+                                 const char* source) {
+    const DueCommand command{relay, on, 0, hex};
+    NoteCommand(command);
+    if (line_ == LineState::Lost) {
+        NotSent(command, source);
+        return false;
+    }
+    const bool open = comRun_.IsOpen();
+    const std::string sent = SendAndShowCommand(comRun_, hex, ctx_.status);
+    // Published after the bytes are queued: the sinks never delay a command.
+    if (!open) {
+        Publish(relay, on ? "on" : "off", source, "not-sent", "port not open");
+    } else if (sent.empty()) {
+        Publish(relay, on ? "on" : "off", source, "not-sent",
+                hex.empty() ? "no command" : "command invalid or too long");
+    } else {
+        Publish(relay, on ? "on" : "off", source, "sent", sent);
+    }
+    return true;
+}
+
+void RunEngine::Publish(int relay, const char* kind, const char* source, std::string result,
+                        std::string detail) {
+    RunEvent event;
+    event.at = EventTimeText(ctx_.clock.Now());
+    // A stop at a change of controller belongs to the run's controller,
+    // which the list no longer shows.
+    event.controller = running_ ? runController_ : cbRunDevList_.Text();
+    event.relay = relay;
+    event.kind = kind;
+    event.source = source;
+    event.result = std::move(result);
+    event.detail = std::move(detail);
+    events_.OnRunEvent(event);
+}
+
+// One event per relay whose decoded state differs from the last published.
+void RunEngine::PublishStateChanges(const std::string& states) {
+    const int relays = std::min<int>(RelayCount(), static_cast<int>(states.size()));
+    if (static_cast<int>(publishedStates_.size()) < relays)
+        publishedStates_.resize(relays, '?');
+    for (int r = 1; r <= relays; ++r) {
+        const char state = states[r - 1];
+        if (state == publishedStates_[r - 1]) continue;
+        publishedStates_[r - 1] = state;
+        Publish(r, "state", "board", std::string(1, state));
     }
 }
 
@@ -454,12 +503,13 @@ void RunEngine::HandleDateChange(const LocalDateTime& now) {
     const bool dayHandledBefore = handledValid_ && handledDate_ >= now.date;
     lastRunDate_ = now.date;
     Changed();
+    Publish(0, "run", "engine", "date change", DateText(true, now.date));
     // A running engine goes on over midnight on the new day's plan.
     if (!ctx_.boxes.chkRun && !wasRunning) return;
     btnRunClick();
     if (!forward) return;
     // The old day's commands belong to its controller only.
-    if (sRunPowerFn_ == oldController) CarryOut(oldDay);
+    if (sRunPowerFn_ == oldController) CarryOut(oldDay, kLastSecondOfDay + 1);
     if (dayHandledBefore) return;
     handledValid_ = true;
     handledDate_ = now.date;
@@ -478,8 +528,10 @@ void RunEngine::COMRUNReceiveData(const char* buffer, std::uint16_t length) {
         joiner_.Decode(buffer, length, NowMs(), [this](const char* data, std::size_t count) {
             return plugin_.DecodeStates(data, count);
         });
-    if (!text.empty()) AnswerDecoded();
-    if (!text.empty() && text != sJDQState_) {
+    if (text.empty()) return;
+    AnswerDecoded();
+    PublishStateChanges(text);
+    if (text != sJDQState_) {
         sJDQState_ = std::move(text);
         Changed();
     }
@@ -505,14 +557,15 @@ void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
         return;
     }
     const bool on = sgState_.Cell(1, row) == "1";
-    const DueCommand command{row, sgPower_.Cell(on ? 2 : 1, row), !on};
-    NoteCommand(command);
-    SendAndShowCommand(comRun_, command.hex, ctx_.status);
+    SendRelayCommand(row, !on, sgPower_.Cell(on ? 2 : 1, row), "manual");
     ctx_.sleeper.SleepMs(kCommandPauseMs);
     PollRelayStates();
 }
 
 void RunEngine::Shutdown() {
+    // The program ends a run without the stop button.
+    if (running_ && !endPublished_) Publish(0, "run", "engine", "stopped", "program end");
+    endPublished_ = true;
     plugin_.UnloadStatePlugin();
 }
 

@@ -193,16 +193,23 @@ class RunEngine {
     // A plan action with its command, as sgPower held it when it fell due.
     struct DueCommand {
         int relay;
+        bool on;
+        int second;
         std::string hex;
-        bool on = false;
     };
     std::vector<DueCommand> DueCommands(int from, int to, bool lastOnly) const;
-    void CarryOut(const std::vector<DueCommand>& commands);
+    // nowSecond: actions of earlier seconds are journaled as caught up.
+    void CarryOut(const std::vector<DueCommand>& commands, int nowSecond);
+    // The one way a relay command leaves on the run port: sent, shown on
+    // panel 3 and published with its source and result.
+    // While the line is lost nothing is sent; returns whether it was.
+    bool SendRelayCommand(int relay, bool on, const std::string& hex, const char* source);
+    void Publish(int relay, const char* kind, const char* source, std::string result,
+                 std::string detail = {});
+    void PublishStateChanges(const std::string& states);
 
     // The line watch (RunEngineLine.cpp).
     long long NowMs() const;
-    void Publish(const std::string& kind, int relay, const std::string& source,
-                 const std::string& result, const std::string& detail = {});
     void StartLineWatch(bool opened);
     void OnRunLineEnded();
     void LineLost(const std::string& reason);
@@ -211,7 +218,7 @@ class RunEngine {
     bool ReconnectIfDue(long long nowMs);
     void CheckAnswers(long long nowMs);
     void AnswerDecoded();
-    void NotSent(const DueCommand& command, const std::string& source);
+    void NotSent(const DueCommand& command, const char* source);
     // A start-on or manual command: the relay's last command of today.
     void NoteCommand(const DueCommand& command);
     // Each relay its last command of today up to the handled second, in
@@ -235,6 +242,10 @@ class RunEngine {
     std::string sJDQState_;
     std::vector<TPlanAction> planActions_;
     Date lastRunDate_;
+    // The decoded states last published; empty after a start, so that the
+    // first answer publishes every relay.
+    std::string publishedStates_;
+    std::string runController_;
 
     std::string lbRunFn_;
     std::string lbState_ = kLbStateInitial;
@@ -245,6 +256,7 @@ class RunEngine {
     bool btnRunEnabled_ = true;
     bool btnStopEnabled_ = false;
     bool running_ = false;
+    bool endPublished_ = false;
 
     // The last second whose actions were handled (-1: none of that day yet).
     bool handledValid_ = false;

@@ -22,12 +22,6 @@ long long DaysFromCivil(int y, int m, int d) {
     return era * 146097 + doe - 719468;
 }
 
-std::string EventTime(const LocalDateTime& t) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.date.year,
-                  t.date.month, t.date.day, t.hour, t.minute, t.second, t.millisecond);
-    return text;
-}
 
 }  // namespace
 
@@ -40,18 +34,6 @@ long long RunEngine::NowMs() const {
            t.millisecond;
 }
 
-void RunEngine::Publish(const std::string& kind, int relay, const std::string& source,
-                        const std::string& result, const std::string& detail) {
-    RunEvent event;
-    event.at = EventTime(ctx_.clock.Now());
-    event.controller = cbRunDevList_.Text();
-    event.relay = relay;
-    event.kind = kind;
-    event.source = source;
-    event.result = result;
-    event.detail = detail;
-    events_.OnRunEvent(event);
-}
 
 // A port that did not open at the start is a lost line from the start.
 void RunEngine::StartLineWatch(bool opened) {
@@ -61,7 +43,7 @@ void RunEngine::StartLineWatch(bool opened) {
     lastAnswerMs_ = lastAttemptMs_ = NowMs();
     line_ = opened ? LineState::Normal : LineState::Lost;
     sgState_.Touch();
-    if (!opened) Publish("line", 0, "engine", "lost", "open failed: " + comRun_.LastError());
+    if (!opened) Publish(0, "line", "engine", "lost", "open failed: " + comRun_.LastError());
     Changed();
 }
 
@@ -78,7 +60,7 @@ void RunEngine::LineLost(const std::string& reason) {
     lastAttemptMs_ = NowMs();
     SetLabel(lbCom_, kLbComLost);
     sgState_.Touch();
-    Publish("line", 0, "engine", "lost", reason);
+    Publish(0, "line", "engine", "lost", reason);
     Changed();
 }
 
@@ -109,7 +91,7 @@ bool RunEngine::ReconnectIfDue(long long nowMs) {
     lbComNormal_ = kLbComReconnected;
     SetLabel(lbCom_, kLbComReconnected);
     sgState_.Touch();
-    Publish("line", 0, "engine", "reconnected", comRun_.CommPort());
+    Publish(0, "line", "engine", "reconnected", comRun_.CommPort());
     Changed();
     ReassertRelays();
     PollRelayStates();
@@ -132,7 +114,7 @@ void RunEngine::CheckAnswers(long long nowMs) {
     line_ = LineState::NoAnswer;
     SetLabel(lbCom_, kLbComNoAnswer);
     sgState_.Touch();
-    Publish("line", 0, "engine", "no-answer");
+    Publish(0, "line", "engine", "no-answer");
     Changed();
 }
 
@@ -142,14 +124,14 @@ void RunEngine::AnswerDecoded() {
     line_ = LineState::Normal;
     SetLabel(lbCom_, lbComNormal_);
     sgState_.Touch();
-    Publish("line", 0, "engine", "answering");
+    Publish(0, "line", "engine", "answering");
     Changed();
 }
 
-void RunEngine::NotSent(const DueCommand& command, const std::string& source) {
+void RunEngine::NotSent(const DueCommand& command, const char* source) {
     const std::string hex = BytesToHex(HexToBytes(command.hex));
     ctx_.status.ShowStatus(3, kNotSentPrefix + hex);
-    Publish(command.on ? "on" : "off", command.relay, source, "not-sent", hex);
+    Publish(command.relay, command.on ? "on" : "off", source, "not-sent", hex);
 }
 
 void RunEngine::NoteCommand(const DueCommand& command) {
@@ -176,7 +158,7 @@ void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip) {
             if (a.Relay != relay || a.Second < 0 || a.Second > upTo || a.Second < lastSecond)
                 continue;
             lastSecond = a.Second;
-            last = DueCommand{relay, sgPower_.Cell(a.SwitchOn ? 1 : 2, relay), a.SwitchOn};
+            last = DueCommand{relay, a.SwitchOn, a.Second, sgPower_.Cell(a.SwitchOn ? 1 : 2, relay)};
         }
         // A start-on or manual command at or after it wins.
         if (relay <= static_cast<int>(noted_.size()) && noted_[relay - 1] &&
@@ -186,7 +168,7 @@ void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip) {
         sgState_.SetRow(relay);
         const std::string sent = SendAndShowCommand(comRun_, last->hex, ctx_.status);
         const bool queued = comRun_.IsOpen() && !comRun_.LineEnded() && !sent.empty();
-        Publish(last->on ? "on" : "off", relay, "re-assert", queued ? "sent" : "failed", sent);
+        Publish(relay, last->on ? "on" : "off", "re-assert", queued ? "sent" : "failed", sent);
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
     }

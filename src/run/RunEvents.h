@@ -3,8 +3,11 @@
 // the headless runner prints them, the broker bridge publishes them. Sinks
 // are called on the engine's (main) thread and must not block it.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "base/Clock.h"
 
 namespace ristova::run {
 
@@ -17,6 +20,15 @@ struct RunEvent {
     std::string result;      // sent failed not-sent skipped, 1/0 for state, what happened otherwise
     std::string detail;      // the hex sent, a table's name, a reason
 };
+
+// "YYYY-MM-DD HH:MM:SS.mmm", the form of RunEvent::at.
+inline std::string EventTimeText(const LocalDateTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.date.year % 10000,
+                  t.date.month % 100, t.date.day % 100, t.hour % 100, t.minute % 100,
+                  t.second % 100, t.millisecond % 1000);
+    return text;
+}
 
 class IRunEventSink {
 public:

@@ -71,7 +71,8 @@ TEST(FirstStartTest, AnEmptyFolderGetsTheSettingsTheSetupControllerAndThePluginF
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     EXPECT_EQ(Entries(prog.Path()),
-              (std::set<std::string>{"ristova", "PowerDll", "系统参数.INI", "未命名电源设备.PSW"}));
+              (std::set<std::string>{"ristova", "PowerDll", "系统参数.INI", "未命名电源设备.PSW",
+                                     "运行记录.db"}));
     EXPECT_TRUE(fs::is_directory(prog.File("PowerDll")));
     EXPECT_TRUE(Entries(prog.File("PowerDll")).empty());
     EXPECT_EQ(ReadIniText(settings, "LOAD", "chk4Level"), "YES");

@@ -60,11 +60,11 @@ TEST_F(MainWindowTest, FrameCaptionPagesAndLabels) {
     EXPECT_EQ(window_->windowTitle(), QStringLiteral("Quelmar电源管理程序"));
     EXPECT_EQ(window_->minimumSize(), window_->maximumSize());
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowMaximizeButtonHint);
-    ASSERT_EQ(window_->PC()->count(), 4);
+    ASSERT_EQ(window_->PC()->count(), 5);
     EXPECT_TRUE(window_->PC()->OwnerDraw());
     const char* captions[] = {"电源控制监视和操作", "电源控制器设置", "电源控制计划编辑",
-                              "关于系统"};
-    for (int i = 0; i < 4; ++i)
+                              "关于系统", "运行记录"};
+    for (int i = 0; i < 5; ++i)
         EXPECT_EQ(window_->PC()->tabText(i), QString::fromUtf8(captions[i]));
     EXPECT_EQ(Page()->size(), QSize(776, 505));
     EXPECT_EQ(Page()->lbState()->text(), QStringLiteral("状态指令："));

@@ -13,6 +13,7 @@
 
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
+#include "app/ui/HistoryPage.h"
 #include "base/SecondTicker.h"
 #include "base/ui/ErrorBoundary.h"
 #include "app/ui/StatusBarWidget.h"
@@ -76,6 +77,8 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     pc_->addTab(holder(page1_), QStringLiteral("电源控制器设置"));
     pc_->addTab(holder(page2_), QStringLiteral("电源控制计划编辑"));
     pc_->addTab(holder(BuildAboutPage()), QStringLiteral("关于系统"));
+    page4_ = new HistoryPage(model_, guard);
+    pc_->addTab(holder(page4_), QStringLiteral("运行记录"));
     connect(pc_, &QTabWidget::currentChanged, this,
             [this](int index) { model_.SetActivePage(index); });
 

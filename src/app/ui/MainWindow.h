@@ -1,5 +1,5 @@
 #pragma once
-// TFrmMain: the fixed-size main window. It builds the four pages, the status
+// TFrmMain: the fixed-size main window. It builds the five pages, the status
 // bar and the three timers, runs the model's start-up before the first
 // showing and draws the model's state after every event it forwards.
 #include <QWidget>
@@ -33,6 +33,7 @@ class PlanEditorWidget;
 
 namespace ristova::ui {
 
+class HistoryPage;
 class MonitorPage;
 class StatusBarWidget;
 
@@ -58,6 +59,7 @@ class TFrmMain : public QWidget {
     MonitorPage* Page0() const { return page0_; }
     controller::ui::SetupPageWidget* Page1() const { return page1_; }
     plan::ui::PlanEditorWidget* Page2() const { return page2_; }
+    HistoryPage* Page4() const { return page4_; }
     QPlainTextEdit* mmDescription() const { return mmDesc_; }
     widgets::TMyTransBtn* btnDesc() const { return btnDesc_; }
     QTimer* Timer1() const { return timer1_; }
@@ -82,6 +84,7 @@ class TFrmMain : public QWidget {
     MonitorPage* page0_ = nullptr;
     controller::ui::SetupPageWidget* page1_ = nullptr;
     plan::ui::PlanEditorWidget* page2_ = nullptr;
+    HistoryPage* page4_ = nullptr;
     QPlainTextEdit* mmDesc_ = nullptr;
     widgets::TMyTransBtn* btnDesc_ = nullptr;
     QTimer* timer1_ = nullptr;

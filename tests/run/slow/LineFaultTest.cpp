@@ -118,7 +118,8 @@ TEST_F(LineFaultTest, AHangUpIsReportedAndTheBoardIsPutBackOnTheSameLink) {
         if (e.kind == "line") line.push_back(e.source + " " + e.result);
     EXPECT_EQ(line, (std::vector<std::string>{"engine lost", "engine reconnected"}));
     // The action of the reconnect's second fell due before the reopen.
-    EXPECT_EQ(log.Of("plan"), (std::vector<std::string>{"off 2 not-sent", "on 3 not-sent"}));
+    EXPECT_EQ(log.Of("plan"), (std::vector<std::string>{"on 1 sent", "on 2 sent", "off 2 not-sent",
+                                                        "on 3 not-sent", "off 1 sent"}));
 }
 
 TEST_F(LineFaultTest, APortMissingAtStartIsOpenedOnceItAppears) {
