@@ -3,7 +3,6 @@
 
 #include "base/TextUtils.h"
 #include "comm/HexCommand.h"
-#include "run/Monitor.h"
 #include "run/RunEngine.h"
 #include "run/RunEngineScope.h"
 
