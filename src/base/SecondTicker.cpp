@@ -21,12 +21,12 @@ SecondTicker::~SecondTicker() {
 void SecondTicker::Start() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    itimerspec spec{};
-    spec.it_interval.tv_sec = 1;
-    spec.it_value.tv_sec = now.tv_sec + 1;
+    itimerspec when{};
+    when.it_interval.tv_sec = 1;
+    when.it_value.tv_sec = now.tv_sec + 1;
     // CANCEL_ON_SET: a set clock wakes the reader, who re-arms on the new
     // time instead of waiting out the old schedule.
-    if (timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) != 0)
+    if (timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when, nullptr) != 0)
         throw std::system_error(errno, std::generic_category(), "timerfd_settime");
     active_ = true;
 }

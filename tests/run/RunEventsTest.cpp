@@ -30,10 +30,15 @@ struct Recorder : IRunEventSink {
     std::vector<RunEvent> events;
 };
 
-class RunEventsTest : public ::testing::Test, public test::EngineFixture {
+// A base before the engine's, so that the recorder outlives the engine: a
+// stop at tear-down still publishes.
+struct RecorderHolder {
+    Recorder rec;
+};
+
+class RunEventsTest : public ::testing::Test, public RecorderHolder, public test::EngineFixture {
   protected:
     test::PtyPair far;
-    Recorder rec;
 };
 
 TEST_F(RunEventsTest, ARunPublishesEveryCommandStateAndRunEvent) {
