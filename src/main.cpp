@@ -24,13 +24,13 @@ void OnTerminate(int) {
 
 // SIGTERM and SIGINT close the window as the operator would, so that the
 // shutdown steps run (the demo script stops the program this way).
-void CloseOnSignals(QWidget* window) {
+void CloseOnSignals(ristova::ui::TFrmMain* window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char c;
         [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
-        window->close();
+        window->CloseWithoutAsking();
     });
     struct sigaction sa {};
     sa.sa_handler = OnTerminate;

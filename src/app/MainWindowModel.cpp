@@ -95,6 +95,15 @@ void MainWindowModel::FormShow() {
     ++revision_;
 }
 
+void MainWindowModel::SetActivePage(int page) {
+    const bool changed = page != activePage_;
+    activePage_ = page;
+    if (!changed || !created_) return;
+    if (page == kRunPageIndex) engine_.RefreshDeviceList();
+    if (page == kEditorPageIndex) planEditor_.RefreshControllerList();
+    ++revision_;
+}
+
 void MainWindowModel::FormDestroy() {
     engine_.Shutdown();
 }

@@ -24,6 +24,8 @@ inline constexpr const char* kMainCaption = "Quelmar电源管理程序";
 inline constexpr const char* kManualFileName = "说明书.doc";
 inline constexpr const char* kExecutableName = "ristova";
 inline constexpr const char* kAutoStartValueName = "Ristova";
+inline constexpr int kRunPageIndex = 0;
+inline constexpr int kEditorPageIndex = 2;
 
 struct MainWindowOptions {
     std::string programFolder;  // empty: the executable's folder
@@ -84,7 +86,9 @@ class MainWindowModel {
     bool StateDoubleBuffered() const { return stateDoubleBuffered_; }
     bool OwnerDrawTabs() const { return ownerDrawTabs_; }
     int ActivePage() const { return activePage_; }
-    void SetActivePage(int page) { activePage_ = page; }
+    // The operator shows a page: the run page and the editor list the
+    // controllers again.
+    void SetActivePage(int page);
     bool Created() const { return created_; }
 
     // Grows whenever a box or a flag above changes.

@@ -110,6 +110,17 @@ bool ForceDirectories(const std::string& path) {
     return DirectoryExists(path);
 }
 
+FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    FileStamp stamp;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    stamp.size = static_cast<long long>(st.st_size);
+    stamp.inode = static_cast<unsigned long long>(st.st_ino);
+    return stamp;
+}
+
 bool IsReadOnlyFile(const std::string& fileName) {
     struct stat st {};
     return ::stat(fileName.c_str(), &st) == 0 && (st.st_mode & kAnyWriteBit) == 0;

@@ -15,6 +15,17 @@ bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& path);
 // Creates the folder with its missing parents; false when that failed.
 bool ForceDirectories(const std::string& path);
+// What a stat call tells of an entry, to notice that it changed: a rewrite
+// (also one by rename over it), a resize, or its appearing or going away.
+struct FileStamp {
+    bool exists = false;
+    long long mtimeNs = 0;
+    long long size = 0;
+    unsigned long long inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampOf(const std::string& path);
+
 // True when the file exists and has no write permission bit.
 bool IsReadOnlyFile(const std::string& fileName);
 

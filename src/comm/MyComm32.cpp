@@ -28,6 +28,7 @@ struct TMyComport::Impl {
     bool enableDtrOnOpen = true;
     std::string logFileName;
     std::string lastError;
+    PortOpenFailure lastFailure = PortOpenFailure::None;
 
     int fd = -1;
     serial::SavedLine savedLine;
@@ -74,12 +75,14 @@ bool TMyComport::OpenPort() {
     int fd = serial::OpenLocked(DevicePath(d.commPort), status);
     if (fd < 0) {
         d.lastError = status.Text();
+        d.lastFailure = OpenFailureOfErrno(status.error);
         WriteCommLog("打开端口失败:" + d.commPort);
         return false;
     }
     if (!serial::IsTerminal(fd)) {
         close(fd);
         d.lastError = "not a terminal";
+        d.lastFailure = PortOpenFailure::NoDevice;
         WriteCommLog("打开端口类型错误:" + d.commPort);
         return false;
     }
@@ -87,6 +90,7 @@ bool TMyComport::OpenPort() {
     if (!status.Ok()) {
         close(fd);
         d.lastError = status.Text();
+        d.lastFailure = OpenFailureOfErrno(status.error);
         WriteCommLog("打开端口失败:" + d.commPort);
         return false;
     }
@@ -99,12 +103,14 @@ bool TMyComport::OpenPort() {
     d.fd = fd;
     d.deviceReadTimeout = std::make_shared<std::atomic<std::uint16_t>>(d.readTimeout);
     d.lastError.clear();
+    d.lastFailure = PortOpenFailure::None;
     ApplyLineSettings();
 
     const unsigned line = d.window->NewLine();
     d.stop = std::make_unique<comm::StopEvent>();
     if (!d.stop->Create()) {
         d.lastError = "no stop event";
+        d.lastFailure = PortOpenFailure::Other;
         WriteCommLog("不能创建关闭事件CloseEvent!");
         ClosePort();
         return false;
@@ -120,6 +126,7 @@ bool TMyComport::OpenPort() {
         WriteCommLog("不能创建Read thread");
         ClosePort();
         d.lastError = e.what();
+        d.lastFailure = PortOpenFailure::Other;
         return false;
     }
     try {
@@ -130,6 +137,7 @@ bool TMyComport::OpenPort() {
         WriteCommLog("不能创建Write thread");
         ClosePort();
         d.lastError = e.what();
+        d.lastFailure = PortOpenFailure::Other;
         return false;
     }
     return true;
@@ -298,6 +306,45 @@ bool TMyComport::DeviceGone() const {
         return errno == ENOENT || errno == ENOTDIR;
     return named.st_rdev != opened.st_rdev;
 }
+PortOpenFailure TMyComport::LastOpenFailure() const {
+    return impl_->lastFailure;
+}
+
+PortOpenFailure OpenFailureOfErrno(int error) {
+    switch (error) {
+        case 0:
+            return PortOpenFailure::None;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+        case EISDIR:
+            return PortOpenFailure::NoDevice;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return PortOpenFailure::Busy;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return PortOpenFailure::NoPermission;
+        default:
+            return PortOpenFailure::Other;
+    }
+}
+
+const char* OpenFailureText(PortOpenFailure failure) {
+    switch (failure) {
+        case PortOpenFailure::NoDevice:
+            return "端口不存在";
+        case PortOpenFailure::Busy:
+            return "端口被其它程序占用";
+        case PortOpenFailure::NoPermission:
+            return "没有权限打开端口,请把用户加入dialout组";
+        default:
+            return "端口不存在或被其它程序占用";
+    }
+}
+
 const std::string& TMyComport::LastError() const {
     return impl_->lastError;
 }

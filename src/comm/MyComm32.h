@@ -30,6 +30,13 @@ void WriteCommLog(const std::string& text);
 // The same, with the time of day in front of the text.
 void WriteCommLogTimed(const std::string& text);
 
+// Why a port could not be opened, as the operator can act on it.
+enum class PortOpenFailure { None, NoDevice, Busy, NoPermission, Other };
+PortOpenFailure OpenFailureOfErrno(int error);
+// "端口不存在", "端口被其它程序占用", "没有权限打开端口,请把用户加入dialout组";
+// for Other the old text that names both causes.
+const char* OpenFailureText(PortOpenFailure failure);
+
 class TMyComport {
   public:
     explicit TMyComport(IMainThreadPoster& poster);
@@ -76,6 +83,8 @@ class TMyComport {
     // Why the last OpenPort failed, as the system put it; empty after a
     // success. For status texts and diagnostics.
     const std::string& LastError() const;
+    // The kind of the last OpenPort failure; None after a success.
+    PortOpenFailure LastOpenFailure() const;
 
     // The device path that a port name stands for ("COM3" is /dev/ttyS2).
     static std::string DevicePath(const std::string& commPort);

@@ -122,6 +122,27 @@ std::vector<std::string> ListSerialPorts() {
     return ports;
 }
 
+std::string PortLabel(const std::string& port) {
+    const std::string device = TMyComport::DevicePath(port);
+    if (device != port) return port + " (" + device + ")";
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(port, ec)) return port;
+    const std::filesystem::path target = std::filesystem::canonical(port, ec);
+    return ec ? port : port + " (" + target.string() + ")";
+}
+
+std::string TypedPort(std::string_view typed, const std::vector<std::string>& listed) {
+    const std::string text = Trim(typed);
+    if (text.empty()) return {};
+    for (const std::string& port : listed) {
+        if (text == port || text == PortLabel(port)) return port;
+    }
+    const std::string device = TMyComport::DevicePath(text);
+    if (device != text) return AsciiUpper(text);
+    if (text.find('/') == std::string::npos) return "/dev/" + text;
+    return text;
+}
+
 std::string NormaliseControllerName(std::string_view typed) {
     const std::string trimmed = Trim(typed);
     if (trimmed.empty()) return {};
@@ -356,7 +377,10 @@ bool SetupPage::InitTestPort() {
     if (ok) {
         lbComState_ = std::string(kComStateAvailable);
     } else {
-        lbComState_ = std::string(kComStateUnavailable);
+        const PortOpenFailure why = com1_.LastOpenFailure();
+        lbComState_ = why == PortOpenFailure::Other
+                          ? std::string(kComStateUnavailable)
+                          : std::string(kComStatePrefix) + OpenFailureText(why);
         com1_.ClosePort();
     }
     Changed();
@@ -439,6 +463,14 @@ void SetupPage::cbComm1Change(int index) {
     Changed();
 }
 
+void SetupPage::cbComm1Typed(const std::string& text) {
+    const std::string port = TypedPort(text, cbComm1_.items);
+    if (port.empty() || port == cbComm1_.Text()) return;
+    cbComm1_.SelectOrAppend(port);
+    WriteCurrent(kComm, kPortWrite, cbComm1_.Text());
+    Changed();
+}
+
 void SetupPage::PickLinePosition(PickList& list, int index, std::string_view key) {
     if (index < 0 || index >= static_cast<int>(list.items.size())) return;
     list.itemIndex = index;
@@ -505,6 +537,11 @@ void SetupPage::btnAddNewComDevClick() {
     cbComDevList_.items.push_back(name);
     cbComDevList_.itemIndex = static_cast<int>(cbComDevList_.items.size()) - 1;
     ShowChosenController(name);
+}
+
+std::string SetupPage::FileToDelete() const {
+    if (cbComDevList_.items.size() < 2) return {};
+    return ExtractFileName(currentPath_);
 }
 
 void SetupPage::btnDelComDevClick() {

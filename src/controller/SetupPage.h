@@ -27,6 +27,8 @@ inline constexpr int kNewControllerNameMaxLength = 128;
 inline constexpr std::string_view kComStateUntouched = "串口状态：未操作";
 inline constexpr std::string_view kComStateAvailable = "串口状态：可用";
 inline constexpr std::string_view kComStateUnavailable = "串口状态：被占用或不存在";
+// + why the port did not open, when that is known.
+inline constexpr std::string_view kComStatePrefix = "串口状态：";
 // The test port was open and its line went away.
 inline constexpr std::string_view kComStateLost = "串口状态：不可用";
 
@@ -40,6 +42,12 @@ const std::vector<std::string>& ContactHelpLines();
 // "COM1" to "COM16", then the serial devices found on this machine
 // (/dev/serial/by-id/* first, then /dev/ttyUSB*, /dev/ttyACM*).
 std::vector<std::string> ListSerialPorts();
+// What the port list shows for a stored port: "COM1 (/dev/ttyS0)", a link
+// with the device it leads to, any other path as it is.
+std::string PortLabel(const std::string& port);
+// A typed port as it is stored: a label of the list gives its port, "com3"
+// gives "COM3", a bare device name gets "/dev/"; empty when nothing was typed.
+std::string TypedPort(std::string_view typed, const std::vector<std::string>& listed);
 
 // A typed controller name made into a file name: trimmed, extension replaced
 // by ".PSW" (appended when there is none), ASCII letters upper-cased. Empty
@@ -82,6 +90,8 @@ class SetupPage {
     void edBoundChange(const std::string& text);
     void edTimeOutChange(const std::string& text);
     void cbComm1Change(int index);
+    // The operator typed a port into the box (stored as TypedPort makes it).
+    void cbComm1Typed(const std::string& text);
     void cbByteSizeChange(int index);
     void cbStopBitsChange(int index);
     void cbParityChange(int index);
@@ -91,6 +101,9 @@ class SetupPage {
     void btnRefreshDeviceClick();
     void btnAddNewComDevClick();
     void btnDelComDevClick();
+    // The controller file that btnDelComDevClick would delete; empty when the
+    // click does nothing (the last controller stays).
+    std::string FileToDelete() const;
     void btnInitCOMMClick();
     // Moves the current cell (mouse or keys) and runs sgComClick.
     void sgComSelectCell(int col, int row);

@@ -1,6 +1,8 @@
 #include "plan/PlanEditorPage.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -103,10 +105,7 @@ void PlanEditorPage::InitPlanEditor() {
     if (index < 0) {
         // The remembered controller is gone: an empty page, not paths made
         // from an empty controller name.
-        cbEdFn_.Clear();
-        lbEdFn_ = std::string(kNoTableOpen);
-        ClearGrid(sgEdPlan_);
-        ClearGrid(sgedDev_);
+        ClearPage();
         return;
     }
     cbEditDevList_.itemIndex = index;
@@ -116,6 +115,30 @@ void PlanEditorPage::InitPlanEditor() {
     cbEdFn_.SelectOrAppend(
         SafeTableName(ReadIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn)));
     OpenSelectedTable();
+}
+
+void PlanEditorPage::ClearPage() {
+    sEdPowerFn_.clear();
+    sEdPlanFn_.clear();
+    cbEdFn_.Clear();
+    lbEdFn_ = std::string(kNoTableOpen);
+    ClearGrid(sgEdPlan_);
+    ClearGrid(sgedDev_);
+    Changed();
+}
+
+void PlanEditorPage::RefreshControllerList() {
+    const std::string current = cbEditDevList_.Text();
+    ListFolderFiles(cbEditDevList_.items, ctx_.sAppPath, "*.PSW");
+    cbEditDevList_.itemIndex = current.empty() ? -1 : cbEditDevList_.IndexOf(current);
+    Changed();
+    if (current.empty()) return;
+    if (cbEditDevList_.itemIndex < 0) {
+        ClearPage();
+        return;
+    }
+    // Relay names or the relay count may have changed on the setup page.
+    LoadEditDeviceGrid(sEdPowerFn_);
 }
 
 void PlanEditorPage::LoadEditDeviceGrid(const std::string& controllerFile) {
@@ -279,10 +302,14 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
     Changed();
 }
 
-void PlanEditorPage::btnDelPlanFnClick() {
-    if (sEdPlanFn_.empty()) return;
+std::string PlanEditorPage::TableToDelete() const {
     // The default table stays, whatever the case of its stored name.
-    if (AsciiIEquals(cbEdFn_.Text(), kDefaultTable)) return;
+    if (sEdPlanFn_.empty() || AsciiIEquals(cbEdFn_.Text(), kDefaultTable)) return {};
+    return ExtractFileName(sEdPlanFn_);
+}
+
+void PlanEditorPage::btnDelPlanFnClick() {
+    if (TableToDelete().empty()) return;
     ForceDeleteFile(sEdPlanFn_);
     ChooseController(ExtractFileName(sEdPowerFn_));
 }
@@ -309,6 +336,56 @@ std::string PlanEditorPage::sgEdPlanGetEditMask(int col) {
     if (col == 1) return "00";
     if (col == 2) return "00:00:00";
     return {};
+}
+
+std::optional<std::string> PlanEditorPage::CompleteMaskedEntry(int col, std::string_view typed) {
+    std::string text;
+    // The mask's blanks are no input.
+    for (char c : typed) {
+        if (c != '_' && c != ' ') text += c;
+    }
+    auto digits = [](std::string_view part) {
+        return !part.empty() && part.size() <= 2 &&
+               std::all_of(part.begin(), part.end(),
+                           [](char c) { return c >= '0' && c <= '9'; });
+    };
+    auto pad = [](std::string_view part) {
+        return part.size() == 1 ? "0" + std::string(part) : std::string(part);
+    };
+    if (col == 1) {
+        if (!digits(text)) return std::nullopt;
+        return pad(text);
+    }
+    if (col != 2) return std::string(text);
+    std::vector<std::string> parts;
+    if (text.find(':') == std::string::npos) {
+        // Typed straight through the mask: hours and minutes, maybe seconds.
+        if (text.size() != 4 && text.size() != 6) return std::nullopt;
+        for (std::size_t i = 0; i < text.size(); i += 2) parts.push_back(text.substr(i, 2));
+    } else {
+        std::size_t from = 0;
+        while (true) {
+            const std::size_t colon = text.find(':', from);
+            parts.push_back(text.substr(from, colon == std::string::npos ? colon : colon - from));
+            if (colon == std::string::npos) break;
+            from = colon + 1;
+        }
+        // "9:5:" is "9:5" typed through the mask.
+        if (parts.size() == 3 && parts[2].empty()) parts.pop_back();
+    }
+    if (parts.size() < 2 || parts.size() > 3) return std::nullopt;
+    if (parts.size() == 2) parts.push_back("00");
+    std::string completed;
+    for (const std::string& part : parts) {
+        if (!digits(part)) return std::nullopt;
+        if (!completed.empty()) completed += ':';
+        completed += pad(part);
+    }
+    return completed;
+}
+
+std::string_view PlanEditorPage::MaskedEntryRule(int col) {
+    return col == 1 ? kRelayEntryRule : kTimeEntryRule;
 }
 
 void PlanEditorPage::sgEdPlanDblClick() {

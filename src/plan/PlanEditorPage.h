@@ -18,6 +18,9 @@ namespace ristova::plan {
 
 inline constexpr std::string_view kNoTableOpen = "当前编辑计划表：无";
 inline constexpr std::string_view kCurrentTablePrefix = "【当前编辑计划表】 ";
+inline constexpr std::string_view kRelayEntryRule = "继电器编号是一到两位数字,例如 3 或 03";
+inline constexpr std::string_view kTimeEntryRule =
+    "时间是 时:分:秒,例如 9:5:0 或 09:05:00";
 inline constexpr std::string_view kSaveDialogFilter = "电源控制计划表|*.tab";
 
 // What "另存为" offers the save dialog.
@@ -34,6 +37,10 @@ class PlanEditorPage {
     // its click (so a value differing from rbJDQ's initial choice is written).
     void LoadSortButtons();
     void InitPlanEditor();
+    // Entering the page: the controllers are listed again. The open table and
+    // its edits stay while its controller exists; the relay list is read
+    // again. A controller that is gone leaves an empty page.
+    void RefreshControllerList();
 
     // Internal steps.
     void LoadEditDeviceGrid(const std::string& controllerFile);
@@ -54,6 +61,8 @@ class PlanEditorPage {
     // The path the operator chose in the dialog; nullopt when cancelled.
     void btnSaveAsClick(const std::optional<std::string>& chosenPath);
     void btnDelPlanFnClick();
+    // The table btnDelPlanFnClick would delete; empty when it does nothing.
+    std::string TableToDelete() const;
     void TabSheet3Enter();
     void rbJDQClick();
     void rbTimeClick();
@@ -62,6 +71,12 @@ class PlanEditorPage {
     void sgEdPlanClick();
     // "00" for column 1, "00:00:00" for column 2, empty otherwise.
     static std::string sgEdPlanGetEditMask(int col);
+    // What the operator typed into a relay or time cell, completed to the
+    // cell's mask: "3" gives "03", "9:5:0" and "090500" give "09:05:00",
+    // "9:5" gives "09:05:00". Nullopt when it cannot be completed.
+    static std::optional<std::string> CompleteMaskedEntry(int col, std::string_view typed);
+    // Why an entry was refused, for the message.
+    static std::string_view MaskedEntryRule(int col);
     void sgEdPlanDblClick();
     // The in-place editor of a relay or time cell finished.
     void sgEdPlanSetEditText(int col, int row, const std::string& text);
@@ -94,6 +109,7 @@ class PlanEditorPage {
     void Changed() { ++revision_; }
     void ChooseController(const std::string& entry);
     void SetSortButton(bool byRelay);
+    void ClearPage();
 
     AppContext& ctx_;
     std::string sEdPowerFn_;

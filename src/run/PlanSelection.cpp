@@ -41,14 +41,20 @@ std::string ChoosePlanName(const std::string& planFolder, bool fourLevel, const 
     return stored.empty() ? std::string(plan::kDefaultTable) : stored;
 }
 
+std::string LoadDayPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
+                        const Date& today, StringGrid& sgPlan) {
+    const std::string folder = plan::PlanFolder(appPath, runPowerFn);
+    std::string path = folder + ChoosePlanName(folder, fourLevel, today);
+    plan::LoadPlanGrid(path, sgPlan);
+    FitPlanGridColumns(sgPlan);
+    return path;
+}
+
 PlanChoice SelectRunPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
                          const Date& today, StringGrid& sgPlan, StringGrid& sgPower) {
-    const std::string folder = plan::PlanFolder(appPath, runPowerFn);
     PlanChoice choice;
-    choice.sRunPlanFn = folder + ChoosePlanName(folder, fourLevel, today);
+    choice.sRunPlanFn = LoadDayPlan(appPath, runPowerFn, fourLevel, today, sgPlan);
     choice.lbRunFn = std::string(kRunFnPrefix) + choice.sRunPlanFn;
-    plan::LoadPlanGrid(choice.sRunPlanFn, sgPlan);
-    FitPlanGridColumns(sgPlan);
     LoadRunCommands(runPowerFn, sgPower);
     // All relays read as off until the controller's first answer.
     choice.sJDQState.assign(sgPower.RowCount() > 1 ? sgPower.RowCount() - 1 : 1, '0');

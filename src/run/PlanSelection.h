@@ -20,6 +20,11 @@ struct PlanChoice {
 // "星期日.tab" or "计划表.tab").
 std::string ChoosePlanName(const std::string& planFolder, bool fourLevel, const Date& today);
 
+// Chooses the day's table of the controller's plan folder and loads it into
+// sgPlan (columns fitted); returns its full path.
+std::string LoadDayPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
+                        const Date& today, StringGrid& sgPlan);
+
 PlanChoice SelectRunPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
                          const Date& today, StringGrid& sgPlan, StringGrid& sgPower);
 void LoadRunCommands(const std::string& runPowerFn, StringGrid& sgPower);

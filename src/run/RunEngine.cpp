@@ -120,8 +120,32 @@ void RunEngine::SelectPlan() {
     sRunPlanFn_ = choice.sRunPlanFn;
     lbRunFn_ = choice.lbRunFn;
     sJDQState_ = choice.sJDQState;
+    planStamps_ = PlanStamps();
     Changed();
     Publish(0, "run", "engine", "plan chosen", ExtractFileName(sRunPlanFn_));
+}
+
+std::pair<FileStamp, FileStamp> RunEngine::PlanStamps() const {
+    // A table added, deleted or renamed changes the folder; one rewritten in
+    // place changes only itself.
+    return {StampOf(plan::PlanFolder(ctx_.sAppPath, sRunPowerFn_)), StampOf(sRunPlanFn_)};
+}
+
+bool RunEngine::ReloadPlanIfChanged() {
+    if (sRunPowerFn_.empty() || PlanStamps() == planStamps_) return false;
+    ChangeScope scope(*this);
+    sRunPlanFn_ = LoadDayPlan(ctx_.sAppPath, sRunPowerFn_, ctx_.boxes.chk4Level,
+                              ctx_.clock.Now().date, sgPlan_);
+    lbRunFn_ = std::string(kRunFnPrefix) + sRunPlanFn_;
+    // The rest of the day follows the new table from the next unhandled second.
+    planActions_ = PlanActionsFromGrid(sgPlan_);
+    planStamps_ = PlanStamps();
+    sgPlan_.Touch();
+    Changed();
+    const std::string name = ExtractFileName(sRunPlanFn_);
+    ctx_.status.ShowStatus(3, kPlanReloadedPrefix + name);
+    Publish(0, "run", "engine", "plan reloaded", name);
+    return true;
 }
 
 // Another controller: the seconds handled so far belong to its plan.
@@ -156,6 +180,26 @@ void RunEngine::FillRunDeviceList() {
     sRunPowerFn_ = ctx_.sAppPath + cbRunDevList_.Text();
     SelectPlan();
     BuildMonitor();
+}
+
+void RunEngine::RefreshDeviceList() {
+    ChangeScope scope(*this);
+    const std::string current = cbRunDevList_.Text();
+    std::vector<std::string> items;
+    ListFolderFiles(items, ctx_.sAppPath, "*.PSW");
+    std::sort(items.begin(), items.end());
+    const bool exists = std::any_of(items.begin(), items.end(), [&](const std::string& item) {
+        return AsciiIEquals(item, current);
+    });
+    if (items != cbRunDevList_.Items) {
+        cbRunDevList_.Items = std::move(items);
+        Changed();
+    }
+    if (exists || running_ || current.empty() || cbRunDevList_.Items.empty()) {
+        if (!current.empty()) SelectDeviceName(current);
+        return;
+    }
+    cbRunDevListChange(cbRunDevList_.Items.front());
 }
 
 void RunEngine::cbRunDevListChange(int index) {
@@ -216,7 +260,9 @@ void RunEngine::btnRunClick() {
         SetStopped();
         throw;
     }
-    SetLabel(lbCom_, opened ? kLbComOk : kLbComFailed);
+    SetLabel(lbCom_, opened ? std::string(kLbComOk)
+                            : kLbComFailedPrefix + std::string(OpenFailureText(
+                                                       comRun_.LastOpenFailure())));
     runController_ = cbRunDevList_.Text();
     Publish(0, "run", "engine", "started", opened ? "" : "port not opened");
     publishedStates_.clear();
@@ -474,7 +520,11 @@ void RunEngine::Timer1Timer() {
     const LocalDateTime now = ctx_.clock.Now();
     ctx_.status.ShowStatus(0, DateText(true, now.date));
     ctx_.status.ShowStatus(1, TimeOfDayText(now));
-    if (now.date != lastRunDate_) HandleDateChange(now);
+    if (now.date != lastRunDate_) {
+        HandleDateChange(now);
+    } else {
+        ReloadPlanIfChanged();
+    }
 }
 
 void RunEngine::HandleDateChange(const LocalDateTime& now) {

@@ -15,12 +15,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/AppContext.h"
 #include "run/AnswerJoiner.h"
 #include "run/RunEvents.h"
 #include "base/Clock.h"
+#include "base/Files.h"
 #include "base/StringGrid.h"
 #include "comm/MyComm32.h"
 #include "controller/StatePlugin.h"
@@ -37,13 +39,16 @@ inline constexpr const char* kLbStatePrefix = "状态指令:";
 inline constexpr const char* kLbCmdPrefix = "处理程序:";
 inline constexpr const char* kLbDevPrefix = "适用硬件:";
 inline constexpr const char* kLbComOk = "通信状态:正常启动";
-inline constexpr const char* kLbComFailed = "通信状态:启动失败,端口不存在或被其它程序占用";
+// + why the port did not open (OpenFailureText).
+inline constexpr const char* kLbComFailedPrefix = "通信状态:启动失败,";
 inline constexpr const char* kLbComLost = "通信状态:通信中断,正在重新连接";
 inline constexpr const char* kLbComReconnected = "通信状态:已重新连接";
 inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
 // Panel 3 for a command that falls due while the line is lost (+ the hex).
 inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";
 inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
+// Panel 3 when the day's table was chosen and loaded again (+ its name).
+inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";
 
 // A lost run line is opened again this often; states unconfirmed by an
 // answer for this long are unknown.
@@ -94,6 +99,10 @@ class RunEngine {
 
     // --- operations and handlers ---------------------------------------
     void FillRunDeviceList();
+    // Showing the page: the list reads the folder again and keeps its entry
+    // while that exists or runs; a stopped engine whose controller is gone
+    // takes the first entry.
+    void RefreshDeviceList();
     // The operator picked an entry of cbRunDevList. Throws OperatorError when
     // the settings file cannot be written (after the change is complete).
     void cbRunDevListChange(int index);
@@ -115,7 +124,12 @@ class RunEngine {
     void RunDueActions();
     void tmRunTimer();
     void tmCheckTimer();
+    // Also notices a changed plan folder of the run controller.
     void Timer1Timer();
+    // When a table of the run controller's plan folder was written, renamed,
+    // added or deleted since the plan was chosen, the day's table is chosen
+    // and loaded again; handled seconds stay handled. True when it reloaded.
+    bool ReloadPlanIfChanged();
     void COMRUNReceiveData(const char* buffer, std::uint16_t length);
     // col/row: the cell under the pointer (-1 when none).
     void sgStateMouseDown(MouseButton button, int col, int row);
@@ -185,6 +199,8 @@ class RunEngine {
     void SetStopped();
     void SelectDeviceName(const std::string& name);
     void SelectPlan();
+    // The folder and the chosen table as stat sees them now.
+    std::pair<FileStamp, FileStamp> PlanStamps() const;
     void ForgetHandledSeconds();
     void ForgetHandledFarAhead(const LocalDateTime& now);
     void HandleDateChange(const LocalDateTime& now);
@@ -246,6 +262,8 @@ class RunEngine {
     // first answer publishes every relay.
     std::string publishedStates_;
     std::string runController_;
+    // The plan folder and table when the plan was last chosen.
+    std::pair<FileStamp, FileStamp> planStamps_;
 
     std::string lbRunFn_;
     std::string lbState_ = kLbStateInitial;

@@ -1,5 +1,7 @@
 #include "controller/SetupPage.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -389,13 +391,38 @@ TEST_F(SetupPageTest, ATestPortWhoseLineGoesAwayIsUnavailableUntilOpenedAgain) {
     EXPECT_EQ(page->lbComState(), "串口状态：可用");
 }
 
-TEST_F(SetupPageTest, MissingPortShowsItsState) {
-    ports = {pc.File("no-such-device")};
+TEST_F(SetupPageTest, APortThatDoesNotOpenSaysWhy) {
+    test::PtyPair line;
+    ports = {pc.File("no-such-device"), line.SlavePath()};
     auto page = NewPage();
     page->InitControllerList();
     EXPECT_FALSE(page->InitTestPort());
-    EXPECT_EQ(page->lbComState(), "串口状态：被占用或不存在");
+    EXPECT_EQ(page->lbComState(), "串口状态：端口不存在");
     EXPECT_FALSE(com1.IsOpen());
+
+    // Another program holds the line.
+    const int other = ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    page->cbComm1Change(1);
+    EXPECT_FALSE(page->InitTestPort());
+    EXPECT_EQ(page->lbComState(), "串口状态：端口被其它程序占用");
+    ::close(other);
+    EXPECT_TRUE(page->InitTestPort());
+    EXPECT_EQ(page->lbComState(), "串口状态：可用");
+}
+
+TEST(PortOpenFailure, ErrorsNameTheCauseTheOperatorCanMend) {
+    EXPECT_EQ(OpenFailureOfErrno(ENOENT), PortOpenFailure::NoDevice);
+    EXPECT_EQ(OpenFailureOfErrno(ENXIO), PortOpenFailure::NoDevice);
+    EXPECT_EQ(OpenFailureOfErrno(EBUSY), PortOpenFailure::Busy);
+    EXPECT_EQ(OpenFailureOfErrno(EWOULDBLOCK), PortOpenFailure::Busy);
+    // Tests run as root here, so a real refused open cannot be staged.
+    EXPECT_EQ(OpenFailureOfErrno(EACCES), PortOpenFailure::NoPermission);
+    EXPECT_STREQ(OpenFailureText(PortOpenFailure::NoPermission),
+                 "没有权限打开端口,请把用户加入dialout组");
+    EXPECT_EQ(OpenFailureOfErrno(EIO), PortOpenFailure::Other);
+    EXPECT_STREQ(OpenFailureText(PortOpenFailure::Other), "端口不存在或被其它程序占用");
 }
 
 }  // namespace

@@ -294,6 +294,28 @@ TEST_F(PlanEditorPageTest, RowsCellsMasksAndActionToggle) {
     EXPECT_EQ(PlanEditorPage::sgEdPlanGetEditMask(3), "");
 }
 
+TEST(PlanEditorMasks, TypedEntriesAreCompletedOrRefused) {
+    auto complete = [](int col, std::string_view typed) {
+        return PlanEditorPage::CompleteMaskedEntry(col, typed).value_or("refused");
+    };
+    EXPECT_EQ(complete(1, "3"), "03");
+    EXPECT_EQ(complete(1, "12"), "12");
+    EXPECT_EQ(complete(1, "3_"), "03") << "typed through a mask";
+    EXPECT_EQ(complete(1, ""), "refused");
+    EXPECT_EQ(complete(1, "123"), "refused");
+    EXPECT_EQ(complete(1, "a"), "refused");
+    EXPECT_EQ(complete(2, "9:5:0"), "09:05:00");
+    EXPECT_EQ(complete(2, "9:5"), "09:05:00");
+    EXPECT_EQ(complete(2, "9:5:"), "09:05:00");
+    EXPECT_EQ(complete(2, "090500"), "09:05:00");
+    EXPECT_EQ(complete(2, "0905"), "09:05:00");
+    EXPECT_EQ(complete(2, "09:__:__"), "refused");
+    EXPECT_EQ(complete(2, "09"), "refused");
+    EXPECT_EQ(complete(2, "9::0"), "refused");
+    EXPECT_EQ(complete(2, "1:2:3:4"), "refused");
+    EXPECT_EQ(complete(2, "123:0:0"), "refused");
+}
+
 TEST_F(PlanEditorPageTest, SortButtonsFromTheSettingsFile) {
     page.LoadSortButtons();
     EXPECT_TRUE(page.rbJDQ());

@@ -125,7 +125,7 @@ TEST_F(RunEngineTest, APortThatCannotBeOpenedRunsAsALostLine) {
     clock.Set(kDay, 8, 0, 0, 500);
     Prepared().btnRunClick();
     RunEngine& e = Engine();
-    EXPECT_EQ(e.lbCom(), "通信状态:启动失败,端口不存在或被其它程序占用");
+    EXPECT_EQ(e.lbCom(), "通信状态:启动失败,端口不存在");
     EXPECT_TRUE(e.Running());
     EXPECT_FALSE(e.COMRUN().IsOpen());
     EXPECT_EQ(e.Line(), LineState::Lost);
@@ -524,6 +524,57 @@ TEST_F(RunEngineTest, TheClockSetBackOverMidnightRepeatsNothing) {
     ExpectSent("", "00:00:07 of the corrected day");
     TickAt(0, 0, 8);
     ExpectSent(OnCommand(3), "00:00:08 of the corrected day");
+}
+
+struct RunEventsSeen : IRunEventSink {
+    void OnRunEvent(const RunEvent& event) override {
+        if (event.kind == "run") seen.push_back(event.result + ":" + event.detail);
+    }
+    std::vector<std::string> seen;
+};
+
+TEST_F(RunEngineTest, ASavedTableTakesOverTheRestOfTheDayWithoutRepeatingASecond) {
+    WriteController(3, far.SlavePath());
+    WritePlan({{"1", "08:00:05", "接通"}});
+    RunEventsSeen events;
+    StartAt(8, 0, 0);
+    Engine().Events().Add(&events);
+    TickAt(8, 0, 2);
+    ExpectSent("", "08:00:02");
+    Engine().Timer1Timer();
+    EXPECT_EQ(events.seen, std::vector<std::string>{}) << "nothing changed on disk";
+
+    // The editor replaces the table: an action of a second already handled
+    // and two still to come.
+    WritePlan({{"2", "08:00:01", "接通"}, {"3", "08:00:04", "接通"}, {"1", "08:00:06", "断开"}});
+    Engine().Timer1Timer();
+    EXPECT_EQ(Panel3(), " 计划表已更新:计划表.tab");
+    EXPECT_EQ(events.seen, std::vector<std::string>{"plan reloaded:计划表.tab"});
+    EXPECT_EQ(Engine().sgPlan().Cell(1, 3), "1");
+    TickAt(8, 0, 5);
+    ExpectSent(OnCommand(3), "08:00:05: the new 08:00:04, not the old 08:00:05 nor 08:00:01");
+    TickAt(8, 0, 6);
+    ExpectSent(OffCommand(1), "08:00:06");
+    Engine().Timer1Timer();
+    EXPECT_EQ(events.seen.size(), 1u) << "one reload per change";
+    Engine().Events().Remove(&events);
+}
+
+TEST_F(RunEngineTest, ATableAddedOrDeletedIsChosenAgainByTheFourLevelRule) {
+    boxes.chk4Level = true;
+    WriteController(2, far.SlavePath());
+    WritePlan({{"1", "08:00:03", "接通"}});
+    StartAt(8, 0, 0);
+    WritePlan({{"2", "08:00:03", "接通"}}, "星期日.tab");
+    Engine().Timer1Timer();
+    EXPECT_EQ(ExtractFileName(Engine().sRunPlanFn()), "星期日.tab");
+    EXPECT_EQ(Panel3(), " 计划表已更新:星期日.tab");
+    TickAt(8, 0, 3);
+    ExpectSent(OnCommand(2), "the weekday's table");
+    ForceDeleteFile(dir.File("泵房/星期日.tab"));
+    Engine().Timer1Timer();
+    EXPECT_EQ(ExtractFileName(Engine().sRunPlanFn()), "计划表.tab");
+    EXPECT_NE(Engine().lbRunFn().find("计划表.tab"), std::string::npos);
 }
 
 TEST_F(RunEngineTest, AutoDeleteRemovesOldPlansAtEachStartOnlyWhenSet) {

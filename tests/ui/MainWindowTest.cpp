@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -208,14 +209,18 @@ TEST_F(MainWindowTest, MonitorScrollsToTheCurrentRelayUnderItsHeading) {
     EXPECT_EQ(ShownPicture(3, 20, ui::RelayPictures::Get().imgNone.size()),
               ExpectedPicture(20, ui::RelayPictures::Get().imgNone));
 
-    // Back up with the wheel: the rows follow the current row.
+    // The rows are out of sight: a scroll bar; the wheel scrolls them back
+    // and the current row stays the current row.
+    EXPECT_TRUE(Grid()->VerticalScrollBar()->isVisible());
     for (int i = 0; i < 19; ++i) {
         QWheelEvent wheel(QPointF(10, 40), QPointF(Grid()->mapToGlobal(QPoint(10, 40))), QPoint(),
                           QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(Grid(), &wheel);
     }
-    EXPECT_EQ(g.Row(), 1);
+    window_->Sync();
+    EXPECT_EQ(g.Row(), 20);
     EXPECT_TRUE(inSight(1));
+    EXPECT_EQ(Grid()->VerticalScrollBar()->value(), 0);
 }
 
 TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
@@ -252,7 +257,7 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     EXPECT_FALSE(Page()->btnRun()->isEnabled());
     EXPECT_TRUE(Page()->btnStop()->isEnabled());
     EXPECT_EQ(Page()->lbCom()->text(),
-              QStringLiteral("通信状态:启动失败,端口不存在或被其它程序占用"));
+              QStringLiteral("通信状态:启动失败,端口不存在"));
     window_->PC()->setCurrentIndex(3);
     window_->show();
     EXPECT_EQ(window_->PC()->currentIndex(), 0);

@@ -8,6 +8,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QAbstractButton>
+#include <QPushButton>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableView>
@@ -58,6 +61,16 @@ inline void AcceptNextMessageBox() {
     timer->start();
 }
 
+// What a question box asked, and which button was its default.
+struct Asked {
+    QString text;
+    bool defaultIsNo = false;
+    bool asked = false;
+};
+
+// Answers the next question box with a click on "是" (yes) or "否" (no).
+inline void AnswerNextQuestion(bool yes, Asked* asked = nullptr);
+
 // Presses and releases the left button at a point of a widget; twice adds
 // the double click that a second quick press makes.
 inline void Click(QWidget* w, const QPoint& at, bool twice = false) {
@@ -75,6 +88,29 @@ inline void Click(QWidget* w, const QPoint& at, bool twice = false) {
 
 inline void ClickCell(QTableView* view, int col, int row, bool twice = false) {
     Click(view->viewport(), view->visualRect(view->model()->index(row, col)).center(), twice);
+}
+
+inline void AnswerNextQuestion(bool yes, Asked* asked) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, yes, asked] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        timer->deleteLater();
+        if (asked) {
+            asked->asked = true;
+            asked->text = box->text();
+            asked->defaultIsNo = static_cast<QAbstractButton*>(box->defaultButton()) ==
+                                 box->button(QMessageBox::No);
+        }
+        QAbstractButton* button = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+        if (!button) {
+            box->close();
+            return;
+        }
+        Click(button, button->rect().center());
+    });
+    timer->start();
 }
 
 // The grid's heading row is drawn in the header above the body, not as a

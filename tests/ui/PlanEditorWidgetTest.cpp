@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include "base/Files.h"
 #include "base/IniFile.h"
@@ -44,14 +45,12 @@ class PlanEditorWidgetTest : public ::testing::Test {
     }
     QTableView* Plan() { return Get<QTableView>("sgEdPlan"); }
     QModelIndex Cell(int col, int row) { return Plan()->model()->index(row, col); }
-    // Types digits into the masked editor of a cell and presses Enter.
+    // Types into the editor of a relay or time cell and presses Enter.
     void TypeCell(int col, int row, const QString& digits) {
         Plan()->setCurrentIndex(Cell(col, row));
         Plan()->edit(Cell(col, row));
         auto* editor = qobject_cast<QLineEdit*>(Plan()->indexWidget(Cell(col, row)));
         ASSERT_NE(editor, nullptr);
-        EXPECT_EQ(editor->inputMask(),
-                  col == 1 ? QStringLiteral("99;_") : QStringLiteral("99:99:99;_"));
         editor->selectAll();
         for (const QChar ch : digits) Key(editor, Qt::Key_unknown, QString(ch));
         Key(editor, Qt::Key_Return);
@@ -81,9 +80,18 @@ TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
     TypeCell(1, 1, QStringLiteral("03"));
     TypeCell(2, 1, QStringLiteral("087500"));
     EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
-    // An entry with digits missing is refused; the cell keeps its text.
+    // An entry that cannot be completed is refused with a message; the cell
+    // keeps its text and its editor is closed.
+    ristova::test::ui::AcceptNextMessageBox();
     TypeCell(2, 1, QStringLiteral("09"));
     EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
+    EXPECT_EQ(Plan()->indexWidget(Cell(2, 1)), nullptr);
+    // What people type is completed to the mask.
+    TypeCell(1, 1, QStringLiteral("3"));
+    EXPECT_EQ(page.sgEdPlan().Cell(1, 1), "03");
+    TypeCell(2, 1, QStringLiteral("9:5:0"));
+    EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "09:05:00");
+    TypeCell(2, 1, QStringLiteral("087500"));
 
     Get<widgets::TMyTransBtn>("btnAdd")->Click();
     TypeCell(1, 2, QStringLiteral("09"));  // beyond the 8 relays
@@ -156,18 +164,58 @@ TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {
     EXPECT_EQ(*chosen, p.fileName);
 }
 
-TEST_F(PlanEditorWidgetTest, DefaultTableIsNotDeletedAndOthersAre) {
+TEST_F(PlanEditorWidgetTest, DefaultTableIsNotDeletedAndOthersAreAfterAYes) {
     Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
+    // Nothing to ask about the default table: the click does nothing.
     Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
     EXPECT_TRUE(FileExists(pc.File("A/计划表.tab")));
+    ristova::test::ui::Asked asked;
 
     pc.dir.Write("A/old.tab", "");
     Get<widgets::TMyTransBtn>("btnReGetDevices")->Click();
     Pick(Get<QComboBox>("cbEdFn"), Get<QComboBox>("cbEdFn")->findText(QStringLiteral("old.tab")));
     EXPECT_EQ(ReadIniText(pc.ctx.settingsFile, "EDIT", "cbEdFn"), "old.tab");
+    ristova::test::ui::AnswerNextQuestion(false, &asked);
+    Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
+    EXPECT_EQ(asked.text, QStringLiteral("确定删除old.tab吗?"));
+    EXPECT_TRUE(asked.defaultIsNo);
+    EXPECT_TRUE(FileExists(pc.File("A/old.tab"))) << "answered no";
+    ristova::test::ui::AnswerNextQuestion(true);
     Get<widgets::TMyTransBtn>("btnDelPlanFn")->Click();
     EXPECT_FALSE(FileExists(pc.File("A/old.tab")));
     EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("计划表.tab"));
+}
+
+// The heading row lives in the header: a table opened over one of the same
+// size must repaint it, or the headings stay blank.
+TEST_F(PlanEditorWidgetTest, ANewEmptyTableShowsItsHeadingsAtOnce) {
+    // As at start-up: the page is built before any table was loaded.
+    WriteIniText(pc.ctx.settingsFile, "EDIT", "sPowerFn", "gone.PSW");
+    PlanEditorPage fresh(pc.ctx);
+    fresh.InitPlanEditor();
+    PlanEditorWidget shown(fresh);
+    shown.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown));
+    auto* plan = Find<QTableView>(&shown, "sgEdPlan");
+    QHeaderView* heading = plan->horizontalHeader();
+    ASSERT_EQ(heading->model()->index(0, 1).data().toString(), QString());
+
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    } counter;
+    QCoreApplication::processEvents();
+    heading->viewport()->installEventFilter(&counter);
+    auto* controllers = Find<QComboBox>(&shown, "cbEditDevList");
+    Pick(controllers, controllers->findText(QStringLiteral("A.PSW")));
+    ASSERT_EQ(plan->model()->rowCount(), 2) << "a new table of the same size as the empty page";
+    for (int k = 0; k < 50 && counter.paints == 0; ++k) QTest::qWait(10);
+    EXPECT_GT(counter.paints, 0) << "the headings were not drawn again";
+    EXPECT_EQ(heading->model()->index(0, 1).data().toString(), QStringLiteral("继电器"));
+    heading->viewport()->removeEventFilter(&counter);
 }
 
 TEST_F(PlanEditorWidgetTest, SortButtonsReachThePage) {

@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTableView>
+#include <QAbstractItemView>
 
+#include "base/Files.h"
 #include "base/IniFile.h"
 #include "base/TextUtils.h"
 #include "support/PageContext.h"
@@ -235,6 +237,48 @@ TEST_F(SetupPageWidgetTest, TestSendsReachTheSimulatedControllerAndItsAnswerIsSh
     EXPECT_TRUE(pc.poster.PumpUntil([&] { return pc.status.Panel(3) == expected; }, 3000))
         << pc.status.Panel(3);
     com1.ClosePort();
+}
+
+TEST_F(SetupPageWidgetTest, ThePortIsPickedByWhatItIsOrTyped) {
+    auto* box = Get<QComboBox>("cbComm1");
+    EXPECT_EQ(box->itemText(0), QStringLiteral("COM1 (/dev/ttyS0)"));
+    EXPECT_EQ(box->itemText(1), QStringLiteral("COM2 (/dev/ttyS1)"));
+    EXPECT_GE(box->view()->minimumWidth(),
+              box->view()->fontMetrics().horizontalAdvance(box->itemText(0)))
+        << "the list is wide enough for its entries";
+    EXPECT_EQ(box->lineEdit()->text(), QStringLiteral("COM1")) << "the box shows what is stored";
+
+    const std::string f = "未命名电源设备.PSW";
+    Retype(box->lineEdit(), QStringLiteral("/dev/ttyUSB3"));
+    ristova::test::ui::Key(box->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Key(f, "COMM", "COMM1"), "/dev/ttyUSB3");
+    EXPECT_EQ(box->lineEdit()->text(), QStringLiteral("/dev/ttyUSB3"));
+    Retype(box->lineEdit(), QStringLiteral("com2"));
+    ristova::test::ui::Key(box->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Key(f, "COMM", "COMM1"), "COM2");
+    EXPECT_EQ(box->currentIndex(), 1);
+    Retype(box->lineEdit(), QStringLiteral("ttyACM0"));
+    ristova::test::ui::Key(box->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(Key(f, "COMM", "COMM1"), "/dev/ttyACM0");
+    Pick(box, 0);
+    EXPECT_EQ(Key(f, "COMM", "COMM1"), "COM1");
+    EXPECT_EQ(box->lineEdit()->text(), QStringLiteral("COM1"));
+}
+
+TEST_F(SetupPageWidgetTest, DeletingAControllerAsksFirst) {
+    Retype(Get<QLineEdit>("edNewComDev"), QStringLiteral("泵房"));
+    Get<widgets::TMyTransBtn>("btnAddNewComDev")->Click();
+    ASSERT_TRUE(FileExists(pc.File("泵房.PSW")));
+    ristova::test::ui::Asked asked;
+    ristova::test::ui::AnswerNextQuestion(false, &asked);
+    Get<widgets::TMyTransBtn>("btnDelComDev")->Click();
+    EXPECT_EQ(asked.text, QStringLiteral("确定删除泵房.PSW吗?"));
+    EXPECT_TRUE(asked.defaultIsNo);
+    EXPECT_TRUE(FileExists(pc.File("泵房.PSW")));
+    ristova::test::ui::AnswerNextQuestion(true);
+    Get<widgets::TMyTransBtn>("btnDelComDev")->Click();
+    EXPECT_FALSE(FileExists(pc.File("泵房.PSW")));
+    EXPECT_EQ(Get<QComboBox>("cbComDevList")->count(), 1);
 }
 
 TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {

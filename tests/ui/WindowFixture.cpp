@@ -18,7 +18,7 @@ void WindowFixture::SetUp() {
 
 void WindowFixture::TearDown() {
     if (window_) {
-        window_->close();
+        window_->CloseWithoutAsking();
         window_.reset();
     }
     model_.reset();

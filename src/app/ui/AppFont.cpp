@@ -6,8 +6,12 @@ namespace ristova::ui {
 
 QFont WindowFont() {
     QFont font;
+    // Where SimSun is missing, WenQuanYi Zen Hei Mono keeps its grid: half
+    // an em for each Latin letter and digit, a whole em for each ideograph,
+    // so the texts fit the column widths made for SimSun. The proportional
+    // fonts run a pixel or more wider per time or hex text and get clipped.
     font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun"),
-                      QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC"),
+                      QStringLiteral("WenQuanYi Zen Hei Mono"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC"),
                       QStringLiteral("Droid Sans Fallback")});
     font.setPixelSize(12);
     font.setStyleHint(QFont::AnyStyle, QFont::PreferDefault);

@@ -1,6 +1,6 @@
 #pragma once
-// The window's font: 宋体 at 12 pixels (9 pt), with an installed CJK font in
-// its place where SimSun is missing.
+// The window's font: 宋体 at 12 pixels (9 pt); where SimSun is missing, the
+// installed CJK font whose widths are SimSun's (fonts-wqy-zenhei's Mono face).
 #include <QFont>
 
 namespace ristova::ui {

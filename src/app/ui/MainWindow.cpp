@@ -1,10 +1,12 @@
 #include "app/ui/MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTableView>
@@ -80,7 +82,12 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     page4_ = new HistoryPage(model_, guard);
     pc_->addTab(holder(page4_), QStringLiteral("运行记录"));
     connect(pc_, &QTabWidget::currentChanged, this,
-            [this](int index) { model_.SetActivePage(index); });
+            [this](int index) {
+                Guarded([this, index] { model_.SetActivePage(index); });
+                // The editor page drew itself when it was shown, before the
+                // list was read again.
+                page2_->Refresh();
+            });
 
     sb_ = new StatusBarWidget(model_.Status(), this);
     sb_->setGeometry(0, kClientHeight - StatusBarWidget::kHeight, kClientWidth,
@@ -116,6 +123,9 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     // The pages' own handlers can write the status bar (hints, sent and
     // received data): draw once after each input event.
     qApp->installEventFilter(this);
+    // The session ends (log-out, shut-down): nobody is there to answer.
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { closeWithoutAsking_ = true; });
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
@@ -152,6 +162,20 @@ QWidget* TFrmMain::BuildAboutPage() {
 void TFrmMain::btnDescClick() {
     // The result is ignored: a missing manual or no program for it does nothing.
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.ManualPath())));
+}
+
+void TFrmMain::CloseWithoutAsking() {
+    closeWithoutAsking_ = true;
+    close();
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event) {
+    if (!closeWithoutAsking_ && model_.Engine().Running() &&
+        !AskYesNo(this, kCloseWhileRunningQuestion)) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void TFrmMain::Guarded(const std::function<void()>& handler) {

@@ -69,8 +69,13 @@ class TFrmMain : public QWidget {
 
     void btnDescClick();
 
+    // A close from the session or a signal: a running plan is not asked about.
+    void CloseWithoutAsking();
+
   protected:
     void showEvent(QShowEvent* event) override;
+    // The operator's close while the plan runs asks first.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -93,8 +98,12 @@ class TFrmMain : public QWidget {
     QTimer* tmRun_ = nullptr;
     bool inSync_ = false;
     bool syncQueued_ = false;
+    bool closeWithoutAsking_ = false;
     std::string seenComState_;
 };
+
+inline constexpr const char* kCloseWhileRunningQuestion =
+    "计划正在运行,退出后将不再执行计划。确定退出?";
 
 // The memo text of the about page, one line per entry.
 QString AboutText();

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QWidget>
 
 #include "base/Errors.h"
 
@@ -17,6 +18,17 @@ bool GuardedCall(QWidget* parent, const std::function<void()>& handler) {
         QMessageBox::critical(parent, QStringLiteral("Error"), QString::fromUtf8(e.what()));
     }
     return false;
+}
+
+bool AskYesNo(QWidget* parent, const std::string& question) {
+    const QString title = parent ? parent->window()->windowTitle() : QString();
+    return QMessageBox::question(parent, title, QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::string DeleteQuestion(const std::string& name) {
+    return "确定删除" + name + "吗?";
 }
 
 }  // namespace ristova::ui

@@ -3,6 +3,7 @@
 // inside GuardedCall, an OperatorError becomes the error message box, and
 // the program goes on.
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -10,5 +11,11 @@ namespace ristova::ui {
 
 // Returns false when the call ended with an error (already shown).
 bool GuardedCall(QWidget* parent, const std::function<void()>& handler);
+
+// A question before something that cannot be undone; "否" is the default, so
+// an Enter pressed out of habit destroys nothing. True for "是".
+bool AskYesNo(QWidget* parent, const std::string& question);
+// "确定删除" + name + "吗?"
+std::string DeleteQuestion(const std::string& name);
 
 }  // namespace ristova::ui

@@ -117,6 +117,9 @@ bool GridModel::Refresh() {
         endResetModel();
     } else if (rows > 0 && cols > 0) {
         emit dataChanged(index(0, 0), index(rows - 1, cols - 1));
+        // A heading row drawn by the header (KeepHeadingRowFixed) is model
+        // data too; without this the header shows the old headings.
+        emit headerDataChanged(Qt::Horizontal, 0, cols - 1);
     }
     return true;
 }

@@ -1,8 +1,12 @@
 #include "controller/ui/SetupPageWidget.h"
 
+#include <algorithm>
+
+#include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -179,13 +183,19 @@ void SetupPageWidget::BuildSerialGroup(QWidget* group) {
         MakeLabel(group, QString::fromUtf8(captions[i]), 8, 23 + i * 24, 58);
     cbComm1_ = MakePickList(group, "cbComm1", 66, 20, 102);
     cbComm1_->setMaxVisibleItems(4);
+    // A path can be typed as well as picked; the list itself is the page's.
+    cbComm1_->setEditable(true);
+    cbComm1_->setInsertPolicy(QComboBox::NoInsert);
     edBound_ = MakeEdit(group, "edBound", 66, 44, 102);
     cbByteSize_ = MakePickList(group, "cbByteSize", 66, 68, 102);
     cbStopBits_ = MakePickList(group, "cbStopBits", 66, 92, 102);
     cbParity_ = MakePickList(group, "cbParity", 66, 116, 102);
     edTimeOut_ = MakeEdit(group, "edTimeOut", 66, 140, 102);
     btnInitCOMM_ = MakeTransButton(group, page_.btnInitCOMM(), "btnInitCOMM", 8, 166, 160);
-    lbComState_ = MakeLabel(group, QString(), 8, 190, 160);
+    // Two lines: the longest reason does not fit in one.
+    lbComState_ = MakeLabel(group, QString(), 8, 190, 160, 30);
+    lbComState_->setWordWrap(true);
+    lbComState_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lbComState_->setObjectName(QStringLiteral("lbComState"));
     QPalette red = lbComState_->palette();
     red.setColor(QPalette::WindowText, Qt::red);
@@ -200,6 +210,11 @@ void SetupPageWidget::ConnectEvents() {
     onPick(cbComDevList_, &SetupPage::cbComDevListChange);
     onPick(cbPowerDll_, &SetupPage::cbPowerDllChange);
     onPick(cbComm1_, &SetupPage::cbComm1Change);
+    connect(cbComm1_->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (refreshing_) return;
+        const QString typed = cbComm1_->lineEdit()->text();
+        Run([&] { page_.cbComm1Typed(Std(typed)); });
+    });
     onPick(cbByteSize_, &SetupPage::cbByteSizeChange);
     onPick(cbStopBits_, &SetupPage::cbStopBitsChange);
     onPick(cbParity_, &SetupPage::cbParityChange);
@@ -222,7 +237,11 @@ void SetupPageWidget::ConnectEvents() {
     };
     onClick(btnRefreshDevice_, &SetupPage::btnRefreshDeviceClick);
     onClick(btnAddNewComDev_, &SetupPage::btnAddNewComDevClick);
-    onClick(btnDelComDev_, &SetupPage::btnDelComDevClick);
+    connect(btnDelComDev_, &widgets::TMyTransBtn::clicked, this, [this] {
+        const std::string file = page_.FileToDelete();
+        if (file.empty() || !ristova::ui::AskYesNo(this, ristova::ui::DeleteQuestion(file))) return;
+        Run([&] { page_.btnDelComDevClick(); });
+    });
     onClick(btSaveComFn_, &SetupPage::btSaveComFnClick);
     onClick(btnInitCOMM_, &SetupPage::btnInitCOMMClick);
     onClick(btnASC2Hex_, &SetupPage::btnASC2HexClick);
@@ -266,7 +285,7 @@ void SetupPageWidget::Refresh() {
     refreshing_ = true;
     SyncPickList(cbComDevList_, page_.cbComDevList());
     SyncPickList(cbPowerDll_, page_.cbPowerDll());
-    SyncPickList(cbComm1_, page_.cbComm1());
+    SyncPortList();
     SyncPickList(cbByteSize_, page_.cbByteSize());
     SyncPickList(cbStopBits_, page_.cbStopBits());
     SyncPickList(cbParity_, page_.cbParity());
@@ -298,6 +317,33 @@ void SetupPageWidget::Refresh() {
     ApplyGridGeometry(sgCom_, page_.sgCom());
     sgCom_->viewport()->update();
     refreshing_ = false;
+}
+
+void SetupPageWidget::SyncPortList() {
+    const PickList& list = page_.cbComm1();
+    const QSignalBlocker blocker(cbComm1_);
+    bool same = cbComm1_->count() == static_cast<int>(list.items.size());
+    for (int i = 0; same && i < cbComm1_->count(); ++i)
+        same = cbComm1_->itemData(i).toString() == Qs(list.items[i]);
+    if (!same) {
+        cbComm1_->clear();
+        int widest = cbComm1_->width();
+        const QFontMetrics metrics(cbComm1_->view()->font());
+        for (const std::string& port : list.items) {
+            const QString label = Qs(PortLabel(port));
+            cbComm1_->addItem(label, Qs(port));
+            widest = std::max(widest, metrics.horizontalAdvance(label) + 24);
+        }
+        // The list is as wide as its longest entry, the box stays its size.
+        cbComm1_->view()->setMinimumWidth(widest);
+    }
+    if (cbComm1_->currentIndex() != list.itemIndex) cbComm1_->setCurrentIndex(list.itemIndex);
+    // The box shows what is stored; the list names what each entry is.
+    const QString stored = Qs(list.Text());
+    if (cbComm1_->lineEdit()->text() != stored) {
+        cbComm1_->lineEdit()->setText(stored);
+        cbComm1_->lineEdit()->setCursorPosition(0);
+    }
 }
 
 void SetupPageWidget::showEvent(QShowEvent* event) {

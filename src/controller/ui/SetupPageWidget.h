@@ -48,6 +48,7 @@ class SetupPageWidget : public QWidget {
     void BuildControllerBars(QWidget* group);
     void BuildSerialGroup(QWidget* group);
     void ConnectEvents();
+    void SyncPortList();
 
     SetupPage& page_;
     ristova::ui::GridModel* gridModel_ = nullptr;

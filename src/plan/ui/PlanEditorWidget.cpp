@@ -5,9 +5,13 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 #include "base/ui/ErrorBoundary.h"
 #include "base/ui/GridModel.h"
@@ -24,17 +28,9 @@ namespace {
 constexpr int kTopStripHeight = 69;
 constexpr int kDeviceGridHeight = 103;
 
-// The grid's masks are written as the design writes them ("0" is a required
-// digit); Qt's required digit is "9".
-QString QtInputMask(const std::string& mask) {
-    if (mask.empty()) return {};
-    QString qt = Qs(mask);
-    qt.replace(QLatin1Char('0'), QLatin1Char('9'));
-    return qt + QStringLiteral(";_");
-}
-
-// sgEdPlanGetEditMask: the relay and time cells are typed through masks; an
-// entry with digits missing is refused and the cell keeps its text.
+// The relay and time cells take what people type ("3", "9:5:0") and
+// complete it to the cell's mask; an entry that cannot be completed is
+// refused with a message and the cell keeps its text.
 class MaskedCellDelegate : public ristova::ui::GridDelegate {
   public:
     using GridDelegate::GridDelegate;
@@ -42,18 +38,38 @@ class MaskedCellDelegate : public ristova::ui::GridDelegate {
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-            line->setInputMask(QtInputMask(PlanEditorPage::sgEdPlanGetEditMask(index.column())));
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        const int col = index.column();
+        if (line && (col == 1 || col == 2)) {
+            const QString allowed = col == 1 ? QStringLiteral("\\d{0,2}")
+                                             : QStringLiteral("[0-9:]{0,8}");
+            line->setValidator(new QRegularExpressionValidator(QRegularExpression(allowed), line));
+            line->setMaxLength(col == 1 ? 2 : 8);
         }
         return editor;
     }
 
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override {
-        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
-            if (!line->inputMask().isEmpty() && !line->hasAcceptableInput()) return;
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        const int col = index.column();
+        if (!line || (col != 1 && col != 2)) {
+            QStyledItemDelegate::setModelData(editor, model, index);
+            return;
         }
-        QStyledItemDelegate::setModelData(editor, model, index);
+        const std::optional<std::string> completed =
+            PlanEditorPage::CompleteMaskedEntry(col, Std(line->text()));
+        if (!completed) {
+            // After the editor has closed: a box inside the commit would
+            // leave the editor open behind it.
+            QWidget* owner = qobject_cast<QWidget*>(parent());
+            const QString rule = Qs(std::string(PlanEditorPage::MaskedEntryRule(col)));
+            QTimer::singleShot(0, owner, [owner, rule] {
+                QMessageBox::warning(owner, owner->window()->windowTitle(), rule);
+            });
+            return;
+        }
+        model->setData(index, Qs(*completed), Qt::EditRole);
     }
 };
 
@@ -127,7 +143,12 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
                 [this, handler] { Run([&] { (page_.*handler)(); }); });
     };
     onClick(btnReGetDevices_, &PlanEditorPage::btnReGetDevicesClick);
-    onClick(btnDelPlanFn_, &PlanEditorPage::btnDelPlanFnClick);
+    connect(btnDelPlanFn_, &widgets::TMyTransBtn::clicked, this, [this] {
+        const std::string table = page_.TableToDelete();
+        if (table.empty() || !ristova::ui::AskYesNo(this, ristova::ui::DeleteQuestion(table)))
+            return;
+        Run([&] { page_.btnDelPlanFnClick(); });
+    });
     onClick(btnAdd_, &PlanEditorPage::btnAddClick);
     onClick(btnDel_, &PlanEditorPage::btnDelClick);
     onClick(btnRestore_, &PlanEditorPage::btnRestoreClick);

@@ -1,10 +1,15 @@
 #include "run/ui/MonitorGrid.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
 
 #include "run/Monitor.h"
 #include "run/ui/RelayPictures.h"
@@ -17,6 +22,11 @@ MonitorGrid::MonitorGrid(run::RunEngine& engine, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(false);
     setToolTip(QStringLiteral("电源控制器状态监视表"));
+    vbar_ = new QScrollBar(Qt::Vertical, this);
+    vbar_->setObjectName(QStringLiteral("sgStateScrollBar"));
+    vbar_->setSingleStep(1);
+    vbar_->hide();
+    connect(vbar_, &QScrollBar::valueChanged, this, [this](int value) { ScrollTo(value + 1); });
 }
 
 void MonitorGrid::Sync() {
@@ -30,8 +40,42 @@ void MonitorGrid::Sync() {
 }
 
 void MonitorGrid::resizeEvent(QResizeEvent*) {
-    engine_.sgState().SetWidth(width());
+    const int barWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    vbar_->setGeometry(width() - barWidth, 0, barWidth, height());
+    engine_.sgState().SetWidth(width() - (barShown_ ? barWidth : 0));
     ClampInView();
+}
+
+int MonitorGrid::VisibleRows() const {
+    const int h = engine_.sgState().DefaultRowHeight() + kLineWidth;
+    return std::max(1, (height() - h) / h);
+}
+
+void MonitorGrid::SyncScrollBar() {
+    StringGrid& g = engine_.sgState();
+    const int hidden = std::max(0, g.RowCount() - 1 - VisibleRows());
+    const bool show = hidden > 0;
+    if (show != barShown_) {
+        barShown_ = show;
+        vbar_->setVisible(show);
+        // The last column gives the bar its room.
+        g.SetWidth(width() - (show ? vbar_->width() : 0));
+        run::FitMonitorColumns(g);
+        update();
+    }
+    const QSignalBlocker blocker(vbar_);
+    vbar_->setRange(0, hidden);
+    vbar_->setPageStep(VisibleRows());
+    vbar_->setValue(topRow_ - 1);
+}
+
+void MonitorGrid::ScrollTo(int topRow) {
+    const StringGrid& g = engine_.sgState();
+    const int top = std::clamp(topRow, 1, std::max(1, g.RowCount() - VisibleRows()));
+    if (top == topRow_) return;
+    topRow_ = top;
+    SyncScrollBar();
+    update();
 }
 
 QRect MonitorGrid::CellRect(int col, int row) const {
@@ -195,10 +239,14 @@ void MonitorGrid::keyPressEvent(QKeyEvent* event) {
     MoveCurrentRow(row);
 }
 
-// The wheel moves the current row, as the arrow keys do.
+// The wheel scrolls the rows; the current row stays where it is.
 void MonitorGrid::wheelEvent(QWheelEvent* event) {
-    const int steps = event->angleDelta().y();
-    if (steps != 0) MoveCurrentRow(engine_.sgState().Row() + (steps < 0 ? 1 : -1));
+    const int delta = event->angleDelta().y();
+    if (delta != 0) {
+        const int notches = std::max(1, std::abs(delta) / 120);
+        const int rows = notches * QApplication::wheelScrollLines();
+        ScrollTo(topRow_ + (delta < 0 ? rows : -rows));
+    }
     event->accept();
 }
 
@@ -212,12 +260,17 @@ void MonitorGrid::MoveCurrentRow(int row) {
 
 void MonitorGrid::ClampInView() {
     const StringGrid& g = engine_.sgState();
-    const int h = g.DefaultRowHeight() + kLineWidth;
-    const int visible = std::max(1, (height() - h) / h);
+    const int visible = VisibleRows();
     const int current = g.Row();
-    if (current >= 1 && current < topRow_) topRow_ = current;
-    if (current >= topRow_ + visible) topRow_ = current - visible + 1;
+    // Only a new current row is brought into sight: the operator may have
+    // scrolled away from the one shown.
+    if (current != clampedRow_) {
+        clampedRow_ = current;
+        if (current >= 1 && current < topRow_) topRow_ = current;
+        if (current >= topRow_ + visible) topRow_ = current - visible + 1;
+    }
     topRow_ = std::clamp(topRow_, 1, std::max(1, g.RowCount() - visible));
+    SyncScrollBar();
 }
 
 }  // namespace ristova::ui

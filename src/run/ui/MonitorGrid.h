@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <cstdint>
 
+class QScrollBar;
+
 #include "run/RunEngine.h"
 
 namespace ristova::ui {
@@ -30,6 +32,10 @@ class MonitorGrid : public QWidget {
     // The cell under a point; false outside every cell.
     bool CellAt(QPoint pos, int& col, int& row) const;
     void sgStateDrawCell(QPainter& painter, int col, int row, const QRect& rect) const;
+    // Shown while some relay rows are out of sight.
+    QScrollBar* VerticalScrollBar() const { return vbar_; }
+    // The first relay row under the heading.
+    int TopRow() const { return topRow_; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,11 +52,18 @@ class MonitorGrid : public QWidget {
     // Scrolls the body rows so that the current row is in sight; the heading
     // row stays at the top.
     void ClampInView();
+    int VisibleRows() const;
+    // The bar's range and visibility follow the rows; the columns make room.
+    void SyncScrollBar();
+    void ScrollTo(int topRow);
 
     run::RunEngine& engine_;
     std::function<void(const std::function<void()>&)> guard_;
     std::uint64_t seen_ = ~std::uint64_t{0};
     int topRow_ = 1;  // first body row shown under the heading
+    int clampedRow_ = -1;  // the current row last brought into sight
+    QScrollBar* vbar_ = nullptr;
+    bool barShown_ = false;
 };
 
 }  // namespace ristova::ui
