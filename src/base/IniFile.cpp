@@ -288,6 +288,7 @@ void EraseIniSection(const std::string& fileName, std::string_view section) {
 
 void SaveGridToIni(const std::string& fileName, std::string_view section, const StringGrid& grid) {
     if (fileName.empty()) return;
+    CheckGridStorable(grid);
     // Erase and rewrite in one replacement of the file: a refused write
     // leaves the old rows whole instead of half a table.
     IniDocument doc = IniDocument::LoadForWrite(fileName);

@@ -19,7 +19,6 @@
 #include "run/RunEngineScope.h"
 
 namespace ristova::run {
-using comm::kCommandTooLong;
 using comm::kReceivedPrefix;
 using comm::SendAndShowCommand;
 using comm::SendHexCommand;
@@ -270,9 +269,10 @@ void RunEngine::SendStartOnCommands() {
 
 void RunEngine::PollRelayStates() {
     if (sStateCmd_.empty()) return;
-    bool refused = false;
-    SendHexCommand(comRun_, sStateCmd_, &refused);
-    if (refused) ctx_.status.ShowStatus(3, std::string(kCommandTooLong));
+    // A failed query is left to the line watch; a refused one is shown.
+    const comm::SendOutcome outcome = SendHexCommand(comRun_, sStateCmd_);
+    if (outcome.result == comm::SendResult::Invalid || outcome.result == comm::SendResult::TooLong)
+        ctx_.status.ShowStatus(3, comm::OutcomeText(outcome));
 }
 
 void RunEngine::BuildMonitor() {
@@ -408,15 +408,28 @@ bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
         return false;
     }
     const bool open = comRun_.IsOpen();
-    const std::string sent = SendAndShowCommand(comRun_, hex, ctx_.status);
+    const comm::SendOutcome outcome = SendAndShowCommand(comRun_, hex, ctx_.status);
     // Published after the bytes are queued: the sinks never delay a command.
-    if (!open) {
-        Publish(relay, on ? "on" : "off", source, "not-sent", "port not open");
-    } else if (sent.empty()) {
-        Publish(relay, on ? "on" : "off", source, "not-sent",
-                hex.empty() ? "no command" : "command invalid or too long");
-    } else {
-        Publish(relay, on ? "on" : "off", source, "sent", sent);
+    const char* kind = on ? "on" : "off";
+    switch (outcome.result) {
+        case comm::SendResult::Invalid:
+            Publish(relay, kind, source, "not-sent", "command invalid: " + hex);
+            break;
+        case comm::SendResult::TooLong:
+            Publish(relay, kind, source, "not-sent", "command too long");
+            break;
+        case comm::SendResult::Failed:
+            if (open)
+                Publish(relay, kind, source, "failed", outcome.hex);
+            else
+                Publish(relay, kind, source, "not-sent", "port not open");
+            break;
+        case comm::SendResult::Sent:
+            if (outcome.hex.empty())
+                Publish(relay, kind, source, "not-sent", "no command");
+            else
+                Publish(relay, kind, source, "sent", outcome.hex);
+            break;
     }
     return true;
 }

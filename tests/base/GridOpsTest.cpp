@@ -195,6 +195,10 @@ TEST(GridOps, SaveWritesBodyRowsAsCodePageLinesEndingInCrLf) {
     EXPECT_EQ(dir.Read("t.tab"), "  1^^03^^\xBD\xD3\xCD\xA8^^\r\n  2^^^^^^\r\n");
     SaveGridToTextFile(grid, "");  // nothing happens
     EXPECT_THROW(SaveGridToTextFile(grid, dir.File("missing/t.tab")), OperatorError);
+    // A cell the row format cannot hold: the file stays as it was.
+    grid.SetCell(2, 2, "断开^");
+    EXPECT_THROW(SaveGridToTextFile(grid, dir.File("t.tab")), OperatorError);
+    EXPECT_EQ(dir.Read("t.tab"), "  1^^03^^\xBD\xD3\xCD\xA8^^\r\n  2^^^^^^\r\n");
 }
 
 TEST(GridOps, LoadTakesEveryKindOfLineEnd) {

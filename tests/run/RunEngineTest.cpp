@@ -311,6 +311,34 @@ TEST_F(RunEngineTest, ACommandOfMoreThan256BytesIsRefusedAndNothingSent) {
     ExpectSent(std::string(256, 'U'), "256 bytes");
 }
 
+// Blanks in a command text are ignored; any other character that is no hex
+// digit keeps the command off the line, for timed commands and the query.
+TEST_F(RunEngineTest, CommandTextsThatAreNoHexAreNotSent) {
+    WriteController(2, far.SlavePath(), {2});
+    WriteIniText(ControllerFile(), "COMMAND", "Row1", "1^^41 42^^0x41^^^^^^ X^^");
+    WriteIniText(ControllerFile(), "COMMAND", "Row2", "2^^4O^^\t4 3^^^^^^ √^^");
+    WritePlan({{"1", "08:00:01", "接通"}, {"1", "08:00:02", "断开"}, {"2", "08:00:03", "断开"}});
+    boxes.chkStartON = true;
+    StartAt(8, 0, 0);
+    EXPECT_EQ(Panel3(), " 指令含非十六进制字符,未发送:4O");
+    TickAt(8, 0, 1);
+    ExpectSent("AB", "blanks between the digits");
+    TickAt(8, 0, 2);
+    ExpectSent("", "0x41");
+    EXPECT_EQ(Panel3(), " 指令含非十六进制字符,未发送:0x41");
+    TickAt(8, 0, 3);
+    ExpectSent("C", "a tab and blanks");
+}
+
+TEST_F(RunEngineTest, AStateQueryThatIsNoHexIsNotSent) {
+    WriteController(2, far.SlavePath());
+    WriteIniText(ControllerFile(), "LOAD", "edStateCmd", "5Q");
+    StartAt(8, 0, 0);
+    TickAt(8, 0, 1);
+    EXPECT_EQ(test::Drain(far), "");
+    EXPECT_EQ(Panel3(), " 指令含非十六进制字符,未发送:5Q");
+}
+
 TEST_F(RunEngineTest, ReceivedBlocksToggleTheLampAndReplaceTheStates) {
     WriteController(3, far.SlavePath());
     StartAt(8, 0, 0);

@@ -8,11 +8,13 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWindowStateChangeEvent>
 
 #include "WindowFixture.h"
+#include "controller/ui/SetupPageWidget.h"
 #include "base/IniFile.h"
 #include "base/SecondTicker.h"
 #include "app/ui/StatusBarWidget.h"
@@ -263,6 +265,26 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     QApplication::sendEvent(window_.get(), &restored);
     EXPECT_EQ(window_->PC()->currentIndex(), 2);
     EXPECT_EQ(model_->ActivePage(), 2);
+}
+
+// Leaving a page by its tab takes the text of a still open cell editor.
+TEST_F(MainWindowTest, PageChangeKeepsTheTextBeingTyped) {
+    WithController();
+    Create();
+    window_->show();
+    QTabBar* tabs = window_->PC()->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(model_->ActivePage(), 1);
+    QTableView* grid = window_->Page1()->sgComView();
+    const QModelIndex cell = grid->model()->index(2, 3);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    ASSERT_NE(grid->indexWidget(cell), nullptr);
+    QTest::sendKeyEvent(QTest::Click, grid->indexWidget(cell), Qt::Key_unknown,
+                        QStringLiteral("灯"), Qt::NoModifier);
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+    EXPECT_EQ(model_->ActivePage(), 2);
+    EXPECT_EQ(model_->Setup().sgCom().Cell(3, 2), "灯");
 }
 
 }  // namespace

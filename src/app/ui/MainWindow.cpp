@@ -80,7 +80,10 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     page4_ = new HistoryPage(model_, guard);
     pc_->addTab(holder(page4_), QStringLiteral("运行记录"));
     connect(pc_, &QTabWidget::currentChanged, this,
-            [this](int index) { model_.SetActivePage(index); });
+            [this](int index) {
+                // The page left behind may still have a cell editor open.
+                GuardedAction(this, [&] { model_.SetActivePage(index); });
+            });
 
     sb_ = new StatusBarWidget(model_.Status(), this);
     sb_->setGeometry(0, kClientHeight - StatusBarWidget::kHeight, kClientWidth,

@@ -179,6 +179,18 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
     }
 }
 
+void CommitOpenEditors(QWidget* root) {
+    if (!root) return;
+    for (QAbstractItemView* view : root->findChildren<QAbstractItemView*>()) {
+        // The grids open their editor on the current cell only.
+        QWidget* editor = view->indexWidget(view->currentIndex());
+        QAbstractItemDelegate* delegate = view->itemDelegate();
+        if (!editor || editor->isHidden() || !delegate) continue;
+        emit delegate->commitData(editor);
+        emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
 void KeepHeadingRowFixed(QTableView* view, const StringGrid& grid) {
     view->setHorizontalHeader(new HeadingRowHeader(view));
     view->horizontalHeader()->show();

@@ -12,7 +12,9 @@
 
 #include "base/StringGrid.h"
 
+class QAbstractItemView;
 class QTableView;
+class QWidget;
 
 namespace ristova::ui {
 
@@ -72,5 +74,9 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid);
 // in place while the body scrolls to the current row. Indexes stay the
 // grid's own: row 0 is only hidden.
 void KeepHeadingRowFixed(QTableView* view, const StringGrid& grid);
+// Hands the text of a cell editor still open in any grid under root to its
+// model and closes the editor. The picture buttons never take the focus, so
+// without this an action would run on the grid without the text being typed.
+void CommitOpenEditors(QWidget* root);
 
 }  // namespace ristova::ui
