@@ -210,6 +210,7 @@ void LoadGridFromTextFile(StringGrid& grid, const std::string& fileName) {
         EmptyRow(grid, 1);
         return;
     }
+    bytes = codec::DataFileToCodePage(bytes);
     // Lines are cut on the raw bytes: a line feed is never part of a code
     // page 936 character, so a line that does not decode cannot swallow the
     // next one.

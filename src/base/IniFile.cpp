@@ -87,7 +87,8 @@ class IniDocument {
     static std::optional<IniDocument> Load(const std::string& fileName) {
         std::string bytes;
         if (!ReadFileBytes(fileName, bytes)) return std::nullopt;
-        return IniDocument(bytes);
+        // A file saved as UTF-8 is read as such and written back as code page.
+        return IniDocument(codec::DataFileToCodePage(bytes));
     }
 
     // The document a write starts from. A file that is there but cannot be

@@ -207,9 +207,13 @@ void PlanEditorPage::SavePlanTable() {
     // Taken before the loop: removing the last row selects the row above it,
     // which is not the operator's row. Removals below it never move it.
     const int selected = g.Row();
+    std::vector<std::string> dropped;
     for (int r = g.RowCount() - 1; r >= 1; --r) {
         const long long n = StrToIntDef(Trim(g.Cell(1, r)), 0);
         if (n < 1 || n > relayCount) {
+            // A row left empty goes without a word.
+            if (!Trim(g.Cell(1, r)).empty() || !Trim(g.Cell(2, r)).empty())
+                dropped.insert(dropped.begin(), std::to_string(r));
             DeleteGridRow(g, r);
             continue;
         }
@@ -238,6 +242,11 @@ void PlanEditorPage::SavePlanTable() {
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);
+    if (dropped.empty()) return;
+    std::string rows;
+    for (const std::string& r : dropped) rows += (rows.empty() ? "" : "、") + r;
+    throw OperatorError("第" + rows + "行的继电器号不在1.." + std::to_string(relayCount) +
+                        "之间,这些行未保存");
 }
 
 // ---- save as and delete ----------------------------------------------------

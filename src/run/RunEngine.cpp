@@ -44,11 +44,36 @@ int ReadIndex(const std::string& file, std::string_view key, int def, int last) 
 
 }  // namespace
 
+bool PlanRowUnreadable(const StringGrid& sgPlan, int r) {
+    const std::string relay = Trim(sgPlan.Cell(1, r));
+    const std::string& time = sgPlan.Cell(2, r);
+    const std::string& action = sgPlan.Cell(3, r);
+    if (relay.empty() && Trim(time).empty() && action.empty()) return false;
+    // "$A" and "0x3" are integers to StrToInt, but no relay numbers.
+    const bool decimal = !relay.empty() && std::all_of(relay.begin(), relay.end(), [](char c) {
+        return c >= '0' && c <= '9';
+    });
+    const long long second = Trim(time).empty() ? -1 : TimeTextToSeconds(time, ":");
+    return !decimal || second < 0 || second > kLastSecondOfDay ||
+           (action != plan::kSwitchOn && action != plan::kSwitchOff);
+}
+
+int CountUnreadablePlanRows(const StringGrid& sgPlan) {
+    int count = 0;
+    for (int r = 1; r < sgPlan.RowCount(); ++r) count += PlanRowUnreadable(sgPlan, r) ? 1 : 0;
+    return count;
+}
+
 std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan) {
     std::vector<TPlanAction> actions;
     if (sgPlan.Cell(1, 1).empty()) return actions;
     for (int r = 1; r < sgPlan.RowCount(); ++r) {
         TPlanAction a;
+        if (PlanRowUnreadable(sgPlan, r)) {
+            a.Second = -1;
+            actions.push_back(a);
+            continue;
+        }
         const long long relay = StrToIntDef(Trim(sgPlan.Cell(1, r)), 0);
         a.Relay =
             relay < 0 || relay > std::numeric_limits<int>::max() ? 0 : static_cast<int>(relay);
@@ -119,6 +144,9 @@ void RunEngine::SelectPlan() {
     sRunPlanFn_ = choice.sRunPlanFn;
     lbRunFn_ = choice.lbRunFn;
     sJDQState_ = choice.sJDQState;
+    if (const int unreadable = CountUnreadablePlanRows(sgPlan_); unreadable > 0)
+        ctx_.status.ShowStatus(3, std::string(kUnreadableRowsPrefix) + std::to_string(unreadable) +
+                                      std::string(kUnreadableRowsSuffix));
     Changed();
     Publish(0, "run", "engine", "plan chosen", ExtractFileName(sRunPlanFn_));
 }

@@ -71,7 +71,18 @@ struct TPlanAction {
     bool operator==(const TPlanAction&) const = default;
 };
 
+// A plan row that cannot be understood: its relay cell is no plain decimal
+// number, its time cannot be read, or its action is neither "接通" nor
+// "断开". An empty row is no such row.
+bool PlanRowUnreadable(const StringGrid& sgPlan, int r);
+// The number of such rows in the plan grid.
+int CountUnreadablePlanRows(const StringGrid& sgPlan);
+// Panel 3 when a loaded plan has such rows: prefix + N + suffix.
+inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";
+inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
+
 // Plan grid rows as actions, in row order (empty when row 1 has no relay).
+// Unreadable rows are kept in place with relay 0: they are never acted on.
 std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan);
 
 enum class LampColour { Yellow, Red };

@@ -147,7 +147,7 @@ TEST_F(PlanEditorPageTest, SavingSortsByRelayOrByTimeAndTheSelectionFollows) {
     page.sgEdPlanSetEditText(1, 4, "09");
     page.sgEdPlanSelectCell(1, 1);  // relay 02 at 07:00:00
     page.rbJDQClick();
-    page.btnSavePlanClick();
+    EXPECT_THROW(page.btnSavePlanClick(), OperatorError);
     EXPECT_EQ(page.sgEdPlan().RowCount(), 4);
     EXPECT_EQ(page.sgEdPlan().Row(), 2);
     EXPECT_EQ(page.sgEdPlan().Cell(2, 2), "07:00:00");
@@ -160,7 +160,13 @@ TEST_F(PlanEditorPageTest, SavingCompletesAndChecksEveryRow) {
           {"0", "10:00:00", "接通"},
           {"xx", "10:00:00", "接通"},
           {"08", "99:99:99", "接通"}});
-    page.btnSavePlanClick();
+    // The dropped rows are named in one message, after the others are saved.
+    try {
+        page.btnSavePlanClick();
+        ADD_FAILURE() << "the dropped rows were not reported";
+    } catch (const OperatorError& e) {
+        EXPECT_EQ(std::string(e.what()), "第2、3、4行的继电器号不在1..8之间,这些行未保存");
+    }
     const StringGrid& g = page.sgEdPlan();
     ASSERT_EQ(g.RowCount(), 3);
     EXPECT_EQ(g.Cell(1, 1), "03");

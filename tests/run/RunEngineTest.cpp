@@ -59,9 +59,12 @@ TEST_F(RunEngineTest, FillRunDeviceListSelectsTheStoredControllerAndBuildsTheMon
     ASSERT_EQ(e.sgState().RowCount(), 4);
     EXPECT_EQ(e.sgState().Cell(2, 3), "灯3");
     EXPECT_EQ(e.sgState().Cell(3, 3), "不存在");
+    // Rows that cannot be understood are kept in place and never acted on:
+    // a relay that is no number, an action that is neither, an empty time.
     EXPECT_EQ(e.PlanActions(),
               (std::vector<TPlanAction>{
-                  {2, 30600, true}, {0, 30600, false}, {3, 86399, false}, {1, 0, true}}));
+                  {2, 30600, true}, {0, -1, false}, {0, -1, false}, {0, -1, false}}));
+    EXPECT_EQ(status.Panel(3), " 计划表中有3行无法识别,未执行");
     // Nothing is sent or opened before a start.
     EXPECT_FALSE(e.Running());
     EXPECT_TRUE(e.BtnRunEnabled());
@@ -198,6 +201,8 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
                {"1", "08:00:03", "断开"},
                {"0", "08:00:02", "接通"},
                {"x", "08:00:02", "接通"},
+               {"0x3", "08:00:02", "接通"},
+               {"$2", "08:00:02", "接通"},
                {"9", "08:00:02", "接通"},  // beyond the relay count
                {"3", "8:0:4", "接通"},
                {"3", "08:00:05:99", "断开"}});
@@ -206,7 +211,7 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
     ExpectSent(OnCommand(1), "08:00:01");
     EXPECT_EQ(Engine().sgState().Row(), 1);
     TickAt(8, 0, 2);
-    ExpectSent("", "08:00:02: relay 0, not a number, beyond the count");
+    ExpectSent("", "08:00:02: relay 0, not a number, beyond the count, not decimal");
     sleeper.pauses.clear();
     TickAt(8, 0, 3);
     ExpectSent(OnCommand(2) + OffCommand(1), "08:00:03");

@@ -267,6 +267,30 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     EXPECT_EQ(model_->ActivePage(), 2);
 }
 
+// Plan rows that are never acted on are drawn red, the others not.
+TEST_F(MainWindowTest, UnreadablePlanRowsAreRedOnTheRunPage) {
+    WithController();
+    WriteProgFile("监视测试/计划表.tab",
+                  "  1^^1^^08:00:00^^接通^^^^^^\r\n  2^^$A^^09:00:00^^接通^^^^^^\r\n");
+    Create();
+    window_->show();
+    EXPECT_EQ(model_->Status().Panel(3), " 计划表中有1行无法识别,未执行");
+    QTableView* view = Page()->sgPlan();
+    view->clearSelection();
+    const QImage shot = view->viewport()->grab().toImage();
+    auto hasRed = [&](int row) {
+        const QRect rect = view->visualRect(view->model()->index(row, 2));
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c.red() > 180 && c.green() < 90 && c.blue() < 90) return true;
+            }
+        return false;
+    };
+    EXPECT_FALSE(hasRed(1));
+    EXPECT_TRUE(hasRed(2));
+}
+
 // Leaving a page by its tab takes the text of a still open cell editor.
 TEST_F(MainWindowTest, PageChangeKeepsTheTextBeingTyped) {
     WithController();

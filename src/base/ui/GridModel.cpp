@@ -77,6 +77,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
             // Fixed cells look like the grid's button-face title cells.
             if (IsFixed(col, row)) return kFixedCellColour;
             return {};
+        case Qt::ForegroundRole:
+            if (rowAlert_ && !IsFixed(col, row) && rowAlert_(row)) return QColor(Qt::red);
+            return {};
         default:
             return {};
     }
@@ -130,8 +133,10 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (selected) fill = option.palette.highlight().color();
     painter->save();
     painter->fillRect(option.rect, fill);
-    painter->setPen(selected ? option.palette.highlightedText().color()
-                             : option.palette.text().color());
+    const QVariant foreground = index.data(Qt::ForegroundRole);
+    QColor pen = selected ? option.palette.highlightedText().color() : option.palette.text().color();
+    if (foreground.canConvert<QColor>()) pen = foreground.value<QColor>();
+    painter->setPen(pen);
     painter->setClipRect(option.rect);
     painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                       index.data(Qt::DisplayRole).toString());

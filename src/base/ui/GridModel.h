@@ -32,6 +32,9 @@ class GridModel : public QAbstractTableModel {
     const StringGrid& Grid() const { return grid_; }
     void SetEditCheck(EditCheck check) { editCheck_ = std::move(check); }
     void SetEditCommit(EditCommit commit) { editCommit_ = std::move(commit); }
+    // Rows whose text is drawn red (a row the program will not act on).
+    using RowAlert = std::function<bool(int row)>;
+    void SetRowAlert(RowAlert alert) { rowAlert_ = std::move(alert); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -49,6 +52,7 @@ class GridModel : public QAbstractTableModel {
     StringGrid& grid_;
     EditCheck editCheck_;
     EditCommit editCommit_;
+    RowAlert rowAlert_;
     int shownRows_ = 0;
     int shownCols_ = 0;
     std::uint64_t seenRevision_ = ~std::uint64_t{0};
