@@ -82,7 +82,9 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     if (boxes_.chkRun) step([&] { engine_.btnRunClick(); });
     // 9. - 10.
     ownerDrawTabs_ = true;
-    engine_.SetLastRunDate(ctx_.clock.Now().date);
+    // The plan's own date: a start-up that crossed midnight after the plan
+    // was selected then still sees the change of date.
+    engine_.SetLastRunDate(engine_.PlanDate());
     created_ = true;
     ++revision_;
 }

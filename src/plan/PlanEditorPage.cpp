@@ -143,12 +143,14 @@ void PlanEditorPage::OpenSelectedTable() {
 }
 
 void PlanEditorPage::ChooseController(const std::string& entry) {
-    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kSPowerFn, entry);
     sEdPowerFn_ = ctx_.sAppPath + entry;
     LoadEditDeviceGrid(sEdPowerFn_);
     ListPlanTables(sEdPowerFn_);
     cbEdFn_.SelectOrAppend(std::string(kDefaultTable));
     OpenSelectedTable();
+    // Written last: a refused write is reported with the page already
+    // showing the chosen controller and its table.
+    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kSPowerFn, entry);
 }
 
 void PlanEditorPage::cbEditDevListChange(int index) {
@@ -163,8 +165,10 @@ void PlanEditorPage::cbEdFnChange(int index) {
     if (sEdPowerFn_.empty()) return;
     if (index < 0 || index >= static_cast<int>(cbEdFn_.items.size())) return;
     cbEdFn_.itemIndex = index;
-    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn, cbEdFn_.items[index]);
+    // The table first: a refused write must not leave the list naming a
+    // table other than the one open.
     OpenSelectedTable();
+    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn, cbEdFn_.items[index]);
 }
 
 void PlanEditorPage::btnReGetDevicesClick() {
@@ -291,7 +295,8 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
 void PlanEditorPage::btnDelPlanFnClick() {
     if (sEdPlanFn_.empty()) return;
     // The default table stays, whatever the case of its stored name.
-    if (AsciiIEquals(cbEdFn_.Text(), kDefaultTable)) return;
+    // Judged by the table that is open, not by the list's entry.
+    if (AsciiIEquals(ExtractFileName(sEdPlanFn_), kDefaultTable)) return;
     ForceDeleteFile(sEdPlanFn_);
     ChooseController(ExtractFileName(sEdPowerFn_));
 }

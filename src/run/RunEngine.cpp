@@ -102,6 +102,7 @@ RunEngine::RunEngine(AppContext& ctx, TMyComport& com1)
     SetupRunPowerGrid(sgPower_);
     SetupMonitorGrid(sgState_);
     lastRunDate_ = ctx_.clock.Now().date;
+    planDate_ = lastRunDate_;
 }
 
 RunEngine::~RunEngine() {
@@ -139,8 +140,9 @@ int RunEngine::MillisecondsToNextSecond() const {
 }
 
 void RunEngine::SelectPlan() {
+    planDate_ = ctx_.clock.Now().date;
     PlanChoice choice = SelectRunPlan(ctx_.sAppPath, sRunPowerFn_, ctx_.boxes.chk4Level,
-                                      ctx_.clock.Now().date, sgPlan_, sgPower_);
+                                      planDate_, sgPlan_, sgPower_);
     sRunPlanFn_ = choice.sRunPlanFn;
     lbRunFn_ = choice.lbRunFn;
     sJDQState_ = choice.sJDQState;

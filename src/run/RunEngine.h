@@ -165,6 +165,8 @@ class RunEngine {
     const std::string& sJDQState() const { return sJDQState_; }
     const std::vector<TPlanAction>& PlanActions() const { return planActions_; }
     const Date& LastRunDate() const { return lastRunDate_; }
+    // The date the plan shown was selected for.
+    const Date& PlanDate() const { return planDate_; }
     // Start-up sets it to today after preparing the run side.
     void SetLastRunDate(const Date& date);
 
@@ -253,6 +255,7 @@ class RunEngine {
     std::string sJDQState_;
     std::vector<TPlanAction> planActions_;
     Date lastRunDate_;
+    Date planDate_;
     // The decoded states last published; empty after a start, so that the
     // first answer publishes every relay.
     std::string publishedStates_;

@@ -241,6 +241,27 @@ TEST_F(PlanEditorPageTest, DeletingNeverTouchesTheDefaultTable) {
     EXPECT_EQ(page.sEdPlanFn(), pc.File("A/计划表.tab"));
 }
 
+// A settings file that refuses writes: each choice is carried out in full
+// before the refusal is reported, and the open table is what delete judges.
+TEST_F(PlanEditorPageTest, ARefusedSettingWriteLeavesTheChoiceWholeAndTheDefaultSafe) {
+    OpenA();
+    page.btnSavePlanClick();
+    page.btnSaveAsClick(pc.File("A/2012-03-20.tab"));
+    MakeController("B.PSW", 2);
+    page.btnReGetDevicesClick();
+    ASSERT_EQ(::chmod(pc.ctx.settingsFile.c_str(), 0444), 0);
+
+    EXPECT_THROW(page.cbEdFnChange(page.cbEdFn().IndexOf("计划表.tab")), OperatorError);
+    EXPECT_EQ(page.sEdPlanFn(), pc.File("A/计划表.tab"));
+    page.btnDelPlanFnClick();
+    EXPECT_TRUE(FileExists(pc.File("A/计划表.tab")));
+
+    EXPECT_THROW(page.cbEditDevListChange(page.cbEditDevList().IndexOf("B.PSW")), OperatorError);
+    EXPECT_EQ(page.sEdPlanFn(), pc.File("B/计划表.tab"));
+    EXPECT_EQ(page.sgedDev().RowCount(), 3);
+    ASSERT_EQ(::chmod(pc.ctx.settingsFile.c_str(), 0644), 0);
+}
+
 TEST_F(PlanEditorPageTest, ChoosingControllersAndTablesIsRemembered) {
     OpenA();
     MakeController("B.PSW", 2);
