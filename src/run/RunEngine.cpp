@@ -162,8 +162,11 @@ void RunEngine::ForgetHandledSeconds() {
 
 void RunEngine::SelectDeviceName(const std::string& name) {
     auto& items = cbRunDevList_.Items;
-    auto found = std::find_if(items.begin(), items.end(),
-                              [&](const std::string& item) { return AsciiIEquals(item, name); });
+    // The exact name first: two files may differ only in case.
+    auto found = std::find(items.begin(), items.end(), name);
+    if (found == items.end())
+        found = std::find_if(items.begin(), items.end(),
+                             [&](const std::string& item) { return AsciiIEquals(item, name); });
     if (found == items.end()) found = items.insert(items.end(), name);
     cbRunDevList_.ItemIndex = static_cast<int>(found - items.begin());
     Changed();
@@ -174,8 +177,6 @@ void RunEngine::FillRunDeviceList() {
     sRunPowerFn_.clear();
     sRunPlanFn_.clear();
     ListFolderFiles(cbRunDevList_.Items, ctx_.sAppPath, "*.PSW");
-    // Directory order is arbitrary; the list and its first entry are not.
-    std::sort(cbRunDevList_.Items.begin(), cbRunDevList_.Items.end());
     std::string name = ReadIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn);
     if (name.empty()) {
         name = cbRunDevList_.Items.empty() ? std::string(settings::kDefaultRunController)
