@@ -3,7 +3,7 @@
 # other, and prints how long each step took:
 #   plain  build with warnings as errors, the whole suite (every label)
 #   asan   AddressSanitizer + UndefinedBehaviorSanitizer (Debug), whole suite
-#   tsan   ThreadSanitizer: the serial, run engine and window tests
+#   tsan   ThreadSanitizer: the event loop, serial, run engine and window tests
 #   fuzz   each fuzz target for RISTOVA_FUZZ_SECONDS (default 25)
 #
 #   scripts/test.sh                  all steps
@@ -52,8 +52,8 @@ step_asan() {
 }
 
 # The tests that run threads against real pseudo-terminals and the window.
-tsan_targets=(comm_tests run_tests ui_tests)
-tsan_labels='^(comm|run|ui)$'
+tsan_targets=(base_tests comm_tests run_tests ui_tests)
+tsan_labels='^(base|comm|run|ui)$'
 step_tsan() {
   local dir=$here/build-tsan
   cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRISTOVA_BUILD_BENCH=OFF \

@@ -11,6 +11,8 @@
 #include "app/ModuleStartup.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/MainWindow.h"
+#include "base/Files.h"
+#include "base/FolderLock.h"
 #include "base/ui/QtMainThreadPoster.h"
 
 namespace {
@@ -50,6 +52,14 @@ int main(int argc, char** argv) {
     if (!startup.ok) {
         QMessageBox::information(nullptr, QString::fromUtf8(ristova::kMainCaption),
                                  QString::fromStdString(startup.message));
+        return 1;
+    }
+    // A folder that cannot hold the lock file runs as before; one that
+    // another Ristova process drives is left to it.
+    ristova::FolderLock lock;
+    if (lock.Acquire(ristova::ExecutableFolder()) == ristova::FolderLock::Result::InUse) {
+        QMessageBox::information(nullptr, QString::fromUtf8(ristova::kMainCaption),
+                                 QString::fromUtf8(ristova::kFolderInUse));
         return 1;
     }
 

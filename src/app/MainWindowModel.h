@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ProgramStartup.h"
 #include "base/AppContext.h"
 #include "base/Clock.h"
 #include "base/SettingsBoxes.h"
@@ -78,7 +79,7 @@ class MainWindowModel {
     controller::SetupPage& Setup() { return setup_; }
     plan::PlanEditorPage& PlanEditor() { return planEditor_; }
     // The switching journal; null before FormCreate.
-    run::Journal* Journal() { return journal_.get(); }
+    run::Journal* Journal() { return core_.Journal(); }
 
     // Flags that the start-up sequence sets for the window.
     bool StateDoubleBuffered() const { return stateDoubleBuffered_; }
@@ -93,17 +94,14 @@ class MainWindowModel {
   private:
     void StoreSwitch(bool& box, std::string_view key, bool checked);
 
-    std::unique_ptr<SystemClock> ownClock_;
-    std::unique_ptr<SystemSleeper> ownSleeper_;
-    StatusBar status_;
-    SettingsBoxes boxes_;
-    AppContext ctx_;
-    std::string programFolder_;
-    TMyComport com1_;
-    run::RunEngine engine_;
+    ProgramCore core_;
+    StatusBar& status_;
+    SettingsBoxes& boxes_;
+    AppContext& ctx_;
+    TMyComport& com1_;
+    run::RunEngine& engine_;
     controller::SetupPage setup_;
     plan::PlanEditorPage planEditor_;
-    std::unique_ptr<run::Journal> journal_;
 
     bool stateDoubleBuffered_ = false;
     bool ownerDrawTabs_ = false;
