@@ -2,7 +2,10 @@
 // controller on a real pseudo-terminal, stopped by signals.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,6 +203,43 @@ TEST_F(HeadlessRunTest, OneFolderHasOneRunner) {
     window.Release();
     ASSERT_TRUE(StartRunner(second));
     EXPECT_TRUE(ReadUntil(second, " run engine started", lines, 5000));
+}
+
+// The service manager's side of sd_notify: a datagram socket in the folder.
+TEST_F(HeadlessRunTest, TellsTheServiceManagerItIsReadyAndAliveEachSecond) {
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
+    MakeFolder(sim.SlavePath(), std::time(nullptr) + 3600);
+    const int sock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = dir.File("notify");
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    path.copy(addr.sun_path, path.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    auto receive = [&](int timeoutMs) {
+        pollfd p{sock, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return std::string("(nothing)");
+        char buffer[512];
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    };
+
+    test::ChildProcess runner;
+    const std::vector<std::string> env{"NOTIFY_SOCKET=" + path, "PATH=/usr/bin:/bin"};
+    test::ChildProcess::Options o;
+    o.captureStdout = true;
+    o.env = &env;
+    ASSERT_TRUE(runner.Start({RunnerPath(), "--folder", dir.Path()}, o));
+    EXPECT_EQ(receive(5000), "READY=1");
+    EXPECT_EQ(receive(2500), "WATCHDOG=1");
+    EXPECT_EQ(receive(2500), "WATCHDOG=1");
+    kill(runner.Pid(), SIGTERM);
+    EXPECT_EQ(receive(3000), "STOPPING=1");
+    ASSERT_TRUE(runner.WaitExit(5000));
+    EXPECT_EQ(ExitCode(runner.Status()), 0);
+    ::close(sock);
 }
 
 }  // namespace
