@@ -66,6 +66,9 @@ std::string HeadlessRunner::Start() {
                ")";
     }
     if (!engine.Running()) return "the run controller did not start: " + engine.sRunPowerFn();
+    // Without its broker the plan still runs.
+    const std::string remoteError = core_.StartRemote();
+    if (!remoteError.empty()) std::fprintf(err_, "%s: %s\n", kRunnerName, remoteError.c_str());
     clockTick_.Start();
     loop_.Watch(clockTick_.Fd(), [this] {
         const SecondTicker::Reading reading = clockTick_.Read();

@@ -46,6 +46,11 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     step([&] { planEditor_.InitPlanEditor(); });
     // 7., 8. and 10.
     core_.PrepareRun([this] { return boxes_.chkRun; }, guard);
+    // The broker link, when the settings name one.
+    step([&] {
+        const std::string error = core_.StartRemote();
+        if (!error.empty()) throw OperatorError(error);
+    });
     // 9.
     ownerDrawTabs_ = true;
     created_ = true;

@@ -37,6 +37,7 @@ ProgramCore::ProgramCore(IMainThreadPoster& poster, std::string programFolder, I
       engine_(ctx_, com1_) {}
 
 ProgramCore::~ProgramCore() {
+    remote_.reset();
     if (journal_) engine_.Events().Remove(journal_.get());
 }
 
@@ -75,6 +76,20 @@ void ProgramCore::PrepareRun(const std::function<bool()>& start, const Step& ste
     run([&] { engine_.FillRunDeviceList(); });
     if (start()) run([&] { engine_.btnRunClick(); });
     engine_.SetLastRunDate(ctx_.clock.Now().date);
+}
+
+}  // namespace ristova
+
+namespace ristova {
+
+std::string ProgramCore::StartRemote() {
+    if (remote_) return {};
+    const remote::MqttSettings settings = remote::ReadMqttSettings(ctx_.settingsFile);
+    if (settings.host.empty()) return {};
+    auto bridge = std::make_unique<remote::MqttBridge>(ctx_, engine_);
+    if (!bridge->Start(settings)) return bridge->Error();
+    remote_ = std::move(bridge);
+    return {};
 }
 
 }  // namespace ristova

@@ -12,6 +12,7 @@
 #include "base/SettingsBoxes.h"
 #include "base/StatusBar.h"
 #include "comm/MyComm32.h"
+#include "remote/MqttBridge.h"
 #include "run/Journal.h"
 #include "run/RunEngine.h"
 
@@ -23,7 +24,9 @@ class ProgramCore {
     // the system's.
     ProgramCore(IMainThreadPoster& poster, std::string programFolder, IClock* clock = nullptr,
                 ISleeper* sleeper = nullptr);
-    ~ProgramCore();  // the journal leaves the engine's sinks, then writes what it holds
+    // The broker link ends; the journal leaves the engine's sinks and
+    // writes what it holds.
+    ~ProgramCore();
     ProgramCore(const ProgramCore&) = delete;
     ProgramCore& operator=(const ProgramCore&) = delete;
 
@@ -40,6 +43,11 @@ class ProgramCore {
     // start when start() says so, then today as the last run date. Each in
     // a step.
     void PrepareRun(const std::function<bool()>& start, const Step& step = {});
+
+    // The broker link of section [MQTT], when it names a host. Empty, or
+    // why it could not start (the plan runs on without it).
+    std::string StartRemote();
+    remote::MqttBridge* Remote() { return remote_.get(); }
 
     AppContext& Context() { return ctx_; }
     StatusBar& Status() { return status_; }
@@ -58,6 +66,7 @@ class ProgramCore {
     TMyComport com1_;
     run::RunEngine engine_;
     std::unique_ptr<run::Journal> journal_;
+    std::unique_ptr<remote::MqttBridge> remote_;
 };
 
 }  // namespace ristova

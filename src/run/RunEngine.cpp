@@ -562,6 +562,30 @@ void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
     PollRelayStates();
 }
 
+bool RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
+    ChangeScope scope(*this);
+    const char* kind = !on ? "switch" : *on ? "on" : "off";
+    const char* refused = nullptr;
+    if (!on)
+        refused = kRefusedBadRequest;
+    else if (!running_)
+        refused = kRefusedNotRunning;
+    else if (!ctx_.boxes.chkManOperate)
+        refused = kRefusedManualOff;
+    else if (relay < 1 || relay > RelayCount())
+        refused = kRefusedNoRelay;
+    else if (StatesUnknown())
+        refused = kRefusedUnknownState;
+    if (refused) {
+        Publish(std::max(relay, 0), kind, "remote", "refused", refused);
+        return false;
+    }
+    const bool sent = SendRelayCommand(relay, *on, sgPower_.Cell(*on ? 1 : 2, relay), "remote");
+    ctx_.sleeper.SleepMs(kCommandPauseMs);
+    PollRelayStates();
+    return sent;
+}
+
 void RunEngine::Shutdown() {
     // The program ends a run without the stop button.
     if (running_ && !endPublished_) Publish(0, "run", "engine", "stopped", "program end");

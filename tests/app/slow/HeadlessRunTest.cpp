@@ -17,7 +17,7 @@
 
 #include "base/Clock.h"
 #include "base/FolderLock.h"
-#include "run/EngineFixture.h"
+#include "app/RunnerFixture.h"
 #include "run/Journal.h"
 #include "support/ChildProcess.h"
 #include "support/Simulator.h"
@@ -25,53 +25,11 @@
 namespace ristova {
 namespace {
 
-std::string RunnerPath() {
-    const char* dir = std::getenv("RISTOVA_BUILD_DIR");
-    return std::string(dir ? dir : ".") + "/ristova-run";
-}
+using test::ExitCode;
+using test::ReadUntil;
+using test::RunnerPath;
 
-std::string TimeText(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
-}
-
-class HeadlessRunTest : public ::testing::Test, public test::EngineFixture {
-  protected:
-    // The folder as the window would leave it: the decoder plug-in, the
-    // controller on the simulator, a plan that switches relay 2 on soon.
-    void MakeFolder(const std::string& port, std::time_t due) {
-        ::mkdir(dir.File("PowerDll").c_str(), 0755);
-        ASSERT_EQ(::symlink((std::string(RISTOVA_PLUGIN_DIR) + "SimRelay.so").c_str(),
-                            dir.File("PowerDll/SimRelay.so").c_str()),
-                  0);
-        WriteController(4, port);
-        WritePlan({{"2", TimeText(due), "接通"}});
-    }
-    bool StartRunner(test::ChildProcess& runner, std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {RunnerPath(), "--folder", dir.Path()});
-        test::ChildProcess::Options o;
-        o.captureStdout = true;
-        o.stderrToStdout = true;
-        return runner.Start(args, o);
-    }
-    // Lines up to the first that holds `text` (that one included).
-    static bool ReadUntil(test::ChildProcess& child, const std::string& text,
-                          std::vector<std::string>& lines, int timeoutMs) {
-        std::string line;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!child.ReadLine(line, 200)) continue;
-            lines.push_back(line);
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-    static int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-};
+class HeadlessRunTest : public ::testing::Test, public test::RunnerFixture {};
 
 TEST_F(HeadlessRunTest, OptionsAndFoldersItCannotRunSayWhy) {
     test::ChildProcess child;
@@ -156,13 +114,7 @@ TEST_F(HeadlessRunTest, RunsThePlanOnTheSecondAndStopsCleanlyOnSignals) {
     }
 
     // Everything printed is in the journal, written out before the exit.
-    Date today{};
-    {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        today = Date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
-    }
+    const Date today = test::Today();
     int starts = 0, stops = 0, planOn = 0;
     for (const run::RunEvent& e :
          run::ReadJournalDay(dir.File(run::kJournalFileName), kController, today)) {
