@@ -203,28 +203,5 @@ TEST_F(BridgeTest, AStalledBrokerCostsTheTimedCommandsNothing) {
     EXPECT_EQ(retained, std::vector<std::string>{kCtl + "/relay/4/state ON"});
 }
 
-TEST_F(BridgeTest, PasswordFileLogsInAndAWrongPasswordIsReportedOnce) {
-    broker.Stop();
-    ASSERT_TRUE(broker.Start({"ristova:s3cret"})) << broker.Error();
-    MakeFolder(sim.SlavePath(), std::time(nullptr) + 3600);
-    Configure();
-    WriteIniText(ctx.settingsFile, "MQTT", "User", "ristova");
-    WriteIniText(ctx.settingsFile, "MQTT", "PasswordFile", dir.File("mqtt-password"));
-    dir.Write("mqtt-password", "wrong\n");
-    {
-        test::ChildProcess runner;
-        ASSERT_TRUE(StartRunner(runner));
-        EXPECT_TRUE(ReadUntil(runner, "登录被拒绝", lines, 5000));
-        // Once: no second report while it keeps running.
-        std::vector<std::string> more;
-        EXPECT_FALSE(ReadUntil(runner, "登录被拒绝", more, 3000));
-        EXPECT_TRUE(runner.Running());
-    }
-    dir.Write("mqtt-password", "s3cret\n");
-    test::ChildProcess runner;
-    ASSERT_TRUE(StartRunner(runner));
-    EXPECT_TRUE(ReadUntil(runner, "远程: 已连接", lines, 5000));
-}
-
 }  // namespace
 }  // namespace ristova
