@@ -175,9 +175,12 @@ void MainWindowModel::ReportNoManual(const std::string& tried) {
                                          : std::string(kManualNotOpened) + tried));
 }
 
-// The installed program's data folder does not hold the executable.
+// An installed program's data folder does not hold the executable; a
+// portable one's does.
 std::string MainWindowModel::AutoStartCommand() const {
-    return ExecutableFolder() + kExecutableName;
+    const std::string exe = ExecutableFolder();
+    if (DirectoryExists(InstalledPluginFolder(exe))) return exe + kExecutableName;
+    return ctx_.sAppPath + kExecutableName;
 }
 
 }  // namespace ristova

@@ -71,7 +71,7 @@ class MainWindowModel {
     std::string ManualPath() const;
     // Panel 3 says that no manual (empty tried) or the given one could not be opened.
     void ReportNoManual(const std::string& tried);
-    // The auto-start data: the running executable.
+    // The auto-start data: sAppPath + "ristova", or the installed executable.
     std::string AutoStartCommand() const;
 
     AppContext& Context() { return ctx_; }
