@@ -1,5 +1,6 @@
 #include "app/MainWindowModel.h"
 
+#include <filesystem>
 #include <optional>
 
 #include "base/DataFolder.h"
@@ -166,7 +167,7 @@ std::string MainWindowModel::ManualPath() const {
     for (const std::string& candidate :
          {ctx_.sAppPath + kManualFileName, exe + "../share/doc/ristova/manual/index.html",
           exe + "manual/index.html"})
-        if (FileExists(candidate)) return candidate;
+        if (FileExists(candidate)) return std::filesystem::path(candidate).lexically_normal().string();
     return {};
 }
 
