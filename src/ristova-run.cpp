@@ -7,13 +7,11 @@
 
 #include "app/HeadlessRunner.h"
 #include "app/ModuleStartup.h"
+#include "base/CommandLine.h"
+#include "base/DataFolder.h"
 #include "base/EventLoop.h"
 #include "base/Files.h"
 #include "base/FolderLock.h"
-
-#ifndef RISTOVA_VERSION
-#define RISTOVA_VERSION "0"
-#endif
 
 namespace {
 
@@ -25,7 +23,8 @@ void Usage(std::FILE* to) {
                  "Usage: ristova-run [--folder DIR]\n"
                  "Runs the plan of the program folder's run controller without a window.\n"
                  "\n"
-                 "  --folder DIR  the program folder (default: the executable's folder)\n"
+                 "  --folder DIR  the program folder (default: the executable's folder when\n"
+                 "                it can be written, else ~/.local/share/ristova/)\n"
                  "  --help        this text\n"
                  "  --version     the version\n"
                  "\n"
@@ -43,34 +42,33 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string folder;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("%s %s\n", ristova::kRunnerName, RISTOVA_VERSION);
-            return 0;
-        }
-        if (arg == "--folder" && i + 1 < argc && argv[i + 1][0] != '\0') {
-            folder = argv[++i];
-        } else if (arg.rfind("--folder=", 0) == 0 && arg.size() > 9) {
-            folder = arg.substr(9);
-        } else {
-            std::fprintf(stderr, "%s: %s: %s\n", ristova::kRunnerName,
-                         arg == "--folder" || arg == "--folder=" ? "option needs a folder"
-                                                                 : "unknown option",
-                         arg.c_str());
-            Usage(stderr);
-            return kBadOptions;
-        }
+    const ristova::CommandLine cl = ristova::ParseCommandLine(argc, argv);
+    if (cl.error.empty() && !cl.other.empty()) {
+        std::fprintf(stderr, "%s: unknown option: %s\n", ristova::kRunnerName,
+                     cl.other.front().c_str());
+        Usage(stderr);
+        return kBadOptions;
     }
-    folder = ristova::IncludeTrailingSeparator(folder.empty() ? ristova::ExecutableFolder()
-                                                              : folder);
-    if (!ristova::DirectoryExists(folder))
-        return Fail("no such program folder: " + folder + " (name an existing one with --folder)");
+    if (!cl.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", ristova::kRunnerName, cl.error.c_str());
+        Usage(stderr);
+        return kBadOptions;
+    }
+    if (cl.help) {
+        Usage(stdout);
+        return 0;
+    }
+    if (cl.version) {
+        std::puts(ristova::VersionText(ristova::kRunnerName).c_str());
+        return 0;
+    }
+    // A service names its folder: a mistyped one is reported, not created.
+    if (!cl.folder.empty() && !ristova::DirectoryExists(cl.folder))
+        return Fail("no such program folder: " + cl.folder +
+                    " (name an existing one with --folder)");
+    const ristova::ProgramFolder resolved = ristova::ResolveProgramFolder(cl.folder);
+    if (!resolved.problem.empty()) return Fail(resolved.problem);
+    const std::string folder = resolved.path;
 
     const ristova::ModuleStartupResult startup = ristova::InitializeModule(folder);
     if (!startup.ok) return Fail(startup.message);

@@ -1,7 +1,9 @@
 #include "app/MainWindowModel.h"
 
+#include <filesystem>
 #include <optional>
 
+#include "base/DataFolder.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
@@ -130,10 +132,24 @@ void MainWindowModel::chkAutoStartClick(bool checked) {
 }
 
 std::string MainWindowModel::ManualPath() const {
-    return ctx_.sAppPath + kManualFileName;
+    const std::string exe = ExecutableFolder();
+    for (const std::string& candidate :
+         {ctx_.sAppPath + kManualFileName, exe + "../share/doc/ristova/manual/index.html",
+          exe + "manual/index.html"})
+        if (FileExists(candidate)) return std::filesystem::path(candidate).lexically_normal().string();
+    return {};
 }
 
+void MainWindowModel::ReportNoManual(const std::string& tried) {
+    status_.ShowStatus(3, (tried.empty() ? std::string(kNoManual) + ctx_.sAppPath + kManualFileName
+                                         : std::string(kManualNotOpened) + tried));
+}
+
+// An installed program's data folder does not hold the executable; a
+// portable one's does.
 std::string MainWindowModel::AutoStartCommand() const {
+    const std::string exe = ExecutableFolder();
+    if (DirectoryExists(InstalledPluginFolder(exe))) return exe + kExecutableName;
     return ctx_.sAppPath + kExecutableName;
 }
 

@@ -24,6 +24,8 @@ namespace ristova {
 inline constexpr const char* kMainCaption = "Quelmar电源管理程序";
 inline constexpr const char* kManualFileName = "说明书.doc";
 inline constexpr const char* kExecutableName = "ristova";
+inline constexpr const char* kNoManual = "找不到说明书:";
+inline constexpr const char* kManualNotOpened = "无法打开说明书:";
 inline constexpr const char* kAutoStartValueName = "Ristova";
 
 struct MainWindowOptions {
@@ -64,9 +66,13 @@ class MainWindowModel {
     void chkManOperateClick(bool checked);
     void chkAutoStartClick(bool checked);
 
-    // sAppPath + "说明书.doc"; the window asks the desktop to open it.
+    // sAppPath + "说明书.doc" when it exists, else the installed or the
+    // built HTML manual; empty when there is none. The window asks the
+    // desktop to open it.
     std::string ManualPath() const;
-    // The auto-start data: sAppPath + "ristova".
+    // Panel 3 says that no manual (empty tried) or the given one could not be opened.
+    void ReportNoManual(const std::string& tried);
+    // The auto-start data: sAppPath + "ristova", or the installed executable.
     std::string AutoStartCommand() const;
 
     AppContext& Context() { return ctx_; }

@@ -1,6 +1,7 @@
 #include "app/ProgramStartup.h"
 
 #include "app/ModuleStartup.h"
+#include "base/DataFolder.h"
 #include "base/Files.h"
 #include "base/Settings.h"
 
@@ -45,6 +46,7 @@ void ProgramCore::SetLocations(std::function<void()> onUnwritable) {
     ctx_.sAppPath =
         IncludeTrailingSeparator(programFolder_.empty() ? ExecutableFolder() : programFolder_);
     ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
+    ctx_.sSysDllPath = InstalledPluginFolder(ExecutableFolder());
     ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
     if (journal_) return;
     journal_ = std::make_unique<run::Journal>(ctx_.sAppPath, ctx_.settingsFile);

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/Errors.h"
+#include "base/DataFolder.h"
 #include "base/Files.h"
 #include "base/IniFile.h"
 #include "base/Settings.h"
@@ -203,7 +204,8 @@ void RunEngine::btnRunClick() {
     com1_.ClosePort();
     const std::string dllName =
         ReadIniText(sRunPowerFn_, controller::kLoad, controller::kPowerDllFn);
-    sRunDllFn_ = ctx_.sDllPath + dllName;
+    const std::string dllFolder = PluginFolderOf(ctx_.sDllPath, ctx_.sSysDllPath, dllName);
+    sRunDllFn_ = dllFolder + dllName;
     sStateCmd_ = ReadIniText(sRunPowerFn_, controller::kLoad, controller::kStateCmd);
     SetLabel(lbState_, kLbStatePrefix + sStateCmd_);
     SetLabel(lbCmd_, kLbCmdPrefix + sRunDllFn_);
@@ -223,7 +225,7 @@ void RunEngine::btnRunClick() {
     StartLineWatch(opened);
     // Right after the open, so that these commands reach the controller.
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
-    plugin_.LoadStatePlugin(ctx_.sDllPath, dllName);
+    plugin_.LoadStatePlugin(dllFolder, dllName);
     SetLabel(lbDev_, kLbDevPrefix + plugin_.DeviceDescription());
     sJDQState_.assign(RelayCount(), '0');
     running_ = true;

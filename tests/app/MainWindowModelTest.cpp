@@ -179,5 +179,15 @@ TEST_F(MainWindowModelTest, StoredRunStartsRunningDuringStartUpAndShowingPicksPa
     m->FormDestroy();
 }
 
+TEST_F(MainWindowModelTest, TheFoldersManualComesFirstAndNoManualIsSaidInPanelThree) {
+    auto m = Make();
+    m->FormCreate();
+    EXPECT_NE(m->ManualPath(), Prog(kManualFileName));
+    m->ReportNoManual("");
+    EXPECT_EQ(m->Status().Panel(3), std::string(" ") + kNoManual + Prog(kManualFileName));
+    std::ofstream(Prog(kManualFileName)) << "doc";
+    EXPECT_EQ(m->ManualPath(), Prog(kManualFileName));
+}
+
 }  // namespace
 }  // namespace ristova
