@@ -17,7 +17,8 @@ version=$(sed -n 's/^project(Ristova VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLis
 
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for path in /usr/bin/ristova /usr/bin/ristova-sim \
+for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-sim \
+  /lib/systemd/system/ristova@.service \
   "/usr/lib/$multiarch/ristova/PowerDll/SimRelay.so" /usr/include/ristova/state_plugin.h \
   /usr/share/applications/org.ristova.Ristova.desktop \
   /usr/share/icons/hicolor/scalable/apps/org.ristova.Ristova.svg \
@@ -42,6 +43,10 @@ desktop-file-validate "$root/usr/share/applications/org.ristova.Ristova.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.ristova.Ristova.metainfo.xml" >/dev/null
 
 [ "$("$root/usr/bin/ristova" --version)" = "ristova $version" ] || fail "ristova --version"
+[ "$("$root/usr/bin/ristova-run" --version)" = "ristova-run $version" ] || fail "ristova-run --version"
+grep -qx 'ExecStart=/usr/bin/ristova-run --folder %f' "$root/lib/systemd/system/ristova@.service" ||
+  fail "the unit does not start the installed runner"
+! ldd "$root/usr/bin/ristova-run" | grep -qi qt || fail "ristova-run links Qt"
 
 # Installed: the executable's folder cannot be written, so the data goes
 # under XDG_DATA_HOME; the installed plug-in is found there.
