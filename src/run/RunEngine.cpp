@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/Errors.h"
+#include "base/DataFolder.h"
 #include "base/Files.h"
 #include "base/IniFile.h"
 #include "base/Settings.h"
@@ -233,7 +234,8 @@ void RunEngine::btnRunClick() {
     com1_.ClosePort();
     const std::string dllName =
         ReadIniText(sRunPowerFn_, controller::kLoad, controller::kPowerDllFn);
-    sRunDllFn_ = ctx_.sDllPath + dllName;
+    const std::string dllFolder = PluginFolderOf(ctx_.sDllPath, ctx_.sSysDllPath, dllName);
+    sRunDllFn_ = dllFolder + dllName;
     sStateCmd_ = ReadIniText(sRunPowerFn_, controller::kLoad, controller::kStateCmd);
     SetLabel(lbState_, kLbStatePrefix + sStateCmd_);
     SetLabel(lbCmd_, kLbCmdPrefix + sRunDllFn_);
@@ -253,7 +255,7 @@ void RunEngine::btnRunClick() {
     StartLineWatch(opened);
     // Right after the open, so that these commands reach the controller.
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
-    plugin_.LoadStatePlugin(ctx_.sDllPath, dllName);
+    plugin_.LoadStatePlugin(dllFolder, dllName);
     SetLabel(lbDev_, kLbDevPrefix + plugin_.DeviceDescription());
     sJDQState_.assign(RelayCount(), '0');
     running_ = true;
@@ -604,6 +606,30 @@ void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
     SendRelayCommand(row, !on, sgPower_.Cell(on ? 2 : 1, row), "manual");
     ctx_.sleeper.SleepMs(kCommandPauseMs);
     PollRelayStates();
+}
+
+bool RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
+    ChangeScope scope(*this);
+    const char* kind = !on ? "switch" : *on ? "on" : "off";
+    const char* refused = nullptr;
+    if (!on)
+        refused = kRefusedBadRequest;
+    else if (!running_)
+        refused = kRefusedNotRunning;
+    else if (!ctx_.boxes.chkManOperate)
+        refused = kRefusedManualOff;
+    else if (relay < 1 || relay > RelayCount())
+        refused = kRefusedNoRelay;
+    else if (StatesUnknown())
+        refused = kRefusedUnknownState;
+    if (refused) {
+        Publish(std::max(relay, 0), kind, "remote", "refused", refused);
+        return false;
+    }
+    const bool sent = SendRelayCommand(relay, *on, sgPower_.Cell(*on ? 1 : 2, relay), "remote");
+    ctx_.sleeper.SleepMs(kCommandPauseMs);
+    PollRelayStates();
+    return sent;
 }
 
 void RunEngine::Shutdown() {

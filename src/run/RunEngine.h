@@ -44,6 +44,12 @@ inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
 // Panel 3 for a command that falls due while the line is lost (+ the hex).
 inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";
 inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
+// The details of a refused remote switch.
+inline constexpr const char* kRefusedNotRunning = "not running";
+inline constexpr const char* kRefusedManualOff = "manual operation off";
+inline constexpr const char* kRefusedNoRelay = "no such relay";
+inline constexpr const char* kRefusedUnknownState = "state unknown";
+inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
 
 // A lost run line is opened again this often; states unconfirmed by an
 // answer for this long are unknown.
@@ -131,6 +137,12 @@ class RunEngine {
     // col/row: the cell under the pointer (-1 when none).
     void sgStateMouseDown(MouseButton button, int col, int row);
     bool CursorIsHand(int col, int row) const;
+    // A switch asked for from outside the window (source "remote"): allowed
+    // as a manual switch is, only while running, with manual operation on
+    // and the states known; on is nullopt for a request that is neither on
+    // nor off. A refusal sends nothing and is published as result "refused"
+    // with the reason. True when the command went to the line.
+    bool RemoteSwitch(int relay, std::optional<bool> on);
     // Program end: UnloadStatePlugin.
     void Shutdown();
 

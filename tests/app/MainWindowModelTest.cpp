@@ -194,5 +194,15 @@ TEST_F(MainWindowModelTest, AStartUpOverMidnightKeepsThePlansDate) {
     EXPECT_EQ(d.year * 10000 + d.month * 100 + d.day, 20120216);
 }
 
+TEST_F(MainWindowModelTest, TheFoldersManualComesFirstAndNoManualIsSaidInPanelThree) {
+    auto m = Make();
+    m->FormCreate();
+    EXPECT_NE(m->ManualPath(), Prog(kManualFileName));
+    m->ReportNoManual("");
+    EXPECT_EQ(m->Status().Panel(3), std::string(" ") + kNoManual + Prog(kManualFileName));
+    std::ofstream(Prog(kManualFileName)) << "doc";
+    EXPECT_EQ(m->ManualPath(), Prog(kManualFileName));
+}
+
 }  // namespace
 }  // namespace ristova

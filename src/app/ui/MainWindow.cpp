@@ -153,8 +153,10 @@ QWidget* TFrmMain::BuildAboutPage() {
 }
 
 void TFrmMain::btnDescClick() {
-    // The result is ignored: a missing manual or no program for it does nothing.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.ManualPath())));
+    const std::string manual = model_.ManualPath();
+    if (manual.empty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(manual))))
+        model_.ReportNoManual(manual);
 }
 
 void TFrmMain::Guarded(const std::function<void()>& handler) {
