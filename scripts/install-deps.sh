@@ -12,7 +12,7 @@ packages=(
   libsqlite3-dev libsystemd-dev
   mosquitto mosquitto-clients libmosquitto-dev
   qt6-translations-l10n
-  lintian desktop-file-utils appstream pandoc librsvg2-bin
+  lintian desktop-file-utils appstream pandoc librsvg2-bin xdotool dpkg-dev fakeroot
 )
 
 missing=()

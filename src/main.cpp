@@ -1,16 +1,23 @@
-// ristova: the relay power controller manager. It reads no command-line
-// arguments; the program folder is the executable's own folder.
+// ristova: the relay power controller manager. The program folder is the
+// executable's own folder, or the per-user data folder when that cannot be
+// written, or the one given with --folder.
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/MainWindowModel.h"
 #include "app/ModuleStartup.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/MainWindow.h"
+#include "base/CommandLine.h"
+#include "base/DataFolder.h"
+#include "base/FolderLock.h"
 #include "base/ui/QtMainThreadPoster.h"
 
 namespace {
@@ -42,21 +49,63 @@ void CloseOnSignals(ristova::ui::TFrmMain* window) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "Usage: ristova [--folder DIR] [Qt options]\n"
+    "  --folder DIR  use DIR as the program folder (settings, controllers, plans,\n"
+    "                PowerDll/, journal)\n"
+    "  --help        show this help\n"
+    "  --version     show the version\n";
+
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // Before the application object: these need no display.
+    const ristova::CommandLine cl = ristova::ParseCommandLine(argc, argv);
+    if (!cl.error.empty()) {
+        std::fprintf(stderr, "ristova: %s\n%s", cl.error.c_str(), kUsage);
+        return 2;
+    }
+    if (cl.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (cl.version) {
+        std::puts(ristova::VersionText("ristova").c_str());
+        return 0;
+    }
+    // Qt sees the arguments without ours.
+    std::vector<char*> qtArgs{argv[0]};
+    for (const std::string& arg : cl.other) qtArgs.push_back(const_cast<char*>(arg.c_str()));
+    int qtArgc = static_cast<int>(qtArgs.size());
+    qtArgs.push_back(nullptr);
+    QApplication app(qtArgc, qtArgs.data());
     app.setFont(ristova::ui::WindowFont());
 
-    const ristova::ModuleStartupResult startup = ristova::InitializeModule();
+    const ristova::ProgramFolder folder = ristova::ResolveProgramFolder(cl.folder);
+    if (!folder.problem.empty()) {
+        QMessageBox::information(nullptr, QString::fromUtf8(ristova::kMainCaption),
+                                 QString::fromStdString(folder.problem));
+        return 1;
+    }
+    const ristova::ModuleStartupResult startup = ristova::InitializeModule(folder.path);
     if (!startup.ok) {
         QMessageBox::information(nullptr, QString::fromUtf8(ristova::kMainCaption),
                                  QString::fromStdString(startup.message));
+        return 1;
+    }
+    // A folder that cannot hold the lock file runs as before; one that
+    // another Ristova process drives is left to it.
+    ristova::FolderLock lock;
+    if (lock.Acquire(folder.path) == ristova::FolderLock::Result::InUse) {
+        QMessageBox::information(nullptr, QString::fromUtf8(ristova::kMainCaption),
+                                 QString::fromUtf8(ristova::kFolderInUse));
         return 1;
     }
 
     ristova::ui::QtMainThreadPoster poster;
     int rc = 0;
     {
-        ristova::MainWindowModel model(poster);
+        ristova::MainWindowOptions options;
+        options.programFolder = folder.path;
+        ristova::MainWindowModel model(poster, std::move(options));
         ristova::ui::TFrmMain window(model);
         poster.SetAfterCall([&window] { window.Sync(); });
         CloseOnSignals(&window);

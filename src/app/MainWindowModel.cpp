@@ -1,7 +1,9 @@
 #include "app/MainWindowModel.h"
 
+#include <filesystem>
 #include <optional>
 
+#include "base/DataFolder.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
@@ -11,34 +13,13 @@
 
 namespace ristova {
 
-namespace {
-
-IClock& ClockOf(const MainWindowOptions& o, std::unique_ptr<SystemClock>& own) {
-    if (o.clock) return *o.clock;
-    own = std::make_unique<SystemClock>();
-    return *own;
-}
-
-ISleeper& SleeperOf(const MainWindowOptions& o, std::unique_ptr<SystemSleeper>& own) {
-    if (o.sleeper) return *o.sleeper;
-    own = std::make_unique<SystemSleeper>();
-    return *own;
-}
-
-}  // namespace
-
 MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions options)
-    : ctx_{std::string(),
-           std::string(),
-           std::string(),
-           ClockOf(options, ownClock_),
-           SleeperOf(options, ownSleeper_),
-           poster,
-           status_,
-           boxes_},
-      programFolder_(std::move(options.programFolder)),
-      com1_(poster),
-      engine_(ctx_, com1_),
+    : core_(poster, std::move(options.programFolder), options.clock, options.sleeper),
+      status_(core_.Status()),
+      boxes_(core_.Boxes()),
+      ctx_(core_.Context()),
+      com1_(core_.Com1()),
+      engine_(core_.Engine()),
       setup_(ctx_, com1_),
       planEditor_(ctx_) {
     // Both ports start as the design leaves them.
@@ -46,9 +27,7 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
     com1_.SetReadTimeout(10);
 }
 
-MainWindowModel::~MainWindowModel() {
-    if (journal_) engine_.Events().Remove(journal_.get());
-}
+MainWindowModel::~MainWindowModel() = default;
 
 void MainWindowModel::FormCreate(const Guard& guard) {
     auto step = [&](const std::function<void()>& f) {
@@ -57,32 +36,25 @@ void MainWindowModel::FormCreate(const Guard& guard) {
         else
             f();
     };
-    // 1. Locations.
-    ctx_.sAppPath =
-        IncludeTrailingSeparator(programFolder_.empty() ? ExecutableFolder() : programFolder_);
-    ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
-    ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
-    if (!journal_) {
-        journal_ = std::make_unique<run::Journal>(ctx_.sAppPath, ctx_.settingsFile);
-        journal_->SetOnUnwritable([this] {
-            ctx_.poster.Post([this] { status_.ShowStatus(3, run::kJournalUnwritable); });
-        });
-        engine_.Events().Add(journal_.get());
-    }
+    // 1. Locations and the journal.
+    core_.SetLocations();
     // 2.
     step([&] { LoadSettings(); });
     // 3.
     stateDoubleBuffered_ = true;
-    // 4. - 7.
+    // 4. - 6.
     step([&] { planEditor_.LoadSortButtons(); });
     step([&] { setup_.InitControllerList(); });
     step([&] { planEditor_.InitPlanEditor(); });
-    step([&] { engine_.FillRunDeviceList(); });
-    // 8.
-    if (boxes_.chkRun) step([&] { engine_.btnRunClick(); });
-    // 9. - 10.
+    // 7., 8. and 10.
+    core_.PrepareRun([this] { return boxes_.chkRun; }, guard);
+    // The broker link, when the settings name one.
+    step([&] {
+        const std::string error = core_.StartRemote();
+        if (!error.empty()) throw OperatorError(error);
+    });
+    // 9.
     ownerDrawTabs_ = true;
-    engine_.SetLastRunDate(ctx_.clock.Now().date);
     created_ = true;
     ++revision_;
 }
@@ -169,10 +141,24 @@ void MainWindowModel::chkAutoStartClick(bool checked) {
 }
 
 std::string MainWindowModel::ManualPath() const {
-    return ctx_.sAppPath + kManualFileName;
+    const std::string exe = ExecutableFolder();
+    for (const std::string& candidate :
+         {ctx_.sAppPath + kManualFileName, exe + "../share/doc/ristova/manual/index.html",
+          exe + "manual/index.html"})
+        if (FileExists(candidate)) return std::filesystem::path(candidate).lexically_normal().string();
+    return {};
 }
 
+void MainWindowModel::ReportNoManual(const std::string& tried) {
+    status_.ShowStatus(3, (tried.empty() ? std::string(kNoManual) + ctx_.sAppPath + kManualFileName
+                                         : std::string(kManualNotOpened) + tried));
+}
+
+// An installed program's data folder does not hold the executable; a
+// portable one's does.
 std::string MainWindowModel::AutoStartCommand() const {
+    const std::string exe = ExecutableFolder();
+    if (DirectoryExists(InstalledPluginFolder(exe))) return exe + kExecutableName;
     return ctx_.sAppPath + kExecutableName;
 }
 

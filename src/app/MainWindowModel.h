@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ProgramStartup.h"
 #include "base/AppContext.h"
 #include "base/Clock.h"
 #include "base/SettingsBoxes.h"
@@ -23,6 +24,8 @@ namespace ristova {
 inline constexpr const char* kMainCaption = "Quelmar电源管理程序";
 inline constexpr const char* kManualFileName = "说明书.doc";
 inline constexpr const char* kExecutableName = "ristova";
+inline constexpr const char* kNoManual = "找不到说明书:";
+inline constexpr const char* kManualNotOpened = "无法打开说明书:";
 inline constexpr const char* kAutoStartValueName = "Ristova";
 inline constexpr int kRunPageIndex = 0;
 inline constexpr int kEditorPageIndex = 2;
@@ -65,9 +68,13 @@ class MainWindowModel {
     void chkManOperateClick(bool checked);
     void chkAutoStartClick(bool checked);
 
-    // sAppPath + "说明书.doc"; the window asks the desktop to open it.
+    // sAppPath + "说明书.doc" when it exists, else the installed or the
+    // built HTML manual; empty when there is none. The window asks the
+    // desktop to open it.
     std::string ManualPath() const;
-    // The auto-start data: sAppPath + "ristova".
+    // Panel 3 says that no manual (empty tried) or the given one could not be opened.
+    void ReportNoManual(const std::string& tried);
+    // The auto-start data: sAppPath + "ristova", or the installed executable.
     std::string AutoStartCommand() const;
 
     AppContext& Context() { return ctx_; }
@@ -80,7 +87,7 @@ class MainWindowModel {
     controller::SetupPage& Setup() { return setup_; }
     plan::PlanEditorPage& PlanEditor() { return planEditor_; }
     // The switching journal; null before FormCreate.
-    run::Journal* Journal() { return journal_.get(); }
+    run::Journal* Journal() { return core_.Journal(); }
 
     // Flags that the start-up sequence sets for the window.
     bool StateDoubleBuffered() const { return stateDoubleBuffered_; }
@@ -97,17 +104,14 @@ class MainWindowModel {
   private:
     void StoreSwitch(bool& box, std::string_view key, bool checked);
 
-    std::unique_ptr<SystemClock> ownClock_;
-    std::unique_ptr<SystemSleeper> ownSleeper_;
-    StatusBar status_;
-    SettingsBoxes boxes_;
-    AppContext ctx_;
-    std::string programFolder_;
-    TMyComport com1_;
-    run::RunEngine engine_;
+    ProgramCore core_;
+    StatusBar& status_;
+    SettingsBoxes& boxes_;
+    AppContext& ctx_;
+    TMyComport& com1_;
+    run::RunEngine& engine_;
     controller::SetupPage setup_;
     plan::PlanEditorPage planEditor_;
-    std::unique_ptr<run::Journal> journal_;
 
     bool stateDoubleBuffered_ = false;
     bool ownerDrawTabs_ = false;

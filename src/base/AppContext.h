@@ -20,6 +20,8 @@ struct AppContext {
     IMainThreadPoster& poster;
     StatusBar& status;
     SettingsBoxes& boxes;
+    // The installed plug-in folder, searched after sDllPath; empty: none.
+    std::string sSysDllPath{};
 };
 
 }  // namespace ristova

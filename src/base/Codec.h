@@ -15,6 +15,14 @@ std::string ToCodePage(std::string_view utf8);
 // rest of the text goes on; never throws.
 std::string FromCodePage(std::string_view bytes);
 
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view bytes);
+
+// A data file's bytes as code page 936. A file that starts with the UTF-8
+// byte-order mark, or that is valid UTF-8 and holds non-ASCII text (one
+// edited in a Linux text editor), is taken as UTF-8; any other as it is.
+std::string DataFileToCodePage(std::string_view bytes);
+
 // Number of code page bytes the UTF-8 text takes.
 std::size_t CodePageLength(std::string_view utf8);
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -78,6 +79,9 @@ void ListFolderFiles(std::vector<std::string>& list, std::string folder, std::st
         if (::fnmatch(pattern.c_str(), name, FNM_CASEFOLD) == 0) list.emplace_back(name);
     }
     ::closedir(dir);
+    // The directory's own order is arbitrary (hash order on ext4); the
+    // operator's lists and their first entries are not.
+    std::sort(list.begin(), list.end());
 }
 
 void ForceDeleteFile(const std::string& fileName) {

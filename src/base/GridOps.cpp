@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/Codec.h"
+#include "base/Errors.h"
 #include "base/Files.h"
 #include "base/TextUtils.h"
 
@@ -176,8 +177,24 @@ int CountCells(std::string_view text) {
     return count;
 }
 
+void CheckGridStorable(const StringGrid& grid) {
+    for (int r = 0; r < grid.RowCount(); ++r) {
+        for (int c = 0; c < grid.ColCount(); ++c) {
+            const std::string& cell = grid.Cell(c, r);
+            if (cell.find(kCellSeparator) == std::string::npos &&
+                (cell.empty() || cell.back() != '^'))
+                continue;
+            const std::string& title = grid.Cell(c, 0);
+            throw OperatorError("第" + std::to_string(r) + "行" +
+                                (title.empty() ? "第" + std::to_string(c) + "列" : "“" + title + "”") +
+                                "的内容“" + cell + "”含有“^^”或以“^”结尾,无法保存");
+        }
+    }
+}
+
 void SaveGridToTextFile(const StringGrid& grid, const std::string& fileName) {
     if (fileName.empty()) return;
+    CheckGridStorable(grid);
     std::string text;
     for (int r = 1; r < grid.RowCount(); ++r) {
         text += GridRowToText(grid, r);
@@ -193,6 +210,7 @@ void LoadGridFromTextFile(StringGrid& grid, const std::string& fileName) {
         EmptyRow(grid, 1);
         return;
     }
+    bytes = codec::DataFileToCodePage(bytes);
     // Lines are cut on the raw bytes: a line feed is never part of a code
     // page 936 character, so a line that does not decode cannot swallow the
     // next one.

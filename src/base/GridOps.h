@@ -27,7 +27,12 @@ int FindGridRow(const StringGrid& grid, int colA, int colB, int firstRow, std::s
 std::string GridRowToText(const StringGrid& grid, int r);
 void TextToGridRow(std::string_view text, StringGrid& grid, int r);
 int CountCells(std::string_view text);
-// Writes body rows as code page 936 lines ending in CR LF, atomically.
+// Refuses, with an OperatorError naming the cell, a grid that the row
+// format cannot hold: it has no escape, so a cell with "^^" in it or with
+// "^" at its end would read back cut in other places.
+void CheckGridStorable(const StringGrid& grid);
+// Writes body rows as code page 936 lines ending in CR LF, atomically;
+// CheckGridStorable first.
 void SaveGridToTextFile(const StringGrid& grid, const std::string& fileName);
 void LoadGridFromTextFile(StringGrid& grid, const std::string& fileName);
 void StretchGridColumn(StringGrid& grid, int col);

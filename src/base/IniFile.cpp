@@ -87,7 +87,8 @@ class IniDocument {
     static std::optional<IniDocument> Load(const std::string& fileName) {
         std::string bytes;
         if (!ReadFileBytes(fileName, bytes)) return std::nullopt;
-        return IniDocument(bytes);
+        // A file saved as UTF-8 is read as such and written back as code page.
+        return IniDocument(codec::DataFileToCodePage(bytes));
     }
 
     // The document a write starts from. A file that is there but cannot be
@@ -288,6 +289,7 @@ void EraseIniSection(const std::string& fileName, std::string_view section) {
 
 void SaveGridToIni(const std::string& fileName, std::string_view section, const StringGrid& grid) {
     if (fileName.empty()) return;
+    CheckGridStorable(grid);
     // Erase and rewrite in one replacement of the file: a refused write
     // leaves the old rows whole instead of half a table.
     IniDocument doc = IniDocument::LoadForWrite(fileName);

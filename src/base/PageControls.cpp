@@ -10,6 +10,8 @@ std::string PickList::Text() const {
 }
 
 int PickList::IndexOfCaseless(std::string_view name) const {
+    // Two files that differ only in case can both be there: the exact one wins.
+    if (const int exact = IndexOf(name); exact >= 0) return exact;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (AsciiIEquals(items[i], name)) return static_cast<int>(i);
     }

@@ -27,8 +27,8 @@ struct PickList {
 
     // The selected entry, empty when none is.
     std::string Text() const;
-    // The first entry equal to name without regard to the case of ASCII
-    // letters; -1 when there is none.
+    // The entry equal to name, else the first one equal without regard to
+    // the case of ASCII letters; -1 when there is none.
     int IndexOfCaseless(std::string_view name) const;
     // The first entry exactly equal to name; -1 when there is none.
     int IndexOf(std::string_view name) const;

@@ -27,10 +27,12 @@ int HexDigitValue(char c) {
     return -1;
 }
 
-// The byte rule of hex texts: a decimal digit is its value, any other
-// character its code minus 55, so that 'A'..'F' give 10..15.
-int HexRuleValue(unsigned char c) {
-    return (c >= '0' && c <= '9') ? c - '0' : c - 55;
+// A hex digit's value, -1 for any other character.
+int HexDigitValue(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }
 
 bool ParseInt32(std::string_view text, bool allowHex, long long& value) {
@@ -201,14 +203,19 @@ long long StrToIntDef(std::string_view text, long long def) {
     return TryStrToInt(text, value) ? value : def;
 }
 
-std::vector<std::uint8_t> HexToBytes(std::string_view text) {
-    std::string bytes = AsciiUpper(codec::ToCodePage(text));
-    std::vector<std::uint8_t> out(bytes.size() / 2);
-    for (std::size_t k = 0; k < out.size(); ++k) {
-        int hi = HexRuleValue(static_cast<unsigned char>(bytes[2 * k]));
-        int lo = HexRuleValue(static_cast<unsigned char>(bytes[2 * k + 1]));
-        out[k] = static_cast<std::uint8_t>((hi * 16 + lo) & 0xFF);
+std::optional<std::vector<std::uint8_t>> HexToBytes(std::string_view text) {
+    std::vector<int> digits;
+    digits.reserve(text.size());
+    for (const char ch : text) {
+        if (ch == ' ' || ch == '\t') continue;
+        const int value = HexDigitValue(static_cast<unsigned char>(ch));
+        if (value < 0) return std::nullopt;
+        digits.push_back(value);
     }
+    // An odd last digit is dropped.
+    std::vector<std::uint8_t> out(digits.size() / 2);
+    for (std::size_t k = 0; k < out.size(); ++k)
+        out[k] = static_cast<std::uint8_t>(digits[2 * k] * 16 + digits[2 * k + 1]);
     return out;
 }
 

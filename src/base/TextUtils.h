@@ -2,6 +2,7 @@
 // Text, time, truth-value and hex-text helpers shared by every page.
 // Texts are UTF-8; lengths and comparisons are on bytes.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,9 +39,11 @@ bool TryStrToInt(std::string_view text, long long& value);
 // Integer or the default when the text is not one.
 long long StrToIntDef(std::string_view text, long long def);
 
-// Hex text. HexToBytes works on the code page 936 bytes of the text and
-// never fails (see the digit rule); BytesToHex writes upper-case pairs.
-std::vector<std::uint8_t> HexToBytes(std::string_view text);
+// Hex text. Blanks (spaces, tabs) are ignored; any other character that is
+// not a hex digit makes the text invalid (nullopt), so that a mistyped
+// command never reaches the line as some other bytes. An odd last digit is
+// dropped. BytesToHex writes upper-case pairs.
+std::optional<std::vector<std::uint8_t>> HexToBytes(std::string_view text);
 std::string BytesToHex(const std::uint8_t* data, std::size_t count);
 std::string BytesToHex(const std::vector<std::uint8_t>& bytes);
 

@@ -6,21 +6,42 @@
 
 namespace ristova::comm {
 
-std::string SendHexCommand(TMyComport& port, std::string_view hexText, bool* refused) {
-    std::vector<std::uint8_t> bytes = HexToBytes(hexText);
-    if (refused != nullptr) *refused = bytes.size() > kMaxCommandBytes;
-    if (bytes.size() > kMaxCommandBytes) return {};
-    // Not looked at: a closed port drops the bytes and the caller still
-    // shows what it meant to send.
-    port.SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
-    return BytesToHex(bytes);
+bool IsHexCommand(std::string_view hexText) {
+    return HexToBytes(hexText).has_value();
 }
 
-std::string SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status) {
-    bool refused = false;
-    std::string sent = SendHexCommand(port, hexText, &refused);
-    status.ShowStatus(3, refused ? std::string(kCommandTooLong) : std::string(kSentPrefix) + sent);
-    return sent;
+std::string CommandHexText(std::string_view hexText) {
+    const auto bytes = HexToBytes(hexText);
+    return bytes ? BytesToHex(*bytes) : std::string(hexText);
+}
+
+SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText) {
+    const auto bytes = HexToBytes(hexText);
+    if (!bytes) return {SendResult::Invalid, std::string(hexText)};
+    std::string hex = BytesToHex(*bytes);
+    if (bytes->size() > kMaxCommandBytes) return {SendResult::TooLong, std::move(hex)};
+    const bool queued = port.SendData(bytes->data(), static_cast<std::uint16_t>(bytes->size()));
+    return {queued ? SendResult::Sent : SendResult::Failed, std::move(hex)};
+}
+
+std::string OutcomeText(const SendOutcome& outcome) {
+    switch (outcome.result) {
+        case SendResult::Invalid:
+            return std::string(kCommandInvalidPrefix) + outcome.hex;
+        case SendResult::TooLong:
+            return std::string(kCommandTooLong);
+        case SendResult::Failed:
+            return std::string(kSendFailedPrefix) + outcome.hex;
+        case SendResult::Sent:
+            break;
+    }
+    return std::string(kSentPrefix) + outcome.hex;
+}
+
+SendOutcome SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status) {
+    SendOutcome outcome = SendHexCommand(port, hexText);
+    status.ShowStatus(3, OutcomeText(outcome));
+    return outcome;
 }
 
 }  // namespace ristova::comm

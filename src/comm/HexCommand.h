@@ -15,15 +15,32 @@ inline constexpr std::string_view kSentPrefix = "发送数据:";
 inline constexpr std::string_view kReceivedPrefix = "接收数据:";
 // Panel 3 for a command that is refused because it is too long.
 inline constexpr std::string_view kCommandTooLong = "指令超过256字节,未发送";
+// Panel 3 for a command text with a character that is no hex digit (+ the text).
+inline constexpr std::string_view kCommandInvalidPrefix = "指令含非十六进制字符,未发送:";
+// Panel 3 for bytes the port did not take (closed or lost; + the hex).
+inline constexpr std::string_view kSendFailedPrefix = "发送失败:";
 
-// Converts with HexToBytes and queues the bytes on the port (a closed port
-// drops them). Returns the hex text of the bytes queued. A command of more
-// than 256 bytes is refused: nothing is queued, the result is empty and
-// *refused (when given) is set.
-std::string SendHexCommand(TMyComport& port, std::string_view hexText, bool* refused = nullptr);
+enum class SendResult { Sent, Invalid, TooLong, Failed };
 
-// SendHexCommand, then panel 3: "发送数据:" + the text sent, or the refusal.
-// Returns the text sent.
-std::string SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status);
+struct SendOutcome {
+    SendResult result = SendResult::Sent;
+    // The bytes as upper-case hex pairs; the text as given when invalid.
+    std::string hex;
+};
+
+// True when the text is a command that can be sent (see HexToBytes).
+bool IsHexCommand(std::string_view hexText);
+// The command's bytes as hex pairs, or the text itself when it is invalid.
+std::string CommandHexText(std::string_view hexText);
+
+// Converts with HexToBytes and queues the bytes on the port. An invalid
+// text or one of more than 256 bytes is refused and nothing is queued.
+SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText);
+
+// The panel 3 text of an outcome.
+std::string OutcomeText(const SendOutcome& outcome);
+
+// SendHexCommand, then panel 3 shows OutcomeText.
+SendOutcome SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status);
 
 }  // namespace ristova::comm

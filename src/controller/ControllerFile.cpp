@@ -1,5 +1,7 @@
 #include "controller/ControllerFile.h"
 
+#include "base/Codec.h"
+#include "base/Errors.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
 #include "base/IniFile.h"
@@ -44,8 +46,23 @@ void ReadCommandTable(const std::string& path, StringGrid& grid) {
 
 void WriteCommandTableAndDescription(const std::string& path, const StringGrid& grid,
                                      const std::vector<std::string>& descriptionLines) {
+    // The last line break of the memo makes no line of its own, so that an
+    // emptied memo stores an empty description.
+    std::vector<std::string> lines = descriptionLines;
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (lines[k].find(kDescriptionSeparator) != std::string::npos)
+            throw OperatorError("说明第" + std::to_string(k + 1) + "行含有“" +
+                                std::string(kDescriptionSeparator) + "”,无法保存");
+    }
+    const std::string description = JoinText(lines, kDescriptionSeparator);
+    // A longer value would come back cut at the next load.
+    if (codec::CodePageLength(description) > kIniValueMaxBytes)
+        throw OperatorError("说明超过" + std::to_string(kIniValueMaxBytes) +
+                            "字节,无法保存");
+    CheckGridStorable(grid);
     SaveGridToIni(path, kCommand, grid);
-    WriteIniText(path, kDescript, kSpecif, JoinText(descriptionLines, kDescriptionSeparator));
+    WriteIniText(path, kDescript, kSpecif, description);
 }
 
 std::vector<std::string> ReadDescription(const std::string& path) {

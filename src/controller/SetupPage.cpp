@@ -7,6 +7,7 @@
 
 #include "base/Codec.h"
 #include "base/Errors.h"
+#include "base/DataFolder.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
 #include "base/IniFile.h"
@@ -154,7 +155,7 @@ SetupPage::SetupPage(AppContext& ctx, TMyComport& com1)
       com1_(com1),
       portScanner_(ListSerialPorts),
       descriptionQuery_(
-          [&ctx](const std::string& name) { return QueryPluginDescription(ctx.sDllPath, name); }),
+          [&ctx](const std::string& name) { return QueryPluginDescription(PluginFolderOf(ctx.sDllPath, ctx.sSysDllPath, name), name); }),
       relayCount_(12),
       sgCom_(6, 13, 1, 1) {
     // The window's design texts; the start-up load replaces them.
@@ -251,7 +252,7 @@ void SetupPage::ListControllers() {
 void SetupPage::ListPlugins() {
     if (!DirectoryExists(ctx_.sDllPath)) ForceDirectories(ctx_.sDllPath);
     cbPowerDll_.Clear();
-    if (DirectoryExists(ctx_.sDllPath)) ListFolderFiles(cbPowerDll_.items, ctx_.sDllPath, "*.so");
+    cbPowerDll_.items = ListPluginFiles(ctx_.sDllPath, ctx_.sSysDllPath);
     Changed();
 }
 

@@ -166,12 +166,14 @@ void PlanEditorPage::OpenSelectedTable() {
 }
 
 void PlanEditorPage::ChooseController(const std::string& entry) {
-    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kSPowerFn, entry);
     sEdPowerFn_ = ctx_.sAppPath + entry;
     LoadEditDeviceGrid(sEdPowerFn_);
     ListPlanTables(sEdPowerFn_);
     cbEdFn_.SelectOrAppend(std::string(kDefaultTable));
     OpenSelectedTable();
+    // Written last: a refused write is reported with the page already
+    // showing the chosen controller and its table.
+    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kSPowerFn, entry);
 }
 
 void PlanEditorPage::cbEditDevListChange(int index) {
@@ -186,8 +188,10 @@ void PlanEditorPage::cbEdFnChange(int index) {
     if (sEdPowerFn_.empty()) return;
     if (index < 0 || index >= static_cast<int>(cbEdFn_.items.size())) return;
     cbEdFn_.itemIndex = index;
-    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn, cbEdFn_.items[index]);
+    // The table first: a refused write must not leave the list naming a
+    // table other than the one open.
     OpenSelectedTable();
+    WriteIniText(ctx_.settingsFile, settings::kEdit, settings::kCbEdFn, cbEdFn_.items[index]);
 }
 
 void PlanEditorPage::btnReGetDevicesClick() {
@@ -230,9 +234,13 @@ void PlanEditorPage::SavePlanTable() {
     // Taken before the loop: removing the last row selects the row above it,
     // which is not the operator's row. Removals below it never move it.
     const int selected = g.Row();
+    std::vector<std::string> dropped;
     for (int r = g.RowCount() - 1; r >= 1; --r) {
         const long long n = StrToIntDef(Trim(g.Cell(1, r)), 0);
         if (n < 1 || n > relayCount) {
+            // A row left empty goes without a word.
+            if (!Trim(g.Cell(1, r)).empty() || !Trim(g.Cell(2, r)).empty())
+                dropped.insert(dropped.begin(), std::to_string(r));
             DeleteGridRow(g, r);
             continue;
         }
@@ -261,6 +269,11 @@ void PlanEditorPage::SavePlanTable() {
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);
+    if (dropped.empty()) return;
+    std::string rows;
+    for (const std::string& r : dropped) rows += (rows.empty() ? "" : "、") + r;
+    throw OperatorError("第" + rows + "行的继电器号不在1.." + std::to_string(relayCount) +
+                        "之间,这些行未保存");
 }
 
 // ---- save as and delete ----------------------------------------------------
@@ -304,7 +317,8 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
 
 std::string PlanEditorPage::TableToDelete() const {
     // The default table stays, whatever the case of its stored name.
-    if (sEdPlanFn_.empty() || AsciiIEquals(cbEdFn_.Text(), kDefaultTable)) return {};
+    // Judged by the table that is open, not by the list's entry.
+    if (sEdPlanFn_.empty() || AsciiIEquals(ExtractFileName(sEdPlanFn_), kDefaultTable)) return {};
     return ExtractFileName(sEdPlanFn_);
 }
 

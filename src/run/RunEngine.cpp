@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/Errors.h"
+#include "base/DataFolder.h"
 #include "base/Files.h"
 #include "base/IniFile.h"
 #include "base/Settings.h"
@@ -19,7 +20,6 @@
 #include "run/RunEngineScope.h"
 
 namespace ristova::run {
-using comm::kCommandTooLong;
 using comm::kReceivedPrefix;
 using comm::SendAndShowCommand;
 using comm::SendHexCommand;
@@ -45,11 +45,36 @@ int ReadIndex(const std::string& file, std::string_view key, int def, int last) 
 
 }  // namespace
 
+bool PlanRowUnreadable(const StringGrid& sgPlan, int r) {
+    const std::string relay = Trim(sgPlan.Cell(1, r));
+    const std::string& time = sgPlan.Cell(2, r);
+    const std::string& action = sgPlan.Cell(3, r);
+    if (relay.empty() && Trim(time).empty() && action.empty()) return false;
+    // "$A" and "0x3" are integers to StrToInt, but no relay numbers.
+    const bool decimal = !relay.empty() && std::all_of(relay.begin(), relay.end(), [](char c) {
+        return c >= '0' && c <= '9';
+    });
+    const long long second = Trim(time).empty() ? -1 : TimeTextToSeconds(time, ":");
+    return !decimal || second < 0 || second > kLastSecondOfDay ||
+           (action != plan::kSwitchOn && action != plan::kSwitchOff);
+}
+
+int CountUnreadablePlanRows(const StringGrid& sgPlan) {
+    int count = 0;
+    for (int r = 1; r < sgPlan.RowCount(); ++r) count += PlanRowUnreadable(sgPlan, r) ? 1 : 0;
+    return count;
+}
+
 std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan) {
     std::vector<TPlanAction> actions;
     if (sgPlan.Cell(1, 1).empty()) return actions;
     for (int r = 1; r < sgPlan.RowCount(); ++r) {
         TPlanAction a;
+        if (PlanRowUnreadable(sgPlan, r)) {
+            a.Second = -1;
+            actions.push_back(a);
+            continue;
+        }
         const long long relay = StrToIntDef(Trim(sgPlan.Cell(1, r)), 0);
         a.Relay =
             relay < 0 || relay > std::numeric_limits<int>::max() ? 0 : static_cast<int>(relay);
@@ -78,6 +103,7 @@ RunEngine::RunEngine(AppContext& ctx, TMyComport& com1)
     SetupRunPowerGrid(sgPower_);
     SetupMonitorGrid(sgState_);
     lastRunDate_ = ctx_.clock.Now().date;
+    planDate_ = lastRunDate_;
 }
 
 RunEngine::~RunEngine() {
@@ -115,12 +141,14 @@ int RunEngine::MillisecondsToNextSecond() const {
 }
 
 void RunEngine::SelectPlan() {
+    planDate_ = ctx_.clock.Now().date;
     PlanChoice choice = SelectRunPlan(ctx_.sAppPath, sRunPowerFn_, ctx_.boxes.chk4Level,
-                                      ctx_.clock.Now().date, sgPlan_, sgPower_);
+                                      planDate_, sgPlan_, sgPower_);
     sRunPlanFn_ = choice.sRunPlanFn;
     lbRunFn_ = choice.lbRunFn;
     sJDQState_ = choice.sJDQState;
     planStamps_ = PlanStamps();
+    ReportUnreadableRows();
     Changed();
     Publish(0, "run", "engine", "plan chosen", ExtractFileName(sRunPlanFn_));
 }
@@ -144,8 +172,16 @@ bool RunEngine::ReloadPlanIfChanged() {
     Changed();
     const std::string name = ExtractFileName(sRunPlanFn_);
     ctx_.status.ShowStatus(3, kPlanReloadedPrefix + name);
+    // Rows that will not be carried out matter more than the news of the reload.
+    ReportUnreadableRows();
     Publish(0, "run", "engine", "plan reloaded", name);
     return true;
+}
+
+void RunEngine::ReportUnreadableRows() {
+    if (const int unreadable = CountUnreadablePlanRows(sgPlan_); unreadable > 0)
+        ctx_.status.ShowStatus(3, std::string(kUnreadableRowsPrefix) + std::to_string(unreadable) +
+                                      std::string(kUnreadableRowsSuffix));
 }
 
 // Another controller: the seconds handled so far belong to its plan.
@@ -157,8 +193,11 @@ void RunEngine::ForgetHandledSeconds() {
 
 void RunEngine::SelectDeviceName(const std::string& name) {
     auto& items = cbRunDevList_.Items;
-    auto found = std::find_if(items.begin(), items.end(),
-                              [&](const std::string& item) { return AsciiIEquals(item, name); });
+    // The exact name first: two files may differ only in case.
+    auto found = std::find(items.begin(), items.end(), name);
+    if (found == items.end())
+        found = std::find_if(items.begin(), items.end(),
+                             [&](const std::string& item) { return AsciiIEquals(item, name); });
     if (found == items.end()) found = items.insert(items.end(), name);
     cbRunDevList_.ItemIndex = static_cast<int>(found - items.begin());
     Changed();
@@ -169,8 +208,6 @@ void RunEngine::FillRunDeviceList() {
     sRunPowerFn_.clear();
     sRunPlanFn_.clear();
     ListFolderFiles(cbRunDevList_.Items, ctx_.sAppPath, "*.PSW");
-    // Directory order is arbitrary; the list and its first entry are not.
-    std::sort(cbRunDevList_.Items.begin(), cbRunDevList_.Items.end());
     std::string name = ReadIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn);
     if (name.empty()) {
         name = cbRunDevList_.Items.empty() ? std::string(settings::kDefaultRunController)
@@ -247,7 +284,8 @@ void RunEngine::btnRunClick() {
     com1_.ClosePort();
     const std::string dllName =
         ReadIniText(sRunPowerFn_, controller::kLoad, controller::kPowerDllFn);
-    sRunDllFn_ = ctx_.sDllPath + dllName;
+    const std::string dllFolder = PluginFolderOf(ctx_.sDllPath, ctx_.sSysDllPath, dllName);
+    sRunDllFn_ = dllFolder + dllName;
     sStateCmd_ = ReadIniText(sRunPowerFn_, controller::kLoad, controller::kStateCmd);
     SetLabel(lbState_, kLbStatePrefix + sStateCmd_);
     SetLabel(lbCmd_, kLbCmdPrefix + sRunDllFn_);
@@ -269,7 +307,7 @@ void RunEngine::btnRunClick() {
     StartLineWatch(opened);
     // Right after the open, so that these commands reach the controller.
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
-    plugin_.LoadStatePlugin(ctx_.sDllPath, dllName);
+    plugin_.LoadStatePlugin(dllFolder, dllName);
     SetLabel(lbDev_, kLbDevPrefix + plugin_.DeviceDescription());
     sJDQState_.assign(RelayCount(), '0');
     running_ = true;
@@ -316,9 +354,10 @@ void RunEngine::SendStartOnCommands() {
 
 void RunEngine::PollRelayStates() {
     if (sStateCmd_.empty()) return;
-    bool refused = false;
-    SendHexCommand(comRun_, sStateCmd_, &refused);
-    if (refused) ctx_.status.ShowStatus(3, std::string(kCommandTooLong));
+    // A failed query is left to the line watch; a refused one is shown.
+    const comm::SendOutcome outcome = SendHexCommand(comRun_, sStateCmd_);
+    if (outcome.result == comm::SendResult::Invalid || outcome.result == comm::SendResult::TooLong)
+        ctx_.status.ShowStatus(3, comm::OutcomeText(outcome));
 }
 
 void RunEngine::BuildMonitor() {
@@ -454,15 +493,28 @@ bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
         return false;
     }
     const bool open = comRun_.IsOpen();
-    const std::string sent = SendAndShowCommand(comRun_, hex, ctx_.status);
+    const comm::SendOutcome outcome = SendAndShowCommand(comRun_, hex, ctx_.status);
     // Published after the bytes are queued: the sinks never delay a command.
-    if (!open) {
-        Publish(relay, on ? "on" : "off", source, "not-sent", "port not open");
-    } else if (sent.empty()) {
-        Publish(relay, on ? "on" : "off", source, "not-sent",
-                hex.empty() ? "no command" : "command invalid or too long");
-    } else {
-        Publish(relay, on ? "on" : "off", source, "sent", sent);
+    const char* kind = on ? "on" : "off";
+    switch (outcome.result) {
+        case comm::SendResult::Invalid:
+            Publish(relay, kind, source, "not-sent", "command invalid: " + hex);
+            break;
+        case comm::SendResult::TooLong:
+            Publish(relay, kind, source, "not-sent", "command too long");
+            break;
+        case comm::SendResult::Failed:
+            if (open)
+                Publish(relay, kind, source, "failed", outcome.hex);
+            else
+                Publish(relay, kind, source, "not-sent", "port not open");
+            break;
+        case comm::SendResult::Sent:
+            if (outcome.hex.empty())
+                Publish(relay, kind, source, "not-sent", "no command");
+            else
+                Publish(relay, kind, source, "sent", outcome.hex);
+            break;
     }
     return true;
 }
@@ -610,6 +662,30 @@ void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
     SendRelayCommand(row, !on, sgPower_.Cell(on ? 2 : 1, row), "manual");
     ctx_.sleeper.SleepMs(kCommandPauseMs);
     PollRelayStates();
+}
+
+bool RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
+    ChangeScope scope(*this);
+    const char* kind = !on ? "switch" : *on ? "on" : "off";
+    const char* refused = nullptr;
+    if (!on)
+        refused = kRefusedBadRequest;
+    else if (!running_)
+        refused = kRefusedNotRunning;
+    else if (!ctx_.boxes.chkManOperate)
+        refused = kRefusedManualOff;
+    else if (relay < 1 || relay > RelayCount())
+        refused = kRefusedNoRelay;
+    else if (StatesUnknown())
+        refused = kRefusedUnknownState;
+    if (refused) {
+        Publish(std::max(relay, 0), kind, "remote", "refused", refused);
+        return false;
+    }
+    const bool sent = SendRelayCommand(relay, *on, sgPower_.Cell(*on ? 1 : 2, relay), "remote");
+    ctx_.sleeper.SleepMs(kCommandPauseMs);
+    PollRelayStates();
+    return sent;
 }
 
 void RunEngine::Shutdown() {

@@ -49,6 +49,12 @@ inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";
 inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
 // Panel 3 when the day's table was chosen and loaded again (+ its name).
 inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";
+// The details of a refused remote switch.
+inline constexpr const char* kRefusedNotRunning = "not running";
+inline constexpr const char* kRefusedManualOff = "manual operation off";
+inline constexpr const char* kRefusedNoRelay = "no such relay";
+inline constexpr const char* kRefusedUnknownState = "state unknown";
+inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
 
 // A lost run line is opened again this often; states unconfirmed by an
 // answer for this long are unknown.
@@ -76,7 +82,18 @@ struct TPlanAction {
     bool operator==(const TPlanAction&) const = default;
 };
 
+// A plan row that cannot be understood: its relay cell is no plain decimal
+// number, its time cannot be read, or its action is neither "接通" nor
+// "断开". An empty row is no such row.
+bool PlanRowUnreadable(const StringGrid& sgPlan, int r);
+// The number of such rows in the plan grid.
+int CountUnreadablePlanRows(const StringGrid& sgPlan);
+// Panel 3 when a loaded plan has such rows: prefix + N + suffix.
+inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";
+inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
+
 // Plan grid rows as actions, in row order (empty when row 1 has no relay).
+// Unreadable rows are kept in place with relay 0: they are never acted on.
 std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan);
 
 enum class LampColour { Yellow, Red };
@@ -134,6 +151,12 @@ class RunEngine {
     // col/row: the cell under the pointer (-1 when none).
     void sgStateMouseDown(MouseButton button, int col, int row);
     bool CursorIsHand(int col, int row) const;
+    // A switch asked for from outside the window (source "remote"): allowed
+    // as a manual switch is, only while running, with manual operation on
+    // and the states known; on is nullopt for a request that is neither on
+    // nor off. A refusal sends nothing and is published as result "refused"
+    // with the reason. True when the command went to the line.
+    bool RemoteSwitch(int relay, std::optional<bool> on);
     // Program end: UnloadStatePlugin.
     void Shutdown();
 
@@ -168,6 +191,8 @@ class RunEngine {
     const std::string& sJDQState() const { return sJDQState_; }
     const std::vector<TPlanAction>& PlanActions() const { return planActions_; }
     const Date& LastRunDate() const { return lastRunDate_; }
+    // The date the plan shown was selected for.
+    const Date& PlanDate() const { return planDate_; }
     // Start-up sets it to today after preparing the run side.
     void SetLastRunDate(const Date& date);
 
@@ -201,6 +226,8 @@ class RunEngine {
     void SelectPlan();
     // The folder and the chosen table as stat sees them now.
     std::pair<FileStamp, FileStamp> PlanStamps() const;
+    // Panel 3 names the rows of the loaded plan that are not carried out.
+    void ReportUnreadableRows();
     void ForgetHandledSeconds();
     void ForgetHandledFarAhead(const LocalDateTime& now);
     void HandleDateChange(const LocalDateTime& now);
@@ -258,6 +285,7 @@ class RunEngine {
     std::string sJDQState_;
     std::vector<TPlanAction> planActions_;
     Date lastRunDate_;
+    Date planDate_;
     // The decoded states last published; empty after a start, so that the
     // first answer publishes every relay.
     std::string publishedStates_;

@@ -128,7 +128,7 @@ void RunEngine::AnswerDecoded() {
 }
 
 void RunEngine::NotSent(const DueCommand& command, const char* source) {
-    const std::string hex = BytesToHex(HexToBytes(command.hex));
+    const std::string hex = comm::CommandHexText(command.hex);
     ctx_.status.ShowStatus(3, kNotSentPrefix + hex);
     Publish(command.relay, command.on ? "on" : "off", source, "not-sent", hex);
 }
@@ -165,9 +165,11 @@ void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip) {
             last = noted_[relay - 1]->command;
         if (!last) continue;
         sgState_.SetRow(relay);
-        const std::string sent = SendAndShowCommand(comRun_, last->hex, ctx_.status);
-        const bool queued = comRun_.IsOpen() && !comRun_.LineEnded() && !sent.empty();
-        Publish(relay, last->on ? "on" : "off", "re-assert", queued ? "sent" : "failed", sent);
+        const comm::SendOutcome outcome = SendAndShowCommand(comRun_, last->hex, ctx_.status);
+        const bool queued = outcome.result == comm::SendResult::Sent && comRun_.IsOpen() &&
+                            !comRun_.LineEnded() && !outcome.hex.empty();
+        Publish(relay, last->on ? "on" : "off", "re-assert", queued ? "sent" : "failed",
+                outcome.hex);
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
     }

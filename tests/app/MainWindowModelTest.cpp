@@ -179,5 +179,30 @@ TEST_F(MainWindowModelTest, StoredRunStartsRunningDuringStartUpAndShowingPicksPa
     m->FormDestroy();
 }
 
+// A start-up that crosses midnight after the plan was chosen: the engine's
+// date is the plan's, so that the next tick sees the change of date.
+TEST_F(MainWindowModelTest, AStartUpOverMidnightKeepsThePlansDate) {
+    clock_.now = LocalDateTime{Date{2012, 2, 16}, 23, 59, 59, 900};
+    auto m = Make();
+    m->FormCreate([&](const std::function<void()>& step) {
+        step();
+        // The run list is filled by the step that chooses the plan.
+        if (!m->Engine().cbRunDevList().Items.empty())
+            clock_.now = LocalDateTime{Date{2012, 2, 17}, 0, 0, 0, 5};
+    });
+    const Date d = m->Engine().LastRunDate();
+    EXPECT_EQ(d.year * 10000 + d.month * 100 + d.day, 20120216);
+}
+
+TEST_F(MainWindowModelTest, TheFoldersManualComesFirstAndNoManualIsSaidInPanelThree) {
+    auto m = Make();
+    m->FormCreate();
+    EXPECT_NE(m->ManualPath(), Prog(kManualFileName));
+    m->ReportNoManual("");
+    EXPECT_EQ(m->Status().Panel(3), std::string(" ") + kNoManual + Prog(kManualFileName));
+    std::ofstream(Prog(kManualFileName)) << "doc";
+    EXPECT_EQ(m->ManualPath(), Prog(kManualFileName));
+}
+
 }  // namespace
 }  // namespace ristova

@@ -15,15 +15,16 @@ namespace ristova {
 namespace {
 
 using test::TempDir;
+using ::testing::ElementsAre;
 using ::testing::UnorderedElementsAre;
 
-TEST(Files, ListFolderFilesMatchesMaskWithoutCaseAndListsEveryKind) {
+TEST(Files, ListFolderFilesMatchesMaskWithoutCaseListsEveryKindSortedByName) {
     TempDir dir;
     for (const char* name : {"a.PSW", "b.psw", "系统.Psw", "c.tab"}) dir.Write(name, "");
     ASSERT_TRUE(ForceDirectories(dir.File("sub.psw/计划")));
     std::vector<std::string> list{"stale"};
     ListFolderFiles(list, dir.Path().substr(0, dir.Path().size() - 1), "*.PSW");
-    EXPECT_THAT(list, UnorderedElementsAre("a.PSW", "b.psw", "系统.Psw", "sub.psw"));
+    EXPECT_THAT(list, ElementsAre("a.PSW", "b.psw", "sub.psw", "系统.Psw"));
     ListFolderFiles(list, dir.Path(), "*");
     EXPECT_EQ(list.size(), 5u);  // no "." or ".."
 

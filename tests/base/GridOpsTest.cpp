@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "base/Codec.h"
 #include "base/Errors.h"
 #include "support/TempDir.h"
 
@@ -195,6 +196,31 @@ TEST(GridOps, SaveWritesBodyRowsAsCodePageLinesEndingInCrLf) {
     EXPECT_EQ(dir.Read("t.tab"), "  1^^03^^\xBD\xD3\xCD\xA8^^\r\n  2^^^^^^\r\n");
     SaveGridToTextFile(grid, "");  // nothing happens
     EXPECT_THROW(SaveGridToTextFile(grid, dir.File("missing/t.tab")), OperatorError);
+    // A cell the row format cannot hold: the file stays as it was.
+    grid.SetCell(2, 2, "断开^");
+    EXPECT_THROW(SaveGridToTextFile(grid, dir.File("t.tab")), OperatorError);
+    EXPECT_EQ(dir.Read("t.tab"), "  1^^03^^\xBD\xD3\xCD\xA8^^\r\n  2^^^^^^\r\n");
+}
+
+// A table edited in a Linux text editor is UTF-8; one from the program or
+// from the other side is code page 936. Either reads as the same text.
+TEST(GridOps, LoadReadsUtf8FilesAsUtf8AndAllOthersAsTheCodePage) {
+    TempDir dir;
+    const std::string row = "  1^^03^^08:00:00^^接通^^\r\n";
+    for (const std::string& bytes :
+         {row, "\xEF\xBB\xBF" + row, codec::ToCodePage(row)}) {
+        dir.Write("t.tab", bytes);
+        StringGrid g;
+        LoadGridFromTextFile(g, dir.File("t.tab"));
+        EXPECT_EQ(g.Cell(0, 1), "  1");
+        EXPECT_EQ(g.Cell(3, 1), "接通");
+    }
+    // Code page bytes that also pass as UTF-8 are not possible here: "接通"
+    // in the code page is no valid UTF-8, and an ASCII file reads the same.
+    EXPECT_FALSE(codec::IsValidUtf8(codec::ToCodePage("接通")));
+    for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE6\x8E"})
+        EXPECT_FALSE(codec::IsValidUtf8(bad)) << bad;
+    EXPECT_TRUE(codec::IsValidUtf8("a接通😀"));
 }
 
 TEST(GridOps, LoadTakesEveryKindOfLineEnd) {

@@ -21,6 +21,19 @@ using test::TempDir;
 using namespace std::string_literals;
 using codec::ToCodePage;
 
+// A settings file saved as UTF-8 (with or without the mark) is read as
+// UTF-8; the next write stores the whole file in the code page.
+TEST(IniFile, Utf8FilesAreReadAsUtf8AndWrittenBackInTheCodePage) {
+    TempDir dir;
+    for (const std::string& mark : {""s, "\xEF\xBB\xBF"s}) {
+        const std::string path = dir.Write("s.ini", mark + "[运行]\nsPowerFn=泵房.PSW\n");
+        EXPECT_EQ(ReadIniText(path, "运行", "sPowerFn"), "泵房.PSW");
+        WriteIniText(path, "运行", "x", "1");
+        EXPECT_EQ(dir.Read("s.ini"), ToCodePage("[运行]\nsPowerFn=泵房.PSW\nx=1\r\n"));
+        EXPECT_EQ(ReadIniText(path, "运行", "sPowerFn"), "泵房.PSW");
+    }
+}
+
 TEST(IniFile, NamesMatchWithoutCaseOfSingleByteLettersOnly) {
     TempDir dir;
     const std::string file = dir.Write("a.INI", "[load]\r\n  CHKRUN =  yes  \t\r\n");

@@ -68,17 +68,17 @@ TEST(TextUtils, IntegersAreStrictAndThirtyTwoBit) {
     }
 }
 
-TEST(TextUtils, HexTextFollowsTheDigitRuleForEveryCharacter) {
+TEST(TextUtils, HexTextIgnoresBlanksAndRefusesEveryOtherNonDigit) {
     EXPECT_EQ(HexToBytes("4f0D"), (Bytes{0x4F, 0x0D}));
-    EXPECT_EQ(HexToBytes("0G"), (Bytes{0x10}));
-    // The blank counts 32 - 55, and the byte keeps its low 8 bits.
-    EXPECT_EQ(HexToBytes("41 42"), (Bytes{0x41, 0x94}));
+    EXPECT_EQ(HexToBytes("41 42"), (Bytes{0x41, 0x42}));
+    EXPECT_EQ(HexToBytes(" 4\t1 4 2 "), (Bytes{0x41, 0x42}));
+    // An odd last digit is dropped.
     EXPECT_EQ(HexToBytes("ABC"), (Bytes{0xAB}));
-    EXPECT_TRUE(HexToBytes("7").empty());
+    EXPECT_EQ(HexToBytes("7"), Bytes{});
+    EXPECT_EQ(HexToBytes(""), Bytes{});
+    for (const char* bad : {"0G", "4O", "0x41", "41,42", "中", "41\n42", "-1"})
+        EXPECT_EQ(HexToBytes(bad), std::nullopt) << bad;
     EXPECT_EQ(BytesToHex(Bytes{0x4F, 0x0D, 0xFF}), "4F0DFF");
-    // The rule applies to the code page bytes (D6 D0), not to UTF-8's three.
-    EXPECT_EQ(HexToBytes("中"),
-              (Bytes{static_cast<std::uint8_t>(((0xD6 - 55) * 16 + 0xD0 - 55) & 0xFF)}));
 }
 
 }  // namespace

@@ -75,6 +75,48 @@ TEST(ControllerFile, SaveAndLoadRoundTrip) {
         for (int c = 0; c < 6; ++c) EXPECT_EQ(back.Cell(c, r), grid.Cell(c, r)) << c << "," << r;
 }
 
+// The row format and the description have no escape: texts that would come
+// back changed are refused, naming the cell, and nothing is written.
+TEST(ControllerFile, TextsTheFileCannotHoldAreRefusedAndNothingIsWritten) {
+    TempDir dir;
+    const std::string path = CommandFile(dir, std::string("Row0=") + kRow0 + "\r\n");
+    const std::string before = dir.Read("c.PSW");
+    StringGrid grid(6, 2);
+    ReadCommandTable(path, grid);
+    grid.SetRowCount(3);
+    auto refusal = [&](const std::vector<std::string>& description) {
+        try {
+            WriteCommandTableAndDescription(path, grid, description);
+        } catch (const OperatorError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    for (const char* bad : {"泵^", "a^^b", "^^"}) {
+        grid.SetCell(3, 2, bad);
+        const std::string message = refusal({"x"});
+        EXPECT_NE(message.find("第2行"), std::string::npos) << bad << ": " << message;
+        EXPECT_NE(message.find("常开开关用途"), std::string::npos) << message;
+        EXPECT_EQ(dir.Read("c.PSW"), before) << bad;
+    }
+    grid.SetCell(3, 2, "^泵 a^b");
+    EXPECT_NE(refusal({"一╋二"}).find("说明第1行"), std::string::npos);
+    // The separator is two bytes in the code page, after every line.
+    EXPECT_NE(refusal({std::string(1024, 'a'), std::string(1020, 'b')}), "");
+    EXPECT_EQ(dir.Read("c.PSW"), before);
+
+    // 1024 + 2 + 1019 + 2 = 2047 bytes fit; a last line break adds no line.
+    EXPECT_EQ(refusal({std::string(1024, 'a'), std::string(1019, 'b'), ""}), "");
+    EXPECT_EQ(ReadDescription(path), (std::vector<std::string>{std::string(1024, 'a'),
+                                                               std::string(1019, 'b')}));
+    StringGrid back(6, 2);
+    ReadCommandTable(path, back);
+    EXPECT_EQ(back.Cell(3, 2), "^泵 a^b");
+    // An emptied memo is one empty line.
+    EXPECT_EQ(refusal({""}), "");
+    EXPECT_EQ(ReadKey(path, kDescript, kSpecif), "");
+}
+
 TEST(ControllerFile, RefusedSaveKeepsTheFileAndDeleteRemovesReadOnlyFiles) {
     TempDir dir;
     const std::string path = CommandFile(dir, std::string("Row0=") + kRow0 + "\r\n");

@@ -344,27 +344,27 @@ TEST_F(SetupPageTest, TextToHexUsesCodePageBytes) {
     EXPECT_EQ(page->edHEX().text, "D6D041");
 }
 
-TEST_F(SetupPageTest, TestSendsOnAClosedPortShowTheTextAndPause) {
+TEST_F(SetupPageTest, TestSendsOnAClosedPortShowAsFailedAndPause) {
     auto page = NewPage();
     page->InitControllerList();
     page->sgComSelectCell(1, 1);
     page->edHEXChange("4f28");
     page->btnInputClick();
     page->btnSendClick();
-    EXPECT_EQ(pc.status.Panel(3), " 发送数据:4F28");
+    EXPECT_EQ(pc.status.Panel(3), " 发送失败:4F28");
     EXPECT_EQ(page->sgCom().Cell(1, 1), "4f28");
     EXPECT_EQ(pc.sleeper.pauses, std::vector<int>{50});
 
     page->sgComSelectCell(2, 1);
     page->btnSendClick();
-    EXPECT_EQ(pc.status.Panel(3), " 发送数据:");
+    EXPECT_EQ(pc.status.Panel(3), " 发送失败:");
 
     pc.status.ShowStatus(3, "x");
     page->MyTransBtn1Click();  // empty state command
     EXPECT_EQ(pc.status.Panel(3), " x");
     page->edStateCmdChange("51");
     page->MyTransBtn1Click();
-    EXPECT_EQ(pc.status.Panel(3), " 发送数据:51");
+    EXPECT_EQ(pc.status.Panel(3), " 发送失败:51");
     EXPECT_EQ(pc.sleeper.pauses.size(), 3u);
 
     const char block[] = {0x4F, 0x0D};

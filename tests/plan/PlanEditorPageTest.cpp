@@ -147,7 +147,7 @@ TEST_F(PlanEditorPageTest, SavingSortsByRelayOrByTimeAndTheSelectionFollows) {
     page.sgEdPlanSetEditText(1, 4, "09");
     page.sgEdPlanSelectCell(1, 1);  // relay 02 at 07:00:00
     page.rbJDQClick();
-    page.btnSavePlanClick();
+    EXPECT_THROW(page.btnSavePlanClick(), OperatorError);
     EXPECT_EQ(page.sgEdPlan().RowCount(), 4);
     EXPECT_EQ(page.sgEdPlan().Row(), 2);
     EXPECT_EQ(page.sgEdPlan().Cell(2, 2), "07:00:00");
@@ -160,7 +160,13 @@ TEST_F(PlanEditorPageTest, SavingCompletesAndChecksEveryRow) {
           {"0", "10:00:00", "接通"},
           {"xx", "10:00:00", "接通"},
           {"08", "99:99:99", "接通"}});
-    page.btnSavePlanClick();
+    // The dropped rows are named in one message, after the others are saved.
+    try {
+        page.btnSavePlanClick();
+        ADD_FAILURE() << "the dropped rows were not reported";
+    } catch (const OperatorError& e) {
+        EXPECT_EQ(std::string(e.what()), "第2、3、4行的继电器号不在1..8之间,这些行未保存");
+    }
     const StringGrid& g = page.sgEdPlan();
     ASSERT_EQ(g.RowCount(), 3);
     EXPECT_EQ(g.Cell(1, 1), "03");
@@ -233,6 +239,27 @@ TEST_F(PlanEditorPageTest, DeletingNeverTouchesTheDefaultTable) {
     EXPECT_FALSE(FileExists(pc.File("A/2012-03-20.TAB")));
     EXPECT_EQ(page.cbEdFn().Text(), "计划表.tab");
     EXPECT_EQ(page.sEdPlanFn(), pc.File("A/计划表.tab"));
+}
+
+// A settings file that refuses writes: each choice is carried out in full
+// before the refusal is reported, and the open table is what delete judges.
+TEST_F(PlanEditorPageTest, ARefusedSettingWriteLeavesTheChoiceWholeAndTheDefaultSafe) {
+    OpenA();
+    page.btnSavePlanClick();
+    page.btnSaveAsClick(pc.File("A/2012-03-20.tab"));
+    MakeController("B.PSW", 2);
+    page.btnReGetDevicesClick();
+    ASSERT_EQ(::chmod(pc.ctx.settingsFile.c_str(), 0444), 0);
+
+    EXPECT_THROW(page.cbEdFnChange(page.cbEdFn().IndexOf("计划表.tab")), OperatorError);
+    EXPECT_EQ(page.sEdPlanFn(), pc.File("A/计划表.tab"));
+    page.btnDelPlanFnClick();
+    EXPECT_TRUE(FileExists(pc.File("A/计划表.tab")));
+
+    EXPECT_THROW(page.cbEditDevListChange(page.cbEditDevList().IndexOf("B.PSW")), OperatorError);
+    EXPECT_EQ(page.sEdPlanFn(), pc.File("B/计划表.tab"));
+    EXPECT_EQ(page.sgedDev().RowCount(), 3);
+    ASSERT_EQ(::chmod(pc.ctx.settingsFile.c_str(), 0644), 0);
 }
 
 TEST_F(PlanEditorPageTest, ChoosingControllersAndTablesIsRemembered) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -59,9 +60,12 @@ TEST_F(RunEngineTest, FillRunDeviceListSelectsTheStoredControllerAndBuildsTheMon
     ASSERT_EQ(e.sgState().RowCount(), 4);
     EXPECT_EQ(e.sgState().Cell(2, 3), "灯3");
     EXPECT_EQ(e.sgState().Cell(3, 3), "不存在");
+    // Rows that cannot be understood are kept in place and never acted on:
+    // a relay that is no number, an action that is neither, an empty time.
     EXPECT_EQ(e.PlanActions(),
               (std::vector<TPlanAction>{
-                  {2, 30600, true}, {0, 30600, false}, {3, 86399, false}, {1, 0, true}}));
+                  {2, 30600, true}, {0, -1, false}, {0, -1, false}, {0, -1, false}}));
+    EXPECT_EQ(status.Panel(3), " 计划表中有3行无法识别,未执行");
     // Nothing is sent or opened before a start.
     EXPECT_FALSE(e.Running());
     EXPECT_TRUE(e.BtnRunEnabled());
@@ -71,6 +75,21 @@ TEST_F(RunEngineTest, FillRunDeviceListSelectsTheStoredControllerAndBuildsTheMon
     EXPECT_EQ(e.lbCmd(), "处理程序：");
     EXPECT_EQ(e.lbDev(), "适用硬件：");
     EXPECT_EQ(e.Lamp(), LampColour::Yellow);
+}
+
+// Two controllers whose names differ only in case: each list entry opens
+// its own file.
+TEST_F(RunEngineTest, PickingAnEntryOpensExactlyThatFile) {
+    WriteController(2, far.SlavePath(), {}, "Pump.PSW");
+    WriteController(3, far.SlavePath(), {}, "pump.PSW");
+    WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "pump.PSW");
+    RunEngine& e = Prepared();
+    EXPECT_EQ(e.sRunPowerFn(), dir.File("pump.PSW"));
+    const auto& items = e.cbRunDevList().Items;
+    const int upper = static_cast<int>(
+        std::find(items.begin(), items.end(), "Pump.PSW") - items.begin());
+    e.cbRunDevListChange(upper);
+    EXPECT_EQ(e.sRunPowerFn(), dir.File("Pump.PSW"));
 }
 
 TEST_F(RunEngineTest, FillRunDeviceListFallsBackToTheFirstEntryOrTheDefaultName) {
@@ -198,6 +217,8 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
                {"1", "08:00:03", "断开"},
                {"0", "08:00:02", "接通"},
                {"x", "08:00:02", "接通"},
+               {"0x3", "08:00:02", "接通"},
+               {"$2", "08:00:02", "接通"},
                {"9", "08:00:02", "接通"},  // beyond the relay count
                {"3", "8:0:4", "接通"},
                {"3", "08:00:05:99", "断开"}});
@@ -206,7 +227,7 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
     ExpectSent(OnCommand(1), "08:00:01");
     EXPECT_EQ(Engine().sgState().Row(), 1);
     TickAt(8, 0, 2);
-    ExpectSent("", "08:00:02: relay 0, not a number, beyond the count");
+    ExpectSent("", "08:00:02: relay 0, not a number, beyond the count, not decimal");
     sleeper.pauses.clear();
     TickAt(8, 0, 3);
     ExpectSent(OnCommand(2) + OffCommand(1), "08:00:03");
@@ -309,6 +330,34 @@ TEST_F(RunEngineTest, ACommandOfMoreThan256BytesIsRefusedAndNothingSent) {
     EXPECT_EQ(Panel3(), " 指令超过256字节,未发送");
     TickAt(8, 0, 2);
     ExpectSent(std::string(256, 'U'), "256 bytes");
+}
+
+// Blanks in a command text are ignored; any other character that is no hex
+// digit keeps the command off the line, for timed commands and the query.
+TEST_F(RunEngineTest, CommandTextsThatAreNoHexAreNotSent) {
+    WriteController(2, far.SlavePath(), {2});
+    WriteIniText(ControllerFile(), "COMMAND", "Row1", "1^^41 42^^0x41^^^^^^ X^^");
+    WriteIniText(ControllerFile(), "COMMAND", "Row2", "2^^4O^^\t4 3^^^^^^ √^^");
+    WritePlan({{"1", "08:00:01", "接通"}, {"1", "08:00:02", "断开"}, {"2", "08:00:03", "断开"}});
+    boxes.chkStartON = true;
+    StartAt(8, 0, 0);
+    EXPECT_EQ(Panel3(), " 指令含非十六进制字符,未发送:4O");
+    TickAt(8, 0, 1);
+    ExpectSent("AB", "blanks between the digits");
+    TickAt(8, 0, 2);
+    ExpectSent("", "0x41");
+    EXPECT_EQ(Panel3(), " 指令含非十六进制字符,未发送:0x41");
+    TickAt(8, 0, 3);
+    ExpectSent("C", "a tab and blanks");
+}
+
+TEST_F(RunEngineTest, AStateQueryThatIsNoHexIsNotSent) {
+    WriteController(2, far.SlavePath());
+    WriteIniText(ControllerFile(), "LOAD", "edStateCmd", "5Q");
+    StartAt(8, 0, 0);
+    TickAt(8, 0, 1);
+    EXPECT_EQ(test::Drain(far), "");
+    EXPECT_EQ(Panel3(), " 指令含非十六进制字符,未发送:5Q");
 }
 
 TEST_F(RunEngineTest, ReceivedBlocksToggleTheLampAndReplaceTheStates) {
@@ -418,7 +467,6 @@ TEST_F(RunEngineTest, ChoosingAnotherControllerStopsAndKeepsTheMonitorRows) {
     EXPECT_EQ(e.sJDQState(), "00");
     EXPECT_EQ(e.sgState().RowCount(), 4);
     e.btnRunClick();
-    EXPECT_EQ(e.sgState().RowCount(), 3);
     TickAt(8, 0, 1);
     const std::string expected = OnCommand(1) + kQuery;
     EXPECT_EQ(otherEnd.Read(expected.size(), 2000), expected);

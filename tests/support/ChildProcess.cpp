@@ -54,6 +54,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const Options& op
         if (getppid() != parent) _exit(127);
         if (nullIn >= 0) dup2(nullIn, STDIN_FILENO);
         if (out[1] >= 0) dup2(out[1], STDOUT_FILENO);
+        if (out[1] >= 0 && options.stderrToStdout) dup2(out[1], STDERR_FILENO);
         close_range(3, ~0U, 0);
         if (options.workingDir && chdir(options.workingDir) != 0) _exit(127);
         if (options.env)

@@ -15,6 +15,7 @@ class ChildProcess {
   public:
     struct Options {
         bool captureStdout = false;
+        bool stderrToStdout = false;  // with captureStdout: both on the one pipe
         const char* workingDir = nullptr;              // the test's own when null
         const std::vector<std::string>* env = nullptr;  // the test's own when null
     };

@@ -70,9 +70,10 @@ TEST(FirstStartTest, AnEmptyFolderGetsTheSettingsTheSetupControllerAndThePluginF
     const int status = program.Stop(10000);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
+    // The lock file stays: it is the lock that is released, not the file.
     EXPECT_EQ(Entries(prog.Path()),
               (std::set<std::string>{"ristova", "PowerDll", "系统参数.INI", "未命名电源设备.PSW",
-                                     "运行记录.db"}));
+                                     "运行记录.db", ".ristova.lock"}));
     EXPECT_TRUE(fs::is_directory(prog.File("PowerDll")));
     EXPECT_TRUE(Entries(prog.File("PowerDll")).empty());
     EXPECT_EQ(ReadIniText(settings, "LOAD", "chk4Level"), "YES");

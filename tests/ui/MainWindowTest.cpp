@@ -9,11 +9,13 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QWindowStateChangeEvent>
 
 #include "WindowFixture.h"
+#include "controller/ui/SetupPageWidget.h"
 #include "base/IniFile.h"
 #include "base/SecondTicker.h"
 #include "app/ui/StatusBarWidget.h"
@@ -268,6 +270,50 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     QApplication::sendEvent(window_.get(), &restored);
     EXPECT_EQ(window_->PC()->currentIndex(), 2);
     EXPECT_EQ(model_->ActivePage(), 2);
+}
+
+// Plan rows that are never acted on are drawn red, the others not.
+TEST_F(MainWindowTest, UnreadablePlanRowsAreRedOnTheRunPage) {
+    WithController();
+    WriteProgFile("监视测试/计划表.tab",
+                  "  1^^1^^08:00:00^^接通^^^^^^\r\n  2^^$A^^09:00:00^^接通^^^^^^\r\n");
+    Create();
+    window_->show();
+    EXPECT_EQ(model_->Status().Panel(3), " 计划表中有1行无法识别,未执行");
+    QTableView* view = Page()->sgPlan();
+    view->clearSelection();
+    const QImage shot = view->viewport()->grab().toImage();
+    auto hasRed = [&](int row) {
+        const QRect rect = view->visualRect(view->model()->index(row, 2));
+        for (int y = rect.top(); y <= rect.bottom(); ++y)
+            for (int x = rect.left(); x <= rect.right(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (c.red() > 180 && c.green() < 90 && c.blue() < 90) return true;
+            }
+        return false;
+    };
+    EXPECT_FALSE(hasRed(1));
+    EXPECT_TRUE(hasRed(2));
+}
+
+// Leaving a page by its tab takes the text of a still open cell editor.
+TEST_F(MainWindowTest, PageChangeKeepsTheTextBeingTyped) {
+    WithController();
+    Create();
+    window_->show();
+    QTabBar* tabs = window_->PC()->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    ASSERT_EQ(model_->ActivePage(), 1);
+    QTableView* grid = window_->Page1()->sgComView();
+    const QModelIndex cell = grid->model()->index(2, 3);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(cell).center());
+    ASSERT_NE(grid->indexWidget(cell), nullptr);
+    QTest::sendKeyEvent(QTest::Click, grid->indexWidget(cell), Qt::Key_unknown,
+                        QStringLiteral("灯"), Qt::NoModifier);
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+    EXPECT_EQ(model_->ActivePage(), 2);
+    EXPECT_EQ(model_->Setup().sgCom().Cell(3, 2), "灯");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -124,6 +125,29 @@ inline void ExpectHeadingAboveScrolledBody(QTableView* view, const StringGrid& g
     EXPECT_GT(view->verticalScrollBar()->value(), 0) << "the body did not scroll";
     const QRect current = view->visualRect(view->model()->index(grid.Row(), 0));
     EXPECT_TRUE(view->viewport()->rect().contains(current.center()));
+}
+
+// Opens the cell's editor with a double click and types into it with key
+// events; the editor is left open, as it is when the operator reaches for
+// a button next.
+inline QWidget* TypeIntoOpenCell(QTableView* view, int col, int row, const QString& text) {
+    const QModelIndex index = view->model()->index(row, col);
+    view->scrollTo(index);
+    const QPoint at = view->visualRect(index).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    QWidget* editor = view->indexWidget(index);
+    EXPECT_NE(editor, nullptr) << "no editor opened at " << col << "," << row;
+    if (!editor) return nullptr;
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) line->selectAll();
+    // Key by key; QTest::keyClicks knows ASCII keys only.
+    for (const QChar ch : text)
+        QTest::sendKeyEvent(QTest::Click, editor, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    return editor;
+}
+
+inline void ClickButton(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
 }
 
 }  // namespace ristova::test::ui

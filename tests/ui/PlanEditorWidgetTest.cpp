@@ -97,6 +97,8 @@ TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
     TypeCell(1, 2, QStringLiteral("09"));  // beyond the 8 relays
     Plan()->setCurrentIndex(Cell(3, 1));
     EXPECT_FALSE(Plan()->model()->flags(Cell(3, 1)) & Qt::ItemIsEditable);
+    // The row of relay 09 is dropped and named in a message.
+    ristova::test::ui::AcceptNextMessageBox();
     Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
     EXPECT_EQ(Plan()->model()->rowCount(), 2);
     EXPECT_EQ(Plan()->model()->data(Cell(2, 1)).toString(), QStringLiteral("09:15:00"));
@@ -131,6 +133,46 @@ TEST_F(PlanEditorWidgetTest, LongPlanKeepsItsTitlesWhileScrolled) {
     page.sgedDev().SetRow(8);
     widget->Refresh();
     ristova::test::ui::ExpectHeadingAboveScrolledBody(devices, page.sgedDev());
+}
+
+// Every action of the page first takes the text of a still open cell editor:
+// saving, adding and deleting rows, saving as, the sort buttons.
+TEST_F(PlanEditorWidgetTest, TextStillBeingTypedInACellReachesEveryAction) {
+    using ristova::test::ui::ClickButton;
+    using ristova::test::ui::TypeIntoOpenCell;
+    widget->show();
+    ASSERT_NE(TypeIntoOpenCell(Plan(), 1, 1, QStringLiteral("03")), nullptr);
+    ClickButton(Get<widgets::TMyTransBtn>("btnAdd"));
+    EXPECT_EQ(page.sgEdPlan().Cell(1, 1), "03");
+    ASSERT_EQ(page.sgEdPlan().RowCount(), 3);
+
+    ASSERT_NE(TypeIntoOpenCell(Plan(), 2, 1, QStringLiteral("071500")), nullptr);
+    ClickButton(Get<widgets::TMyTransBtn>("btnSavePlan"));
+    StringGrid saved;
+    LoadPlanGrid(pc.File("A/计划表.tab"), saved);
+    EXPECT_EQ(saved.Cell(1, 1), "03");
+    EXPECT_EQ(saved.Cell(2, 1), "07:15:00");
+
+    // Typed into the row that stays; the other row is deleted.
+    ClickButton(Get<widgets::TMyTransBtn>("btnAdd"));
+    ASSERT_NE(TypeIntoOpenCell(Plan(), 1, 1, QStringLiteral("05")), nullptr);
+    page.sgEdPlan().SetRow(2);
+    ClickButton(Get<widgets::TMyTransBtn>("btnDel"));
+    EXPECT_EQ(page.sgEdPlan().Cell(1, 1), "05");
+
+    ASSERT_NE(TypeIntoOpenCell(Plan(), 1, 1, QStringLiteral("06")), nullptr);
+    QTest::mouseClick(Get<QRadioButton>("rbTime"), Qt::LeftButton);
+    EXPECT_TRUE(page.rbTime());
+    EXPECT_EQ(page.sgEdPlan().Cell(1, 1), "06");
+
+    ASSERT_NE(TypeIntoOpenCell(Plan(), 1, 1, QStringLiteral("07")), nullptr);
+    widget->SetSaveAsPicker([](const SaveAsProposal& p) -> std::optional<std::string> {
+        return p.fileName;
+    });
+    ClickButton(Get<widgets::TMyTransBtn>("btnSaveAs"));
+    StringGrid savedAs;
+    LoadPlanGrid(pc.File("A/2012-03-19.tab"), savedAs);
+    EXPECT_EQ(savedAs.Cell(1, 1), "07");
 }
 
 TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {

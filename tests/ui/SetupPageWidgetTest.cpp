@@ -114,6 +114,22 @@ TEST_F(SetupPageWidgetTest, ControllerTypedEditedAndSavedThroughTheControls) {
     EXPECT_EQ(grid->data(grid->index(2, 3)).toString(), QStringLiteral("照明"));
 }
 
+// The save button takes no focus: the text still in the cell editor is
+// saved with the table all the same.
+TEST_F(SetupPageWidgetTest, TextStillBeingTypedInACellIsSaved) {
+    widget->show();
+    QWidget* editor = ristova::test::ui::TypeIntoOpenCell(widget->sgComView(), 3, 2,
+                                                          QStringLiteral("照明"));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(page.sgCom().Cell(3, 2), "");
+    ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btSaveComFn"));
+    EXPECT_EQ(Key("未命名电源设备.PSW", "COMMAND", "Row2").find("^^照明^^") != std::string::npos,
+              true)
+        << Key("未命名电源设备.PSW", "COMMAND", "Row2");
+    EXPECT_EQ(widget->sgComView()->indexWidget(widget->sgComView()->model()->index(2, 3)),
+              nullptr);
+}
+
 TEST_F(SetupPageWidgetTest, RelayCountTwelveToEightAndBackShowsTheOldRows) {
     QLineEdit* count = Get<QAbstractSpinBox>("spComChl")->findChild<QLineEdit*>();
     Retype(count, QStringLiteral("12"));
@@ -158,6 +174,39 @@ TEST_F(SetupPageWidgetTest, CommandCellsAreDrawnAsEnteredOrMissing) {
     EXPECT_TRUE(hasRed(view->visualRect(view->model()->index(1, 2))));  // "..未输入"
     EXPECT_FALSE(hasRed(current));                                      // "有指令..."
     EXPECT_FALSE(hasRed(view->visualRect(view->model()->index(1, 3))));
+}
+
+// A command that would not be sent is shown before running; a test send of
+// it sends nothing, and a send on the closed port is shown as failed.
+TEST_F(SetupPageWidgetTest, InvalidCommandsAreFlaggedAndNeitherTheyNorFailedSendsShowAsSent) {
+    Select(1, 3);
+    Retype(Get<QLineEdit>("edHEX"), QStringLiteral("4O"));
+    EXPECT_EQ(Get<QLineEdit>("edHEX")->palette().color(QPalette::Text), QColor(Qt::red));
+    Get<widgets::TMyTransBtn>("btnInput")->Click();
+    Select(2, 3);
+    QTableView* view = widget->sgComView();
+    const QImage shot = view->viewport()->grab().toImage();
+    const QRect invalid = view->visualRect(view->model()->index(3, 1));
+    const QRect missing = view->visualRect(view->model()->index(4, 1));
+    EXPECT_NE(shot.copy(invalid), shot.copy(missing)) << "not told apart from a missing command";
+    bool red = false;
+    for (int y = invalid.top(); y <= invalid.bottom(); ++y)
+        for (int x = invalid.left(); x <= invalid.right(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            red = red || (c.red() > 180 && c.green() < 90 && c.blue() < 90);
+        }
+    EXPECT_TRUE(red);
+
+    Select(1, 3);
+    Get<widgets::TMyTransBtn>("btnSend")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 指令含非十六进制字符,未发送:4O");
+    // The port was never opened.
+    Retype(Get<QLineEdit>("edStateCmd"), QStringLiteral("51 28"));
+    EXPECT_NE(Get<QLineEdit>("edStateCmd")->palette().color(QPalette::Text), QColor(Qt::red));
+    Get<widgets::TMyTransBtn>("MyTransBtn1")->Click();
+    EXPECT_EQ(pc.status.Panel(3), " 发送失败:5128");
+    Retype(Get<QLineEdit>("edStateCmd"), QStringLiteral("0x51"));
+    EXPECT_EQ(Get<QLineEdit>("edStateCmd")->palette().color(QPalette::Text), QColor(Qt::red));
 }
 
 TEST_F(SetupPageWidgetTest, MouseOverARelayRowShowsTheColumnHint) {

@@ -83,10 +83,12 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     pc_->addTab(holder(page4_), QStringLiteral("运行记录"));
     connect(pc_, &QTabWidget::currentChanged, this,
             [this](int index) {
-                Guarded([this, index] { model_.SetActivePage(index); });
+                // The page left behind may still have a cell editor open.
+                GuardedAction(this, [&] { model_.SetActivePage(index); });
                 // The editor page drew itself when it was shown, before the
                 // list was read again.
                 page2_->Refresh();
+                Sync();
             });
 
     sb_ = new StatusBarWidget(model_.Status(), this);
@@ -160,8 +162,10 @@ QWidget* TFrmMain::BuildAboutPage() {
 }
 
 void TFrmMain::btnDescClick() {
-    // The result is ignored: a missing manual or no program for it does nothing.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(model_.ManualPath())));
+    const std::string manual = model_.ManualPath();
+    if (manual.empty() ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(manual))))
+        model_.ReportNoManual(manual);
 }
 
 void TFrmMain::CloseWithoutAsking() {

@@ -119,6 +119,9 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgPlan_ = MakeGrid(sgPlanModel_, engine.sgPlan(), "电源控制器计划表",
                        QRect(kRightX, kStripHeight, kRightWidth,
                              kColumnsBottom - kStripHeight - kLabelStripHeight));
+    // Rows that are never acted on are seen as such.
+    sgPlanModel_->SetRowAlert(
+        [e = &engine](int row) { return run::PlanRowUnreadable(e->sgPlan(), row); });
     const int ly = kColumnsBottom - kLabelStripHeight;
     lbState_ = MakeLabel(rx, ly + 4, kRightWidth - 12, 16);
     lbCom_ = MakeLabel(rx, ly + 23, kRightWidth - 12, 16);

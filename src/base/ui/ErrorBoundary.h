@@ -11,6 +11,11 @@ namespace ristova::ui {
 
 // Returns false when the call ended with an error (already shown).
 bool GuardedCall(QWidget* parent, const std::function<void()>& handler);
+// An operator's action on a page: the cell editor still open in the window
+// is committed first, so that the action sees the typed text. When the grid
+// refuses that text (its message already shown) the action does not run.
+// Timer ticks use GuardedCall, which leaves an open editor alone.
+bool GuardedAction(QWidget* parent, const std::function<void()>& handler);
 
 // A question before something that cannot be undone; "否" is the default, so
 // an Enter pressed out of habit destroys nothing. True for "是".

@@ -77,6 +77,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
             // Fixed cells look like the grid's button-face title cells.
             if (IsFixed(col, row)) return kFixedCellColour;
             return {};
+        case Qt::ForegroundRole:
+            if (rowAlert_ && !IsFixed(col, row) && rowAlert_(row)) return QColor(Qt::red);
+            return {};
         default:
             return {};
     }
@@ -133,8 +136,10 @@ void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (selected) fill = option.palette.highlight().color();
     painter->save();
     painter->fillRect(option.rect, fill);
-    painter->setPen(selected ? option.palette.highlightedText().color()
-                             : option.palette.text().color());
+    const QVariant foreground = index.data(Qt::ForegroundRole);
+    QColor pen = selected ? option.palette.highlightedText().color() : option.palette.text().color();
+    if (foreground.canConvert<QColor>()) pen = foreground.value<QColor>();
+    painter->setPen(pen);
     painter->setClipRect(option.rect);
     painter->drawText(option.rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                       index.data(Qt::DisplayRole).toString());
@@ -179,6 +184,18 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {
         selection->setCurrentIndex(current, how);
         view->scrollTo(current);
         view->viewport()->update();
+    }
+}
+
+void CommitOpenEditors(QWidget* root) {
+    if (!root) return;
+    for (QAbstractItemView* view : root->findChildren<QAbstractItemView*>()) {
+        // The grids open their editor on the current cell only.
+        QWidget* editor = view->indexWidget(view->currentIndex());
+        QAbstractItemDelegate* delegate = view->itemDelegate();
+        if (!editor || editor->isHidden() || !delegate) continue;
+        emit delegate->commitData(editor);
+        emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
     }
 }
 

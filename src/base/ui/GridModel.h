@@ -12,7 +12,9 @@
 
 #include "base/StringGrid.h"
 
+class QAbstractItemView;
 class QTableView;
+class QWidget;
 
 namespace ristova::ui {
 
@@ -30,6 +32,9 @@ class GridModel : public QAbstractTableModel {
     const StringGrid& Grid() const { return grid_; }
     void SetEditCheck(EditCheck check) { editCheck_ = std::move(check); }
     void SetEditCommit(EditCommit commit) { editCommit_ = std::move(commit); }
+    // Rows whose text is drawn red (a row the program will not act on).
+    using RowAlert = std::function<bool(int row)>;
+    void SetRowAlert(RowAlert alert) { rowAlert_ = std::move(alert); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -47,6 +52,7 @@ class GridModel : public QAbstractTableModel {
     StringGrid& grid_;
     EditCheck editCheck_;
     EditCommit editCommit_;
+    RowAlert rowAlert_;
     int shownRows_ = 0;
     int shownCols_ = 0;
     std::uint64_t seenRevision_ = ~std::uint64_t{0};
@@ -72,5 +78,9 @@ void ApplyGridGeometry(QTableView* view, const StringGrid& grid);
 // in place while the body scrolls to the current row. Indexes stay the
 // grid's own: row 0 is only hidden.
 void KeepHeadingRowFixed(QTableView* view, const StringGrid& grid);
+// Hands the text of a cell editor still open in any grid under root to its
+// model and closes the editor. The picture buttons never take the focus, so
+// without this an action would run on the grid without the text being typed.
+void CommitOpenEditors(QWidget* root);
 
 }  // namespace ristova::ui

@@ -12,13 +12,25 @@ QtMainThreadPoster::~QtMainThreadPoster() {
 
 bool QtMainThreadPoster::Post(std::function<void()> call) {
     if (closing_ || !call) return false;
-    return QMetaObject::invokeMethod(
-        this,
-        [this, call = std::move(call)] {
-            call();
-            if (afterCall_) afterCall_();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back(std::move(call));
+    }
+    // One invocation per call, so that the order is the order posted; by
+    // name, so that the queued event is Qt's own from end to end.
+    return QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
+}
+
+void QtMainThreadPoster::RunNext() {
+    std::function<void()> call;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pending_.empty()) return;
+        call = std::move(pending_.front());
+        pending_.pop_front();
+    }
+    call();
+    if (afterCall_) afterCall_();
 }
 
 }  // namespace ristova::ui

@@ -4,7 +4,9 @@
 // what the call changed (a received block, for example).
 #include <QObject>
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <mutex>
 
 #include "base/MainThreadPoster.h"
 
@@ -21,7 +23,13 @@ class QtMainThreadPoster : public QObject, public IMainThreadPoster {
     void SetAfterCall(std::function<void()> hook) { afterCall_ = std::move(hook); }
 
   private:
+    Q_INVOKABLE void RunNext();
+
     std::function<void()> afterCall_;
+    // The calls pass through our own lock, not only Qt's event queue, so
+    // that the hand-over between threads is visible to the thread sanitizer.
+    std::mutex mutex_;
+    std::deque<std::function<void()>> pending_;
     std::atomic<bool> closing_{false};
 };
 

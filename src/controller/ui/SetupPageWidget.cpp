@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>
@@ -20,6 +21,7 @@
 
 #include "base/ui/ErrorBoundary.h"
 #include "base/ui/GridModel.h"
+#include "comm/HexCommand.h"
 #include "widgets/ui/PageWidgets.h"
 #include "widgets/ui/MyTransBtn.h"
 
@@ -80,19 +82,35 @@ class CommandCellDelegate : public ristova::ui::GridDelegate {
         const bool current = row == grid_.Row() && col == grid_.Col();
         painter->save();
         painter->fillRect(option.rect, current ? QColor(0, 128, 0) : option.palette.base().color());
-        const bool entered = !grid_.Cell(col, row).empty();
-        painter->setPen(!entered ? QColor(Qt::red)
-                                 : (current ? option.palette.highlightedText().color()
-                                            : option.palette.text().color()));
+        const std::string& text = grid_.Cell(col, row);
+        const bool entered = !text.empty();
+        // A command that would not be sent is seen here, before running.
+        const bool invalid = entered && !comm::IsHexCommand(text);
+        painter->setPen(!entered || invalid ? QColor(Qt::red)
+                                            : (current ? option.palette.highlightedText().color()
+                                                       : option.palette.text().color()));
         const QRect textRect = option.rect.adjusted(4, 2, 0, 0);
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop,
-                          entered ? QStringLiteral("有指令...") : QStringLiteral("..未输入"));
+                          invalid   ? QStringLiteral("指令有误")
+                          : entered ? QStringLiteral("有指令...")
+                                    : QStringLiteral("..未输入"));
         painter->restore();
     }
 
   private:
     const StringGrid& grid_;
 };
+
+// A command field that holds a text that would not be sent is drawn red.
+void FlagCommandField(QLineEdit* edit) {
+    const bool invalid = !comm::IsHexCommand(Std(edit->text()));
+    QPalette palette = edit->palette();
+    const QColor text =
+        invalid ? QColor(Qt::red) : QApplication::palette(edit).color(QPalette::Text);
+    if (palette.color(QPalette::Text) == text) return;
+    palette.setColor(QPalette::Text, text);
+    edit->setPalette(palette);
+}
 
 QString JoinLines(const std::vector<std::string>& lines) {
     QStringList list;
@@ -276,7 +294,7 @@ void SetupPageWidget::ConnectEvents() {
 }
 
 void SetupPageWidget::Run(const std::function<void()>& handler) {
-    ristova::ui::GuardedCall(this, handler);
+    ristova::ui::GuardedAction(this, handler);
     Refresh();
 }
 
@@ -295,6 +313,8 @@ void SetupPageWidget::Refresh() {
     SyncEdit(edTimeOut_, page_.edTimeOut());
     SyncEdit(edASC_, page_.edASC());
     SyncEdit(edHEX_, page_.edHEX());
+    FlagCommandField(edStateCmd_);
+    FlagCommandField(edHEX_);
     spComChl_->SetText(Qs(page_.spComChl().text));
     for (auto [button, state] : {std::pair{btnRefreshDevice_, &page_.btnRefreshDevice()},
                                  {btnAddNewComDev_, &page_.btnAddNewComDev()},

@@ -185,6 +185,8 @@ std::optional<std::string> PlanEditorWidget::RunSaveDialog(QWidget* parent,
 }
 
 void PlanEditorWidget::SaveAs() {
+    // The proposal is made from the grid: the typed text must be in it.
+    if (!ristova::ui::GuardedAction(this, [] {})) return;
     const std::optional<SaveAsProposal> proposal = page_.SaveAsProposalFor();
     if (!proposal) return;
     const std::optional<std::string> chosen = saveAsPicker_(*proposal);
@@ -192,7 +194,7 @@ void PlanEditorWidget::SaveAs() {
 }
 
 void PlanEditorWidget::Run(const std::function<void()>& handler) {
-    ristova::ui::GuardedCall(this, handler);
+    ristova::ui::GuardedAction(this, handler);
     Refresh();
 }
 

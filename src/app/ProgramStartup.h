@@ -1,0 +1,72 @@
+#pragma once
+// What the window and the headless runner share: the clock, the status bar,
+// the settings boxes, the context, the ports, the run engine and the
+// journal, and the start-up steps that do not belong to a window.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/AppContext.h"
+#include "base/Clock.h"
+#include "base/MainThreadPoster.h"
+#include "base/SettingsBoxes.h"
+#include "base/StatusBar.h"
+#include "comm/MyComm32.h"
+#include "remote/MqttBridge.h"
+#include "run/Journal.h"
+#include "run/RunEngine.h"
+
+namespace ristova {
+
+class ProgramCore {
+  public:
+    // programFolder empty: the executable's folder. Null clock or sleeper:
+    // the system's.
+    ProgramCore(IMainThreadPoster& poster, std::string programFolder, IClock* clock = nullptr,
+                ISleeper* sleeper = nullptr);
+    // The broker link ends; the journal leaves the engine's sinks and
+    // writes what it holds.
+    ~ProgramCore();
+    ProgramCore(const ProgramCore&) = delete;
+    ProgramCore& operator=(const ProgramCore&) = delete;
+
+    // The first start-up step: the folder's locations, then the journal in
+    // it, attached to the engine's events. Panel 3 tells when the journal
+    // cannot be written (also onUnwritable when given, on the main thread).
+    void SetLocations(std::function<void()> onUnwritable = {});
+    // The five [LOAD] switches as the settings file holds them, written
+    // nowhere (the window applies them through its boxes' clicks instead).
+    void ReadSwitchBoxes();
+    // Runs one start-up step; the window shows an error there and goes on.
+    using Step = std::function<void(const std::function<void()>&)>;
+    // The run side for the engine: its list, its controller and plan, the
+    // start when start() says so, then today as the last run date. Each in
+    // a step.
+    void PrepareRun(const std::function<bool()>& start, const Step& step = {});
+
+    // The broker link of section [MQTT], when it names a host. Empty, or
+    // why it could not start (the plan runs on without it).
+    std::string StartRemote();
+    remote::MqttBridge* Remote() { return remote_.get(); }
+
+    AppContext& Context() { return ctx_; }
+    StatusBar& Status() { return status_; }
+    SettingsBoxes& Boxes() { return boxes_; }
+    TMyComport& Com1() { return com1_; }
+    run::RunEngine& Engine() { return engine_; }
+    run::Journal* Journal() { return journal_.get(); }
+
+  private:
+    std::unique_ptr<SystemClock> ownClock_;
+    std::unique_ptr<SystemSleeper> ownSleeper_;
+    StatusBar status_;
+    SettingsBoxes boxes_;
+    AppContext ctx_;
+    std::string programFolder_;
+    TMyComport com1_;
+    run::RunEngine engine_;
+    std::unique_ptr<run::Journal> journal_;
+    std::unique_ptr<remote::MqttBridge> remote_;
+};
+
+}  // namespace ristova

@@ -1,0 +1,21 @@
+#pragma once
+// The options both executables share: --folder DIR, --help, --version.
+#include <string>
+#include <vector>
+
+namespace ristova {
+
+struct CommandLine {
+    std::string folder;              // --folder DIR or --folder=DIR
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> other;  // arguments that are not ours, in order
+    std::string error;               // not empty: a bad use of our options
+};
+
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// "<program> <version>", the version of the build.
+std::string VersionText(const std::string& program);
+
+}  // namespace ristova

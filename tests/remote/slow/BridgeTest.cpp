@@ -1,0 +1,207 @@
+// The built ristova-run against a real mosquitto broker and the simulated
+// board: what it publishes, what a "set" does, and what a broker that is
+// gone, restarted or stalled costs.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/RunnerFixture.h"
+#include "base/IniFile.h"
+#include "base/Settings.h"
+#include "support/Broker.h"
+#include "support/Simulator.h"
+
+namespace ristova {
+namespace {
+
+using test::ReadUntil;
+
+constexpr const char* kPrefix = "t/site";
+const std::string kCtl = std::string(kPrefix) + "/泵房";
+
+class BridgeTest : public ::testing::Test, public test::RunnerFixture {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(broker.Start()) << broker.Error();
+        ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
+    }
+    void Configure(bool manual = true) {
+        WriteIniText(ctx.settingsFile, "MQTT", "Host", "127.0.0.1");
+        WriteIniText(ctx.settingsFile, "MQTT", "Port", std::to_string(broker.Port()));
+        WriteIniText(ctx.settingsFile, "MQTT", "TopicPrefix", kPrefix);
+        settings::WriteSwitch(ctx.settingsFile, settings::kChkManOperate, manual);
+    }
+    // Started, connected and with the board's first answer published.
+    void StartConnected(test::ChildProcess& runner) {
+        test::Subscriber states(broker, kCtl + "/relay/4/state");
+        ASSERT_TRUE(StartRunner(runner));
+        ASSERT_TRUE(ReadUntil(runner, " run engine started", lines, 5000));
+        std::string line;
+        ASSERT_TRUE(states.Next(line, 5000)) << "no state published";
+    }
+    int SimCommandsLike(const std::string& text) const {
+        int n = 0;
+        for (const test::SimulatorCommand& c : sim.Commands()) n += c.text == text;
+        return n;
+    }
+    bool WaitSimCommand(const std::string& text, int timeoutMs) const {
+        for (int waited = 0; waited < timeoutMs; waited += 20) {
+            if (SimCommandsLike(text) > 0) return true;
+            usleep(20'000);
+        }
+        return false;
+    }
+
+    test::Broker broker;
+    test::SimulatorProcess sim;
+    std::vector<std::string> lines;
+};
+
+TEST_F(BridgeTest, PublishesStatesDiscoveryAndEventsAndSwitchesOnSet) {
+    const std::time_t due = std::time(nullptr) + 4;
+    MakeFolder(sim.SlavePath(), due);
+    Configure();
+    test::Subscriber all(broker, std::string(kPrefix) + "/#");
+    test::ChildProcess runner;
+    StartConnected(runner);
+
+    // The timed command's new state reaches its topic within 2 s of its second.
+    std::string line;
+    ASSERT_TRUE(all.Next(line, 8000, kCtl + "/relay/2/state")) << "no state of relay 2";
+    while (line == kCtl + "/relay/2/state OFF")
+        ASSERT_TRUE(all.Next(line, 8000, kCtl + "/relay/2/state"));
+    EXPECT_EQ(line, kCtl + "/relay/2/state ON");
+    EXPECT_LE(std::time(nullptr), due + 2);
+
+    // A client that comes later finds everything retained.
+    std::vector<std::string> retained = broker.Collect(kCtl + "/relay/+/state", 4, 3000);
+    std::sort(retained.begin(), retained.end());
+    EXPECT_EQ(retained, (std::vector<std::string>{
+                            kCtl + "/relay/1/state OFF", kCtl + "/relay/2/state ON",
+                            kCtl + "/relay/3/state OFF", kCtl + "/relay/4/state OFF"}));
+    EXPECT_EQ(broker.Collect(std::string(kPrefix) + "/status", 1, 3000),
+              std::vector<std::string>{std::string(kPrefix) + "/status online"});
+    EXPECT_EQ(broker.Collect(kCtl + "/line", 1, 3000),
+              std::vector<std::string>{kCtl + "/line ok"});
+
+    // One switch config per relay, with the fields Home Assistant reads.
+    std::vector<std::string> configs = broker.Collect("homeassistant/switch/#", 4, 3000);
+    ASSERT_EQ(configs.size(), 4u);
+    std::sort(configs.begin(), configs.end());
+    const std::string node = "t2fsite";
+    for (int k = 1; k <= 4; ++k) {
+        const std::string& c = configs[k - 1];
+        const std::string relay = kCtl + "/relay/" + std::to_string(k);
+        SCOPED_TRACE(c);
+        EXPECT_EQ(c.rfind("homeassistant/switch/" + node + "/e6b3b5e688bf_" + std::to_string(k) +
+                              "/config {",
+                          0),
+                  0u);
+        EXPECT_EQ(c.back(), '}');
+        for (const std::string& field :
+             {"\"unique_id\":\"ristova_" + node + "_e6b3b5e688bf_" + std::to_string(k) + "\"",
+              "\"name\":\"灯" + std::to_string(k) + "\"",
+              "\"command_topic\":\"" + relay + "/set\"", "\"state_topic\":\"" + relay + "/state\"",
+              std::string("\"availability_topic\":\"t/site/status\""), std::string("\"payload_on\":\"ON\""),
+              std::string("\"payload_off\":\"OFF\""),
+              "\"device\":{\"identifiers\":[\"" + node + "_e6b3b5e688bf\"],\"name\":\"泵房\""})
+            EXPECT_NE(c.find(field), std::string::npos) << field;
+    }
+
+    // A set in any letter case switches the relay as a manual switch does.
+    ASSERT_TRUE(broker.Publish(kCtl + "/relay/3/set", "on"));
+    EXPECT_TRUE(WaitSimCommand(test::OnCommand(3), 3000));
+    EXPECT_TRUE(ReadUntil(runner, " 3 on remote sent ", lines, 3000));
+    EXPECT_TRUE(all.Next(line, 3000, kCtl + "/events"));
+    EXPECT_TRUE(all.Next(line, 3000, kCtl + "/relay/3/state"));
+    EXPECT_EQ(line, kCtl + "/relay/3/state ON");
+}
+
+TEST_F(BridgeTest, SetIsRefusedWithoutManualOperationAndForRelaysBeyondTheCount) {
+    MakeFolder(sim.SlavePath(), std::time(nullptr) + 3600);
+    Configure(false);
+    {
+        test::ChildProcess runner;
+        StartConnected(runner);
+        test::Subscriber events(broker, kCtl + "/events");
+        ASSERT_TRUE(broker.Publish(kCtl + "/relay/1/set", "ON"));
+        EXPECT_TRUE(ReadUntil(runner, " 1 on remote refused manual operation off", lines, 3000));
+        std::string line;
+        ASSERT_TRUE(events.Next(line, 3000));
+        EXPECT_NE(line.find("\"result\":\"refused\""), std::string::npos) << line;
+    }
+    Configure(true);
+    test::ChildProcess runner;
+    StartConnected(runner);
+    ASSERT_TRUE(broker.Publish(kCtl + "/relay/9/set", "ON"));
+    EXPECT_TRUE(ReadUntil(runner, " 9 on remote refused no such relay", lines, 3000));
+    ASSERT_TRUE(broker.Publish(kCtl + "/relay/1/set", "toggle"));
+    EXPECT_TRUE(ReadUntil(runner, " 1 switch remote refused neither ON nor OFF", lines, 3000));
+    usleep(300'000);
+    EXPECT_EQ(SimCommandsLike(test::OnCommand(1)), 0);
+}
+
+TEST_F(BridgeTest, LastWillOnKillAndRepublishAfterABrokerRestart) {
+    MakeFolder(sim.SlavePath(), std::time(nullptr) + 3600);
+    Configure();
+    {
+        test::ChildProcess runner;
+        StartConnected(runner);
+        test::Subscriber online(broker, std::string(kPrefix) + "/status");
+        std::string line;
+        ASSERT_TRUE(online.Next(line, 3000));
+        EXPECT_EQ(line, std::string(kPrefix) + "/status online");
+        kill(runner.Pid(), SIGKILL);
+        ASSERT_TRUE(online.Next(line, 5000));
+        EXPECT_EQ(line, std::string(kPrefix) + "/status offline");
+    }
+    test::ChildProcess runner;
+    StartConnected(runner);
+    // A broker without persistence forgets everything retained.
+    broker.Stop();
+    ASSERT_TRUE(broker.Start()) << broker.Error();
+    const auto restarted = std::chrono::steady_clock::now();
+    test::Subscriber states(broker, kCtl + "/relay/1/state");
+    std::string line;
+    ASSERT_TRUE(states.Next(line, 10000)) << "not published again";
+    EXPECT_EQ(line, kCtl + "/relay/1/state OFF");
+    EXPECT_LT(std::chrono::steady_clock::now() - restarted, std::chrono::seconds(5));
+    EXPECT_EQ(broker.Collect(std::string(kPrefix) + "/status", 1, 3000),
+              std::vector<std::string>{std::string(kPrefix) + "/status online"});
+}
+
+TEST_F(BridgeTest, AStalledBrokerCostsTheTimedCommandsNothing) {
+    const std::time_t first = std::time(nullptr) + 3;
+    std::vector<test::PlanRow> rows;
+    for (int i = 0; i < 4; ++i)
+        rows.push_back({std::to_string(i + 1), test::TimeText(first + i), "接通"});
+    MakeFolder(sim.SlavePath(), first, rows);
+    Configure();
+    test::ChildProcess runner;
+    StartConnected(runner);
+    broker.Pause();
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(WaitSimCommand(test::OnCommand(i + 1), 8000)) << i;
+    for (const test::SimulatorCommand& c : sim.Commands()) {
+        for (int i = 0; i < 4; ++i) {
+            if (c.text != test::OnCommand(i + 1)) continue;
+            const auto late = c.firstByte - std::chrono::system_clock::from_time_t(first + i);
+            EXPECT_GE(late, std::chrono::milliseconds(0)) << c.text;
+            EXPECT_LT(late, std::chrono::milliseconds(300)) << c.text;
+        }
+    }
+    broker.Resume();
+    // Still connected or back: the states catch up.
+    std::vector<std::string> retained;
+    for (int i = 0; i < 20 && retained != std::vector<std::string>{kCtl + "/relay/4/state ON"};
+         ++i)
+        retained = broker.Collect(kCtl + "/relay/4/state", 1, 1000);
+    EXPECT_EQ(retained, std::vector<std::string>{kCtl + "/relay/4/state ON"});
+}
+
+}  // namespace
+}  // namespace ristova
