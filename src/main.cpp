@@ -14,6 +14,7 @@
 #include "app/MainWindowModel.h"
 #include "app/ModuleStartup.h"
 #include "app/ui/AppFont.h"
+#include "app/ui/AppLocale.h"
 #include "app/ui/MainWindow.h"
 #include "base/CommandLine.h"
 #include "base/DataFolder.h"
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
     qtArgs.push_back(nullptr);
     QApplication app(qtArgc, qtArgs.data());
     app.setFont(ristova::ui::WindowFont());
+    ristova::ui::LoadQtChinese(app);
 
     const ristova::ProgramFolder folder = ristova::ResolveProgramFolder(cl.folder);
     if (!folder.problem.empty()) {

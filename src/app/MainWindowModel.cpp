@@ -90,8 +90,12 @@ void MainWindowModel::LoadSettings() {
             if (!firstError) firstError = e;
         }
     };
-    const bool autoStart = RegistryTextEquals(RegistryRoot::LocalMachine, kRunKey,
-                                              kAutoStartValueName, AutoStartCommand());
+    // Either entry counts: the user's is written where the machine's cannot be.
+    const bool autoStart =
+        RegistryTextEquals(RegistryRoot::LocalMachine, kRunKey, kAutoStartValueName,
+                           AutoStartCommand()) ||
+        RegistryTextEquals(RegistryRoot::CurrentUser, kRunKey, kAutoStartValueName,
+                           AutoStartCommand());
     apply(boxes_.chkAutoStart, autoStart, &MainWindowModel::chkAutoStartClick);
     const std::string& file = ctx_.settingsFile;
     apply(boxes_.chk4Level, settings::ReadSwitch(file, settings::kChk4Level),
@@ -131,13 +135,22 @@ void MainWindowModel::chkManOperateClick(bool checked) {
 }
 
 void MainWindowModel::chkAutoStartClick(bool checked) {
-    boxes_.chkAutoStart = checked;
     ++revision_;
-    if (checked)
-        WriteRegistryText(RegistryRoot::LocalMachine, kRunKey, kAutoStartValueName,
-                          AutoStartCommand());
-    else
+    if (!checked) {
+        boxes_.chkAutoStart = false;
         DeleteRegistryValue(RegistryRoot::LocalMachine, kRunKey, kAutoStartValueName);
+        DeleteRegistryValue(RegistryRoot::CurrentUser, kRunKey, kAutoStartValueName);
+        return;
+    }
+    // A normal user cannot write the machine-wide folder; the box shows only
+    // what was really written.
+    boxes_.chkAutoStart =
+        WriteRegistryText(RegistryRoot::LocalMachine, kRunKey, kAutoStartValueName,
+                          AutoStartCommand()) ||
+        WriteRegistryText(RegistryRoot::CurrentUser, kRunKey, kAutoStartValueName,
+                          AutoStartCommand());
+    if (!boxes_.chkAutoStart)
+        status_.ShowStatus(3, std::string(kAutoStartNotWritten) + AutostartFolder(RegistryRoot::CurrentUser));
 }
 
 std::string MainWindowModel::ManualPath() const {

@@ -27,6 +27,8 @@ inline constexpr const char* kExecutableName = "ristova";
 inline constexpr const char* kNoManual = "找不到说明书:";
 inline constexpr const char* kManualNotOpened = "无法打开说明书:";
 inline constexpr const char* kAutoStartValueName = "Ristova";
+// Panel 3 when neither autostart entry could be written (+ the user's folder).
+inline constexpr const char* kAutoStartNotWritten = "无法写入开机自动启动项:";
 inline constexpr int kRunPageIndex = 0;
 inline constexpr int kEditorPageIndex = 2;
 

@@ -171,18 +171,19 @@ std::string AutostartFolder(RegistryRoot root) {
     return IncludeTrailingSeparator(base) + "autostart/";
 }
 
-void WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view name,
+bool WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view name,
                        std::string_view value) {
     auto file = EntryFile(root, key, name);
-    if (!file) return;
+    if (!file) return false;
     const std::string entry = std::string(kGroup) +
                               "\nType=Application\nName=" + std::string(name) +
                               "\nExec=" + ExecValue(value) + "\n";
     try {
         ForceDirectories(ExtractFilePath(*file));
         WriteFileAtomically(*file, entry);
+        return true;
     } catch (const OperatorError&) {
-        // No rights on that root: the registry write fails without a word too.
+        return false;
     }
 }
 

@@ -24,7 +24,8 @@ inline constexpr std::string_view kRunKey = "software\\microsoft\\windows\\curre
 // ~/.config), followed by "/autostart/".
 std::string AutostartFolder(RegistryRoot root);
 
-void WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view name,
+// False when the entry could not be written (no rights on that root).
+bool WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view name,
                        std::string_view value);
 void DeleteRegistryValue(RegistryRoot root, std::string_view key, std::string_view name);
 bool RegistryTextEquals(RegistryRoot root, std::string_view key, std::string_view name,

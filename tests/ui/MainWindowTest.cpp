@@ -107,6 +107,25 @@ TEST_F(MainWindowTest, StatusBarShowsPanelTextsAtTheirWidths) {
     EXPECT_NE(after.copy(p3), before.copy(p3));
 }
 
+// A folder under a plain file cannot be made, even by root: a refused write.
+TEST_F(MainWindowTest, AutoStartFallsBackToTheUsersEntryAndSaysWhenNeitherCanBeWritten) {
+    WriteProgFile("plain", "x");
+    setenv("XDG_CONFIG_DIRS", Prog("plain/xdg").c_str(), 1);
+    Create();
+    QTest::mouseClick(Page()->chkAutoStart(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(Page()->chkAutoStart()->isChecked());
+    EXPECT_TRUE(FileExists(dir_.Path() + ".home/autostart/Ristova.desktop"));
+    QTest::mouseClick(Page()->chkAutoStart(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(FileExists(dir_.Path() + ".home/autostart/Ristova.desktop"));
+
+    setenv("XDG_CONFIG_HOME", Prog("plain/home").c_str(), 1);
+    QTest::mouseClick(Page()->chkAutoStart(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(Page()->chkAutoStart()->isChecked());
+    EXPECT_FALSE(model_->Boxes().chkAutoStart);
+    EXPECT_EQ(model_->Status().Panel(3).rfind(std::string(" ") + kAutoStartNotWritten, 0), 0u)
+        << model_->Status().Panel(3);
+}
+
 TEST_F(MainWindowTest, SettingsBoxesShowTheModelAndClicksStore) {
     Create();
     EXPECT_TRUE(Page()->chk4Level()->isChecked());

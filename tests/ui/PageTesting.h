@@ -65,6 +65,7 @@ inline void AcceptNextMessageBox() {
 // What a question box asked, and which button was its default.
 struct Asked {
     QString text;
+    QString yesText;  // the caption of the yes button, as Qt's translation gives it
     bool defaultIsNo = false;
     bool asked = false;
 };
@@ -101,6 +102,7 @@ inline void AnswerNextQuestion(bool yes, Asked* asked) {
         if (asked) {
             asked->asked = true;
             asked->text = box->text();
+            if (QAbstractButton* b = box->button(QMessageBox::Yes)) asked->yesText = b->text();
             asked->defaultIsNo = static_cast<QAbstractButton*>(box->defaultButton()) ==
                                  box->button(QMessageBox::No);
         }

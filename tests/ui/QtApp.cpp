@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/ui/AppFont.h"
+#include "app/ui/AppLocale.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ class QtEnvironment : public ::testing::Environment {
         static char* argv[] = {name, nullptr};
         app_ = new QApplication(argc, argv);
         QApplication::setFont(ristova::ui::WindowFont());
+        // As the program does, so the tests see the dialogs it shows.
+        ristova::ui::LoadQtChinese(*app_);
     }
     void TearDown() override {
         delete app_;
