@@ -37,10 +37,12 @@ done
 # The running plan's first answers arrive within a few seconds.
 sleep 4
 xdotool windowfocus --sync "$win" 2>/dev/null || true
-for page in monitor setup plan about history; do
-  import -window "$win" "$out/$page.png"
-  xdotool key --window "$win" ctrl+Tab
+# Each page by a click on its tab (the centres of the five tabs); a key
+# press would be taken by the page's own focused widget.
+for shot in monitor:65 setup:187 plan:299 about:394 history:466; do
+  xdotool mousemove --window "$win" "${shot#*:}" 20 click 1
   sleep 0.7
+  import -window "$win" "$out/${shot%%:*}.png"
 done
 kill -TERM $app
 wait $app || true

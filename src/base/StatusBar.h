@@ -10,7 +10,9 @@ namespace ristova {
 class StatusBar {
 public:
     static constexpr int kPanelCount = 4;
-    static constexpr std::array<int, kPanelCount> kPanelWidths{80, 60, 182, 50};
+    // Panel 2 is 14 pixels wider than 182, so that the welcome text (192
+    // pixels in a 12-pixel song face) is not cut inside the panel's frame.
+    static constexpr std::array<int, kPanelCount> kPanelWidths{80, 60, 196, 50};
 
     StatusBar();
     // Panel text := " " + text; an index beyond the last panel is ignored.
