@@ -26,8 +26,10 @@ const std::string kCtl = std::string(kPrefix) + "/泵房";
 
 class BridgeTest : public ::testing::Test, public test::RunnerFixture {
   protected:
+    // "name:password" pairs of the broker's password file; none: anonymous.
+    virtual std::vector<std::string> BrokerUsers() const { return {}; }
     void SetUp() override {
-        ASSERT_TRUE(broker.Start()) << broker.Error();
+        ASSERT_TRUE(broker.Start(BrokerUsers())) << broker.Error();
         ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
     }
     void Configure(bool manual = true) {
@@ -201,6 +203,37 @@ TEST_F(BridgeTest, AStalledBrokerCostsTheTimedCommandsNothing) {
          ++i)
         retained = broker.Collect(kCtl + "/relay/4/state", 1, 1000);
     EXPECT_EQ(retained, std::vector<std::string>{kCtl + "/relay/4/state ON"});
+}
+
+// The broker has a password file and no anonymous access from its start.
+class BridgeLoginTest : public BridgeTest {
+  protected:
+    std::vector<std::string> BrokerUsers() const override { return {"ristova:s3cret"}; }
+};
+
+TEST_F(BridgeLoginTest, AWrongPasswordIsReportedOnceAndTheRightOneLogsIn) {
+    MakeFolder(sim.SlavePath(), std::time(nullptr) + 3600);
+    Configure();
+    WriteIniText(ctx.settingsFile, "MQTT", "User", "ristova");
+    WriteIniText(ctx.settingsFile, "MQTT", "PasswordFile", dir.File("mqtt-password"));
+    dir.Write("mqtt-password", "wrong\n");
+    {
+        test::ChildProcess runner;
+        ASSERT_TRUE(StartRunner(runner));
+        EXPECT_TRUE(ReadUntil(runner, "登录被拒绝", lines, 5000));
+        // Past several reconnect delays: no second report, the plan runs on.
+        std::vector<std::string> more;
+        EXPECT_FALSE(ReadUntil(runner, "登录被拒绝", more, 4000));
+        EXPECT_TRUE(runner.Running());
+    }
+    dir.Write("mqtt-password", "s3cret\n");
+    test::Subscriber online(broker, std::string(kPrefix) + "/status");
+    test::ChildProcess runner;
+    ASSERT_TRUE(StartRunner(runner));
+    EXPECT_TRUE(ReadUntil(runner, "远程: 已连接", lines, 5000));
+    std::string line;
+    ASSERT_TRUE(online.Next(line, 3000));
+    EXPECT_EQ(line, std::string(kPrefix) + "/status online");
 }
 
 }  // namespace
