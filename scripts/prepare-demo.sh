@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Writes a demo program folder for the simulated relay controller:
 #   prepare-demo.sh FOLDER [RELAYS]
-# The built program copied in, the simulator's decoder in PowerDll/, a
-# controller "模拟继电器控制器.PSW" whose port is FOLDER/sim-tty (the link
+# The built window copied in (when built), the simulator's decoder in
+# PowerDll/, a controller "模拟继电器控制器.PSW" whose port is FOLDER/sim-tty (the link
 # that "ristova-sim --link" makes), settings that start running at once, and
 # a default plan that switches every relay on and then off again, one action
 # every 5 seconds from 20 seconds from now, three rounds.
@@ -23,7 +23,11 @@ mkdir -p "$demo"
 touch "$demo/.ristova-demo"
 mkdir -p "$demo/PowerDll" "$demo/$controller"
 # The program is copied, not linked: its own folder is the program folder.
-cp "$build/ristova" "$demo/ristova"
+# A build without the window (-DRISTOVA_BUILD_UI=OFF) still makes a folder
+# for ristova-run --folder.
+if [ -e "$build/ristova" ]; then
+  cp "$build/ristova" "$demo/ristova"
+fi
 cp "$build/PowerDll/SimRelay.so" "$demo/PowerDll/"
 link="$demo/sim-tty"
 

@@ -1,6 +1,8 @@
 // The [MQTT] keys and the names the bridge makes of them.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "base/IniFile.h"
 #include "remote/MqttSettings.h"
 #include "support/TempDir.h"
@@ -39,6 +41,16 @@ TEST(MqttSettingsTest, NamesAreSafeTopicLevelsIdsAndJson) {
     EXPECT_EQ(DiscoveryId("Pump-1_a"), "Pump-1_a");
     EXPECT_EQ(DiscoveryId("泵 /"), "e6b3b5202f");
     EXPECT_EQ(JsonString("a\"b\\c\n\x01灯"), "\"a\\\"b\\\\c\\n\\u0001灯\"");
+}
+
+TEST(MqttSettingsTest, JsonStringsReadBackByAJsonParser) {
+    std::string every;
+    for (int c = 1; c < 128; ++c) every += static_cast<char>(c);
+    for (const std::string& text : {every, std::string("继电器 1 \"常开\"\\"), std::string()}) {
+        const nlohmann::json parsed = nlohmann::json::parse(JsonString(text));
+        ASSERT_TRUE(parsed.is_string());
+        EXPECT_EQ(parsed.get<std::string>(), text);
+    }
 }
 
 }  // namespace

@@ -50,8 +50,14 @@ Broker::~Broker() {
 
 bool Broker::Start(const std::vector<std::string>& users) {
     if (port_ == 0) port_ = FreePort();
+    const std::string log = dir_.File("mosquitto.log");
     std::string config = "persistence false\nlistener " + std::to_string(port_) +
-                         " 127.0.0.1\nlog_dest none\n";
+                         " 127.0.0.1\nlog_dest file " + log + "\n";
+    // Started as root, mosquitto changes to the user "mosquitto" before it
+    // reads the password file, which then lies in a folder only root may
+    // enter: it stays root here.
+    if (geteuid() == 0) config += "user root\n";
+    users_ = users;
     if (users.empty()) {
         config += "allow_anonymous true\n";
     } else {
@@ -70,7 +76,11 @@ bool Broker::Start(const std::vector<std::string>& users) {
         config += "allow_anonymous false\npassword_file " + passwords + "\n";
     }
     dir_.Write("mosquitto.conf", config);
-    if (!broker_.Start({"/usr/sbin/mosquitto", "-c", dir_.File("mosquitto.conf")})) {
+    // Its log goes to the file; only the warning about root comes out here.
+    ChildProcess::Options o;
+    o.captureStdout = true;
+    o.stderrToStdout = true;
+    if (!broker_.Start({"/usr/sbin/mosquitto", "-c", dir_.File("mosquitto.conf")}, o)) {
         error_ = broker_.Error();
         return false;
     }
@@ -79,7 +89,7 @@ bool Broker::Start(const std::vector<std::string>& users) {
         if (!broker_.Running()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    error_ = "mosquitto did not come up on port " + std::to_string(port_);
+    error_ = "mosquitto did not come up on port " + std::to_string(port_) + ": " + dir_.Read("mosquitto.log");
     return false;
 }
 
@@ -101,7 +111,13 @@ void Broker::Resume() {
 }
 
 std::vector<std::string> Broker::ClientArgs(const std::string& program) const {
-    return {program, "-h", "127.0.0.1", "-p", std::to_string(port_)};
+    std::vector<std::string> args{program, "-h", "127.0.0.1", "-p", std::to_string(port_)};
+    if (!users_.empty()) {
+        const std::size_t colon = users_.front().find(':');
+        args.insert(args.end(), {"-u", users_.front().substr(0, colon), "-P",
+                                 users_.front().substr(colon + 1)});
+    }
+    return args;
 }
 
 bool Broker::Publish(const std::string& topic, const std::string& payload, bool retain) {

@@ -27,7 +27,8 @@ class Broker {
     int Port() const { return port_; }
     const std::string& Error() const { return error_; }
 
-    // mosquitto_pub's and mosquitto_sub's options for this broker.
+    // mosquitto_pub's and mosquitto_sub's options for this broker (as the
+    // first user when it has users).
     std::vector<std::string> ClientArgs(const std::string& program) const;
     // Publishes one message (waits for mosquitto_pub to finish).
     bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
@@ -39,6 +40,7 @@ class Broker {
     TempDir dir_;
     ChildProcess broker_;
     int port_ = 0;
+    std::vector<std::string> users_;
     std::string error_;
 };
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/RunnerFixture.h"
 #include "base/IniFile.h"
 #include "base/Settings.h"
@@ -26,8 +28,10 @@ const std::string kCtl = std::string(kPrefix) + "/泵房";
 
 class BridgeTest : public ::testing::Test, public test::RunnerFixture {
   protected:
+    // "name:password" pairs of the broker's password file; none: anonymous.
+    virtual std::vector<std::string> BrokerUsers() const { return {}; }
     void SetUp() override {
-        ASSERT_TRUE(broker.Start()) << broker.Error();
+        ASSERT_TRUE(broker.Start(BrokerUsers())) << broker.Error();
         ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
     }
     void Configure(bool manual = true) {
@@ -97,27 +101,40 @@ TEST_F(BridgeTest, PublishesStatesDiscoveryAndEventsAndSwitchesOnSet) {
     for (int k = 1; k <= 4; ++k) {
         const std::string& c = configs[k - 1];
         const std::string relay = kCtl + "/relay/" + std::to_string(k);
+        const std::string topic =
+            "homeassistant/switch/" + node + "/e6b3b5e688bf_" + std::to_string(k) + "/config";
         SCOPED_TRACE(c);
-        EXPECT_EQ(c.rfind("homeassistant/switch/" + node + "/e6b3b5e688bf_" + std::to_string(k) +
-                              "/config {",
-                          0),
-                  0u);
-        EXPECT_EQ(c.back(), '}');
-        for (const std::string& field :
-             {"\"unique_id\":\"ristova_" + node + "_e6b3b5e688bf_" + std::to_string(k) + "\"",
-              "\"name\":\"灯" + std::to_string(k) + "\"",
-              "\"command_topic\":\"" + relay + "/set\"", "\"state_topic\":\"" + relay + "/state\"",
-              std::string("\"availability_topic\":\"t/site/status\""), std::string("\"payload_on\":\"ON\""),
-              std::string("\"payload_off\":\"OFF\""),
-              "\"device\":{\"identifiers\":[\"" + node + "_e6b3b5e688bf\"],\"name\":\"泵房\""})
-            EXPECT_NE(c.find(field), std::string::npos) << field;
+        ASSERT_EQ(c.substr(0, topic.size() + 1), topic + " ");
+        const nlohmann::json config = nlohmann::json::parse(c.substr(topic.size() + 1));
+        EXPECT_EQ(config.value("unique_id", ""), "ristova_" + node + "_e6b3b5e688bf_" + std::to_string(k));
+        EXPECT_EQ(config.value("name", ""), "灯" + std::to_string(k));
+        EXPECT_EQ(config.value("command_topic", ""), relay + "/set");
+        EXPECT_EQ(config.value("state_topic", ""), relay + "/state");
+        EXPECT_EQ(config.value("availability_topic", ""), "t/site/status");
+        EXPECT_EQ(config.value("payload_on", ""), "ON");
+        EXPECT_EQ(config.value("payload_off", ""), "OFF");
+        ASSERT_TRUE(config.contains("device") && config["device"].is_object());
+        EXPECT_EQ(config["device"].value("name", ""), "泵房");
+        EXPECT_EQ(config["device"]["identifiers"], nlohmann::json::array({node + "_e6b3b5e688bf"}));
     }
 
     // A set in any letter case switches the relay as a manual switch does.
     ASSERT_TRUE(broker.Publish(kCtl + "/relay/3/set", "on"));
     EXPECT_TRUE(WaitSimCommand(test::OnCommand(3), 3000));
     EXPECT_TRUE(ReadUntil(runner, " 3 on remote sent ", lines, 3000));
-    EXPECT_TRUE(all.Next(line, 3000, kCtl + "/events"));
+    // The events before it (start, states, the timed command) come first.
+    nlohmann::json event = nlohmann::json::object();
+    while (event.value("source", "") != "remote") {
+        ASSERT_TRUE(all.Next(line, 3000, kCtl + "/events"));
+        event = nlohmann::json::parse(line.substr(kCtl.size() + 8));
+    }
+    EXPECT_EQ(event.value("controller", ""), "泵房.PSW");
+    EXPECT_EQ(event.value("relay", 0), 3);
+    EXPECT_EQ(event.value("kind", ""), "on");
+    EXPECT_EQ(event.value("source", ""), "remote");
+    EXPECT_EQ(event.value("result", ""), "sent");
+    EXPECT_EQ(event.value("detail", ""), "4F2830302C30332C312945");
+    EXPECT_FALSE(event.value("at", "").empty());
     EXPECT_TRUE(all.Next(line, 3000, kCtl + "/relay/3/state"));
     EXPECT_EQ(line, kCtl + "/relay/3/state ON");
 }
@@ -133,7 +150,9 @@ TEST_F(BridgeTest, SetIsRefusedWithoutManualOperationAndForRelaysBeyondTheCount)
         EXPECT_TRUE(ReadUntil(runner, " 1 on remote refused manual operation off", lines, 3000));
         std::string line;
         ASSERT_TRUE(events.Next(line, 3000));
-        EXPECT_NE(line.find("\"result\":\"refused\""), std::string::npos) << line;
+        const nlohmann::json event = nlohmann::json::parse(line.substr(kCtl.size() + 8));
+        EXPECT_EQ(event.value("result", ""), "refused");
+        EXPECT_EQ(event.value("detail", ""), "manual operation off");
     }
     Configure(true);
     test::ChildProcess runner;
@@ -201,6 +220,37 @@ TEST_F(BridgeTest, AStalledBrokerCostsTheTimedCommandsNothing) {
          ++i)
         retained = broker.Collect(kCtl + "/relay/4/state", 1, 1000);
     EXPECT_EQ(retained, std::vector<std::string>{kCtl + "/relay/4/state ON"});
+}
+
+// The broker has a password file and no anonymous access from its start.
+class BridgeLoginTest : public BridgeTest {
+  protected:
+    std::vector<std::string> BrokerUsers() const override { return {"ristova:s3cret"}; }
+};
+
+TEST_F(BridgeLoginTest, AWrongPasswordIsReportedOnceAndTheRightOneLogsIn) {
+    MakeFolder(sim.SlavePath(), std::time(nullptr) + 3600);
+    Configure();
+    WriteIniText(ctx.settingsFile, "MQTT", "User", "ristova");
+    WriteIniText(ctx.settingsFile, "MQTT", "PasswordFile", dir.File("mqtt-password"));
+    dir.Write("mqtt-password", "wrong\n");
+    {
+        test::ChildProcess runner;
+        ASSERT_TRUE(StartRunner(runner));
+        EXPECT_TRUE(ReadUntil(runner, "登录被拒绝", lines, 5000));
+        // Past several reconnect delays: no second report, the plan runs on.
+        std::vector<std::string> more;
+        EXPECT_FALSE(ReadUntil(runner, "登录被拒绝", more, 4000));
+        EXPECT_TRUE(runner.Running());
+    }
+    dir.Write("mqtt-password", "s3cret\n");
+    test::Subscriber online(broker, std::string(kPrefix) + "/status");
+    test::ChildProcess runner;
+    ASSERT_TRUE(StartRunner(runner));
+    EXPECT_TRUE(ReadUntil(runner, "远程: 已连接", lines, 5000));
+    std::string line;
+    ASSERT_TRUE(online.Next(line, 3000));
+    EXPECT_EQ(line, std::string(kPrefix) + "/status online");
 }
 
 }  // namespace
