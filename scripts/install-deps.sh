@@ -12,7 +12,7 @@ packages=(
   libsqlite3-dev libsystemd-dev
   mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev
   qt6-translations-l10n
-  lintian desktop-file-utils appstream pandoc librsvg2-bin xdotool dpkg-dev fakeroot
+  lintian desktop-file-utils appstream pandoc weasyprint librsvg2-bin xdotool dpkg-dev fakeroot
 )
 
 missing=()

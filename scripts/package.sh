@@ -15,6 +15,7 @@ cmake --build "$pkg" -j2
 if [ "${RISTOVA_PACKAGE_SCREENSHOTS:-1}" = 1 ]; then
   "$here/scripts/screenshots.sh" "$pkg" "$pkg/manual/screenshots" >/dev/null
 fi
+cmake --build "$pkg" --target manual_pdf
 # The manual's screenshots are part of its install tree.
 rm -f "$pkg"/ristova_*.deb
 (cd "$pkg" && cpack -G DEB >/dev/null)

@@ -683,7 +683,8 @@ bool RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
         return false;
     }
     const bool sent = SendRelayCommand(relay, *on, sgPower_.Cell(*on ? 1 : 2, relay), "remote");
-    ctx_.sleeper.SleepMs(kCommandPauseMs);
+    // No pause on the main thread here, unlike a click: a burst of remote
+    // sets would hold up the clock. The writer spaces the blocks anyway.
     PollRelayStates();
     return sent;
 }

@@ -28,6 +28,7 @@ for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-sim \
   /usr/share/metainfo/org.ristova.Ristova.metainfo.xml \
   /usr/share/man/man1/ristova.1.gz /usr/share/man/man1/ristova-run.1.gz \
   /usr/share/man/man1/ristova-sim.1.gz /usr/share/doc/ristova/manual/index.html \
+  /usr/share/doc/ristova/manual/ristova-manual.pdf \
   /usr/share/doc/ristova/copyright /usr/share/doc/ristova/changelog.gz; do
   grep -qxF "$path" <<<"$listing" || fail "missing in the package: $path"
 done
@@ -60,4 +61,27 @@ set -e
 [ -f "$home/data/ristova/系统参数.INI" ] ||
   fail "no settings file under XDG_DATA_HOME (the program said: $(cat "$work/run.out"))"
 [ -z "$(find "$root/usr/bin" -newer "$deb" -print -quit)" ] || fail "usr/bin was written"
+
+# The installed runner on a demo folder in the data folder of another HOME,
+# whose PowerDll/ lacks the decoder: the installed one must decode the board.
+home2=$work/home2
+fake=$work/fakebuild
+mkdir -p "$fake/PowerDll"
+cp "$root/usr/lib/$multiarch/ristova/PowerDll/SimRelay.so" "$fake/PowerDll/"
+data2=$home2/data/ristova
+RISTOVA_BUILD_DIR=$fake "$here/scripts/prepare-demo.sh" "$data2" 2 >/dev/null
+rm "$data2/PowerDll/SimRelay.so"
+"$root/usr/bin/ristova-sim" --link "$data2/sim-tty" --relays 2 >/dev/null 2>&1 &
+sim=$!
+for _ in $(seq 1 100); do [ -e "$data2/sim-tty" ] && break; sleep 0.05; done
+set +e
+HOME=$home2 XDG_DATA_HOME=$home2/data timeout --preserve-status -s TERM 4 \
+  "$root/usr/bin/ristova-run" >"$work/run2.out" 2>&1
+rc=$?
+set -e
+kill "$sim" 2>/dev/null || true
+wait "$sim" 2>/dev/null || true
+[ "$rc" = 0 ] || fail "ristova-run ended with $rc: $(cat "$work/run2.out")"
+grep -q ' state board ' "$work/run2.out" ||
+  fail "no board state decoded by the installed plug-in: $(cat "$work/run2.out")"
 echo "package checks passed: $(basename "$deb")"

@@ -438,6 +438,12 @@ TEST_F(RunEngineTest, ManualSwitchingOnlyInColumnOneWhileRunningAndAllowed) {
     EXPECT_EQ(e.sgState().Row(), 2);
     const std::string on = OnCommand(2) + kQuery;
     EXPECT_EQ(far.Read(on.size(), 2000), on);
+    // A remote set sends the same, but never pauses the main thread.
+    sleeper.pauses.clear();
+    EXPECT_TRUE(e.RemoteSwitch(1, true));
+    const std::string remote = OnCommand(1) + kQuery;
+    EXPECT_EQ(far.Read(remote.size(), 2000), remote);
+    EXPECT_TRUE(sleeper.pauses.empty());
 
     boxes.chkManOperate = false;
     EXPECT_FALSE(e.CursorIsHand(1, 1));
