@@ -1,8 +1,12 @@
 // The window as the operator sees it: frame, pages, status bar, settings
 // boxes, the monitor grid's pictures and cursor, and start-up running.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTabBar>
@@ -14,7 +18,9 @@
 #include <QWindowStateChangeEvent>
 
 #include "WindowFixture.h"
+#include "base/Files.h"
 #include "controller/ui/SetupPageWidget.h"
+#include "plan/ui/PlanEditorWidget.h"
 #include "base/IniFile.h"
 #include "base/SecondTicker.h"
 #include "app/ui/StatusBarWidget.h"
@@ -309,6 +315,73 @@ TEST_F(MainWindowTest, PageChangeKeepsTheTextBeingTyped) {
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
     EXPECT_EQ(model_->ActivePage(), 2);
     EXPECT_EQ(model_->Setup().sgCom().Cell(3, 2), "灯");
+}
+
+// Closes every message box as it comes up and keeps its text.
+class MessageBoxes {
+  public:
+    MessageBoxes() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->close();
+            }
+        });
+        timer_.start();
+    }
+    QStringList texts;
+
+  private:
+    QTimer timer_;
+};
+
+std::string FileText(const std::string& file) {
+    std::string bytes;
+    ReadFileBytes(file, bytes);
+    return bytes;
+}
+
+// A read-only controller refuses every keystroke's write: one box for the
+// file, the rest in panel 3, until a write to it goes through again. The
+// plan page's table is another file and is told once too.
+TEST_F(MainWindowTest, ARefusedWriteIsToldOncePerFileUntilAWriteGoesThrough) {
+    WithController("[EDIT]\nsPowerFn=监视测试.PSW\n");
+    Create();
+    window_->show();
+    MessageBoxes boxes;
+    QTabBar* tabs = window_->PC()->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    const std::string file = model_->Setup().CurrentPath();
+    const QString refused = QString::fromStdString("Unable to write to " + file);
+    const std::string before = FileText(file);
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    auto* baud = window_->Page1()->findChild<QLineEdit*>(QStringLiteral("edBound"));
+    ASSERT_NE(baud, nullptr);
+    QTest::keyClicks(baud, "192");
+    EXPECT_EQ(boxes.texts, QStringList{refused});
+    EXPECT_EQ(model_->Status().Panel(3), " " + refused.toStdString());
+    EXPECT_EQ(FileText(file), before);
+
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    QTest::keyClicks(baud, "0");
+    EXPECT_EQ(ReadIniText(file, "COMM", "edBound"), "96001920");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    QTest::keyClicks(baud, "1");
+    EXPECT_EQ(boxes.texts, (QStringList{refused, refused}));
+
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+    auto* save = window_->Page2()->findChild<widgets::TMyTransBtn*>(QStringLiteral("btnSavePlan"));
+    ASSERT_NE(save, nullptr);
+    QTest::mouseClick(save, Qt::LeftButton);
+    const std::string table = model_->PlanEditor().sEdPlanFn();
+    ASSERT_TRUE(FileExists(table));
+    ASSERT_EQ(::chmod(table.c_str(), 0444), 0);
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(boxes.texts.size(), 3);
+    EXPECT_EQ(boxes.texts.back(), QString::fromStdString("Unable to write to " + table));
+    EXPECT_EQ(model_->Status().Panel(3), " Unable to write to " + table);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // inside GuardedCall, an OperatorError becomes the error message box, and
 // the program goes on.
 #include <functional>
+#include <string>
 
 class QWidget;
 
@@ -15,5 +16,9 @@ bool GuardedCall(QWidget* parent, const std::function<void()>& handler);
 // refuses that text (its message already shown) the action does not run.
 // Timer ticks use GuardedCall, which leaves an open editor alone.
 bool GuardedAction(QWidget* parent, const std::function<void()>& handler);
+
+// Where a refused write is told besides the first message box of its file
+// (the window's panel 3). Empty: nowhere.
+void SetRefusedWriteNotice(std::function<void(const std::string&)> notice);
 
 }  // namespace ristova::ui
