@@ -280,6 +280,9 @@ void SetupPage::LoadController(const std::string& path) {
         SetFieldText(edStateCmd_, ReadKey(path, kLoad, kStateCmd), &SetupPage::edStateCmdChange);
     });
     cbPowerDll_.itemIndex = dll.empty() ? -1 : cbPowerDll_.IndexOfCaseless(dll);
+    // The description is not fetched on loading; the last one named another
+    // controller's plug-in.
+    cbPowerDll_.hint.clear();
     KeepLoading(refused, [&] { LoadSerialFields(path); });
     LoadCommandTable(path);
     FitDeviceGridColumns(sgCom_);

@@ -19,6 +19,10 @@ namespace ristova::plan {
 inline constexpr std::string_view kNoTableOpen = "当前编辑计划表：无";
 inline constexpr std::string_view kCurrentTablePrefix = "【当前编辑计划表】 ";
 inline constexpr std::string_view kSaveDialogFilter = "电源控制计划表|*.tab";
+// "另存为" refuses names that make no table of the plan folder.
+inline constexpr std::string_view kSaveAsNoName = "请输入计划表文件名";
+inline constexpr std::string_view kSaveAsOnlyExtension = "计划表文件名只有扩展名:";
+inline constexpr std::string_view kSaveAsBadName = "请输入合法的计划表文件名:";
 
 // What "另存为" offers the save dialog.
 struct SaveAsProposal {

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTableView>
 #include <QTimer>
@@ -181,6 +182,43 @@ TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {
     EXPECT_FALSE(FileExists(pc.File("A/计划表.tab")));
     EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("2012-03-19.TAB"));
     EXPECT_EQ(Get<QComboBox>("cbEdFn")->count(), 2);
+}
+
+// Names that make no table of the plan folder are refused by name, as the
+// dialog hands them on; nothing is written and the open table stays.
+TEST_F(PlanEditorWidgetTest, SaveAsRefusesEmptyExtensionOnlyAndEscapingNames) {
+    page.sgEdPlanSetEditText(1, 1, "01");
+    const std::string folder = pc.File("A/");
+    const struct {
+        std::string chosen;
+        QString message;
+    } cases[] = {
+        {folder, QStringLiteral("请输入计划表文件名")},
+        {folder + "  ", QStringLiteral("请输入计划表文件名")},
+        {folder + ".tab", QStringLiteral("计划表文件名只有扩展名:.tab")},
+        {folder + "../x.tab", QStringLiteral("请输入合法的计划表文件名:../x.tab")},
+        {folder + "sub/x.tab", QStringLiteral("请输入合法的计划表文件名:sub/x.tab")},
+        {folder + "a..b.tab", QStringLiteral("请输入合法的计划表文件名:a..b.tab")},
+        {folder + "x\\y.tab", QStringLiteral("请输入合法的计划表文件名:x\\y.tab")},
+    };
+    for (const auto& c : cases) {
+        widget->SetSaveAsPicker([&](const SaveAsProposal&) { return std::optional(c.chosen); });
+        QString shown;
+        QTimer::singleShot(20, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->close();
+            }
+        });
+        ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btnSaveAs"));
+        EXPECT_EQ(shown, c.message) << c.chosen;
+        EXPECT_EQ(page.sEdPlanFn(), pc.File("A/计划表.tab")) << c.chosen;
+    }
+    EXPECT_EQ(Get<QComboBox>("cbEdFn")->count(), 1);
+    std::vector<std::string> written;
+    ListFolderFiles(written, folder, "*");
+    EXPECT_EQ(written, std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(pc.File("X.TAB")));
 }
 
 TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {
