@@ -28,6 +28,8 @@ constexpr int kDefaultStopBits = 0;
 constexpr int kDefaultParity = 0;
 // The relay table's width in the page's design; the page sets the real one.
 constexpr int kSgComDesignWidth = 592;
+// The inside of its design height (a 1-pixel frame).
+constexpr int kSgComDesignClientHeight = 256 - 2;
 constexpr int kCommandRelayColWidth = 64;
 constexpr std::size_t kMaxControllerNameBytes = 200;
 
@@ -174,6 +176,7 @@ SetupPage::SetupPage(AppContext& ctx, TMyComport& com1)
     sgCom_.SetDefaultColWidth(kCommandRelayColWidth);
     sgCom_.SetShowsVScrollBar(true);
     sgCom_.SetWidth(kSgComDesignWidth);
+    sgCom_.SetClientHeight(kSgComDesignClientHeight);
     sgCom_.SetCol(1);
     sgCom_.SetRow(1);
     SetGridTitles(sgCom_, CommandTableTitles());

@@ -23,6 +23,9 @@ constexpr int kRowHeight = 16;
 // The grids' widths in the page's design; the page sets the real ones.
 constexpr int kPlanGridDesignWidth = 776;
 constexpr int kDeviceGridDesignWidth = 776;
+// The inside of their design heights (a 1-pixel frame).
+constexpr int kPlanGridDesignClientHeight = 333 - 2;
+constexpr int kDeviceGridDesignClientHeight = 103 - 2;
 
 template <std::size_t N>
 void SetColWidths(StringGrid& grid, const std::array<int, N>& widths) {
@@ -70,10 +73,12 @@ PlanEditorPage::PlanEditorPage(AppContext& ctx)
     sgEdPlan_.SetDefaultRowHeight(kRowHeight);
     sgEdPlan_.SetShowsVScrollBar(true);
     sgEdPlan_.SetWidth(kPlanGridDesignWidth);
+    sgEdPlan_.SetClientHeight(kPlanGridDesignClientHeight);
     SetColWidths(sgedDev_, kDeviceColWidths);
     sgedDev_.SetDefaultRowHeight(kRowHeight);
     sgedDev_.SetShowsVScrollBar(true);
     sgedDev_.SetWidth(kDeviceGridDesignWidth);
+    sgedDev_.SetClientHeight(kDeviceGridDesignClientHeight);
 }
 
 // ---- sort order ----------------------------------------------------------
@@ -126,6 +131,8 @@ void PlanEditorPage::InitPlanEditor() {
         lbEdFn_ = std::string(kNoTableOpen);
         ClearGrid(sgEdPlan_);
         ClearGrid(sgedDev_);
+        FitPlanGridColumns(sgEdPlan_);
+        FitDeviceGridColumns(sgedDev_);
         return;
     }
     cbEditDevList_.itemIndex = index;
@@ -262,6 +269,8 @@ void PlanEditorPage::SavePlanTable() {
         if (r > 0) g.SetRow(r);
     }
     NumberGridRows(g, 0, 1, ' ', 3);
+    // Dropped rows can take the scroll bar away.
+    FitPlanGridColumns(g);
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);

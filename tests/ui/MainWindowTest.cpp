@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -382,6 +383,46 @@ TEST_F(MainWindowTest, ARefusedWriteIsToldOncePerFileUntilAWriteGoesThrough) {
     EXPECT_EQ(boxes.texts.size(), 3);
     EXPECT_EQ(boxes.texts.back(), QString::fromStdString("Unable to write to " + table));
     EXPECT_EQ(model_->Status().Panel(3), " Unable to write to " + table);
+}
+
+// A grid shows its vertical scroll bar only while its rows do not fit, and
+// its last column ends beside it; without one it reaches the right edge.
+TEST_F(MainWindowTest, GridsScrollOnlyWhenNeededAndFitTheirLastColumnBesideTheBar) {
+    WithController("[EDIT]\nsPowerFn=监视测试.PSW\n");
+    std::string plan;
+    for (int k = 1; k <= 19; ++k)
+        plan += std::to_string(k) + "^^1^^08:00:" + std::to_string(10 + k) + "^^接通^^^^^^\r\n";
+    WriteProgFile("监视测试/计划表.tab", plan);
+    Create();
+    window_->show();
+    auto expectFitted = [&](QTableView* view, bool bar, const char* name) {
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->verticalScrollBar()->isVisible(), bar) << name;
+        const int last = view->model()->columnCount() - 1;
+        const int right = view->columnViewportPosition(last) + view->columnWidth(last);
+        const int room = view->viewport()->width();
+        EXPECT_LE(right, room) << name << ": the last column runs under the scroll bar";
+        EXPECT_GE(right, room - 10) << name << ": a gap is left on the right";
+    };
+    expectFitted(Page()->sgPlan(), true, "sgPlan");
+    expectFitted(Page()->sgPower(), true, "sgPower");  // five rows of 24 pixels in 97
+
+    QTabBar* tabs = window_->PC()->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    expectFitted(window_->Page1()->sgComView(), false, "sgCom");
+
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+    auto* plan2 = window_->Page2()->findChild<QTableView*>(QStringLiteral("sgEdPlan"));
+    auto* devices = window_->Page2()->findChild<QTableView*>(QStringLiteral("sgedDev"));
+    ASSERT_NE(plan2, nullptr);
+    ASSERT_NE(devices, nullptr);
+    expectFitted(devices, false, "sgedDev");
+    // The same table: 19 rows and the heading, 16 pixels each, fit in 333
+    // pixels; one more row brings the bar, and the columns follow.
+    expectFitted(plan2, false, "sgEdPlan");
+    auto* add = window_->Page2()->findChild<widgets::TMyTransBtn*>(QStringLiteral("btnAdd"));
+    QTest::mouseClick(add, Qt::LeftButton);
+    expectFitted(plan2, true, "sgEdPlan, one row more");
 }
 
 }  // namespace
