@@ -119,6 +119,7 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgPlan_ = MakeGrid(sgPlanModel_, engine.sgPlan(), "电源控制器计划表",
                        QRect(kRightX, kStripHeight, kRightWidth,
                              kColumnsBottom - kStripHeight - kLabelStripHeight));
+    sgPlan_->setObjectName(QStringLiteral("sgPlan"));
     // Rows that are never acted on are seen as such.
     sgPlanModel_->SetRowAlert(
         [e = &engine](int row) { return run::PlanRowUnreadable(e->sgPlan(), row); });
@@ -136,6 +137,7 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     // Command grid across the bottom.
     sgPower_ = MakeGrid(sgPowerModel_, engine.sgPower(), "电源控制器参数表",
                         QRect(0, kColumnsBottom, kWidth, kBottomHeight));
+    sgPower_->setObjectName(QStringLiteral("sgPower"));
 
     // The core's column-fitting rules need the grids' room.
     engine.sgState().SetWidth(sgState_->width());
