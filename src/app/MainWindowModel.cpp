@@ -1,7 +1,7 @@
 #include "app/MainWindowModel.h"
 
+#include <exception>
 #include <filesystem>
-#include <optional>
 
 #include "base/DataFolder.h"
 #include "base/Errors.h"
@@ -81,13 +81,14 @@ void MainWindowModel::FormDestroy() {
 }
 
 void MainWindowModel::LoadSettings() {
-    std::optional<OperatorError> firstError;
+    // Kept whole: a refused write must stay a WriteRefused for the window.
+    std::exception_ptr firstError;
     auto apply = [&](bool current, bool stored, void (MainWindowModel::*click)(bool)) {
         if (current == stored) return;
         try {
             (this->*click)(stored);
-        } catch (const OperatorError& e) {
-            if (!firstError) firstError = e;
+        } catch (const OperatorError&) {
+            if (!firstError) firstError = std::current_exception();
         }
     };
     // Either entry counts: the user's is written where the machine's cannot be.
@@ -108,7 +109,7 @@ void MainWindowModel::LoadSettings() {
           &MainWindowModel::chkAutoDeleteClick);
     apply(boxes_.chkManOperate, settings::ReadSwitch(file, settings::kChkManOperate),
           &MainWindowModel::chkManOperateClick);
-    if (firstError) throw *firstError;
+    if (firstError) std::rethrow_exception(firstError);
 }
 
 // The box shows its new state even when the write is refused.

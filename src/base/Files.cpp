@@ -195,6 +195,7 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes) {
         ::unlink(temp.c_str());
         ThrowUnableToWrite(fileName);
     }
+    WriteWentThrough(fileName);
     // Make the rename itself durable; the new content is in place either way.
     int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {

@@ -34,7 +34,8 @@ bool IsReadOnlyFile(const std::string& fileName);
 bool ReadFileBytes(const std::string& fileName, std::string& bytes);
 // Writes to a temporary file beside the target, flushes and renames it over
 // the target, so that a refused write leaves the old content whole. A target
-// without write bits is refused even for root. Throws "Unable to write to".
+// without write bits is refused even for root. Throws WriteRefused ("Unable
+// to write to").
 void WriteFileAtomically(const std::string& fileName, std::string_view bytes);
 
 // Folder part with a trailing '/', and the name part.

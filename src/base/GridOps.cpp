@@ -240,7 +240,7 @@ void StretchGridColumn(StringGrid& grid, int col) {
         if (c != col) others += grid.ColWidth(c);
     }
     int width = grid.Width() - others;
-    if (grid.ShowsVScrollBar())
+    if (grid.VScrollBarShown())
         width -= grid.ScrollBarSize() + colCount + 2;
     else
         width -= colCount + 1;

@@ -35,6 +35,8 @@ void CheckGridStorable(const StringGrid& grid);
 // CheckGridStorable first.
 void SaveGridToTextFile(const StringGrid& grid, const std::string& fileName);
 void LoadGridFromTextFile(StringGrid& grid, const std::string& fileName);
+// Column col takes the width left by the others, and by the vertical
+// scroll bar while it is shown.
 void StretchGridColumn(StringGrid& grid, int col);
 // StretchGridColumn(col), then columns col - 1 and col share their summed
 // width, the left one taking half rounded down.

@@ -152,6 +152,17 @@ void StringGrid::SetShowsVScrollBar(bool on) {
     Touch();
 }
 
+void StringGrid::SetClientHeight(int px) {
+    clientHeight_ = px;
+    Touch();
+}
+
+bool StringGrid::VScrollBarShown() const {
+    if (!showsVScrollBar_) return false;
+    if (clientHeight_ <= 0) return true;
+    return static_cast<long long>(rowCount_) * defaultRowHeight_ > clientHeight_;
+}
+
 void StringGrid::SetDrawsVertLines(bool on) {
     drawsVertLines_ = on;
     Touch();

@@ -50,8 +50,15 @@ class StringGrid {
     void SetDefaultColWidth(int w);
     int DefaultRowHeight() const { return defaultRowHeight_; }
     void SetDefaultRowHeight(int h);
+    // The grid has a vertical scroll bar, shown while its rows do not fit.
     bool ShowsVScrollBar() const { return showsVScrollBar_; }
     void SetShowsVScrollBar(bool on);
+    // The height its rows have, fixed rows included (the view's inside);
+    // 0 when not known, and a grid with a scroll bar then counts it shown.
+    int ClientHeight() const { return clientHeight_; }
+    void SetClientHeight(int px);
+    // The scroll bar is up now: the rows are taller than the room.
+    bool VScrollBarShown() const;
     // The grid draws vertical lines (fixed or body cells).
     bool DrawsVertLines() const { return drawsVertLines_; }
     void SetDrawsVertLines(bool on);
@@ -78,6 +85,7 @@ class StringGrid {
     int defaultColWidth_ = 64;
     int defaultRowHeight_ = 24;
     bool showsVScrollBar_ = false;
+    int clientHeight_ = 0;
     bool drawsVertLines_ = true;
     int scrollBarSize_ = 17;
     std::uint64_t revision_ = 0;

@@ -28,6 +28,8 @@ constexpr int kDefaultStopBits = 0;
 constexpr int kDefaultParity = 0;
 // The relay table's width in the page's design; the page sets the real one.
 constexpr int kSgComDesignWidth = 592;
+// The inside of its design height (a 1-pixel frame).
+constexpr int kSgComDesignClientHeight = 256 - 2;
 constexpr int kCommandRelayColWidth = 64;
 constexpr std::size_t kMaxControllerNameBytes = 200;
 
@@ -195,6 +197,7 @@ SetupPage::SetupPage(AppContext& ctx, TMyComport& com1)
     sgCom_.SetDefaultColWidth(kCommandRelayColWidth);
     sgCom_.SetShowsVScrollBar(true);
     sgCom_.SetWidth(kSgComDesignWidth);
+    sgCom_.SetClientHeight(kSgComDesignClientHeight);
     sgCom_.SetCol(1);
     sgCom_.SetRow(1);
     SetGridTitles(sgCom_, CommandTableTitles());
@@ -301,6 +304,9 @@ void SetupPage::LoadController(const std::string& path) {
         SetFieldText(edStateCmd_, ReadKey(path, kLoad, kStateCmd), &SetupPage::edStateCmdChange);
     });
     cbPowerDll_.itemIndex = dll.empty() ? -1 : cbPowerDll_.IndexOfCaseless(dll);
+    // The description is not fetched on loading; the last one named another
+    // controller's plug-in.
+    cbPowerDll_.hint.clear();
     KeepLoading(refused, [&] { LoadSerialFields(path); });
     LoadCommandTable(path);
     FitDeviceGridColumns(sgCom_);

@@ -24,6 +24,9 @@ constexpr int kRowHeight = 16;
 // The grids' widths in the page's design; the page sets the real ones.
 constexpr int kPlanGridDesignWidth = 776;
 constexpr int kDeviceGridDesignWidth = 776;
+// The inside of their design heights (a 1-pixel frame).
+constexpr int kPlanGridDesignClientHeight = 333 - 2;
+constexpr int kDeviceGridDesignClientHeight = 103 - 2;
 
 template <std::size_t N>
 void SetColWidths(StringGrid& grid, const std::array<int, N>& widths) {
@@ -34,6 +37,24 @@ void SetColWidths(StringGrid& grid, const std::array<int, N>& widths) {
 std::string SafeTableName(const std::string& stored) {
     if (stored.empty() || !controller::IsSafePluginName(stored)) return std::string(kDefaultTable);
     return stored;
+}
+
+// The name the operator typed in the save dialog: the path beyond the
+// folder that the dialog started in, else the path's last part.
+std::string TypedSaveAsName(const std::string& chosen, const std::string& startFolder) {
+    if (!startFolder.empty() && chosen.starts_with(startFolder))
+        return chosen.substr(startFolder.size());
+    return ExtractFileName(chosen);
+}
+
+bool HasParentStep(const std::string& path) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        if (path.compare(start, slash - start, "..") == 0) return true;
+        start = slash + 1;
+    }
+    return false;
 }
 
 }  // namespace
@@ -53,10 +74,12 @@ PlanEditorPage::PlanEditorPage(AppContext& ctx)
     sgEdPlan_.SetDefaultRowHeight(kRowHeight);
     sgEdPlan_.SetShowsVScrollBar(true);
     sgEdPlan_.SetWidth(kPlanGridDesignWidth);
+    sgEdPlan_.SetClientHeight(kPlanGridDesignClientHeight);
     SetColWidths(sgedDev_, kDeviceColWidths);
     sgedDev_.SetDefaultRowHeight(kRowHeight);
     sgedDev_.SetShowsVScrollBar(true);
     sgedDev_.SetWidth(kDeviceGridDesignWidth);
+    sgedDev_.SetClientHeight(kDeviceGridDesignClientHeight);
 }
 
 // ---- sort order ----------------------------------------------------------
@@ -124,6 +147,8 @@ void PlanEditorPage::ClearPage() {
     lbEdFn_ = std::string(kNoTableOpen);
     ClearGrid(sgEdPlan_);
     ClearGrid(sgedDev_);
+    FitPlanGridColumns(sgEdPlan_);
+    FitDeviceGridColumns(sgedDev_);
     Changed();
 }
 
@@ -266,6 +291,8 @@ void PlanEditorPage::SavePlanTable() {
         if (r > 0) g.SetRow(r);
     }
     NumberGridRows(g, 0, 1, ' ', 3);
+    // Dropped rows can take the scroll bar away.
+    FitPlanGridColumns(g);
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);
@@ -288,12 +315,15 @@ std::optional<SaveAsProposal> PlanEditorPage::SaveAsProposalFor() const {
 
 void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath) {
     if (sEdPlanFn_.empty() || !chosenPath) return;
-    const std::string base = RemoveLastExtension(ExtractFileName(*chosenPath));
-    if (base.empty()) return;
+    const std::string typed = TypedSaveAsName(*chosenPath, ExtractFilePath(sEdPlanFn_));
+    if (Trim(typed).empty()) throw OperatorError(std::string(kSaveAsNoName));
+    // The dialog hands on a typed "../x" as it is; a folder picked in it
+    // never holds "..". Either way the name is refused, not its write.
+    if (!controller::IsSafePluginName(typed) || HasParentStep(*chosenPath))
+        throw OperatorError(std::string(kSaveAsBadName) + typed);
+    const std::string base = RemoveLastExtension(typed);
+    if (Trim(base).empty()) throw OperatorError(std::string(kSaveAsOnlyExtension) + typed);
     const std::string name = AsciiUpper(base + ".tab");
-    if (!controller::IsSafePluginName(name)) {
-        throw OperatorError("Unable to write to " + *chosenPath);
-    }
     const std::string previous = sEdPlanFn_;
     const std::string folder = PlanFolder(ctx_.sAppPath, sEdPowerFn_);
     sEdPlanFn_ = folder + name;

@@ -22,6 +22,10 @@ inline constexpr std::string_view kRelayEntryRule = "继电器编号是一到两
 inline constexpr std::string_view kTimeEntryRule =
     "时间是 时:分:秒,例如 9:5:0 或 09:05:00";
 inline constexpr std::string_view kSaveDialogFilter = "电源控制计划表|*.tab";
+// "另存为" refuses names that make no table of the plan folder.
+inline constexpr std::string_view kSaveAsNoName = "请输入计划表文件名";
+inline constexpr std::string_view kSaveAsOnlyExtension = "计划表文件名只有扩展名:";
+inline constexpr std::string_view kSaveAsBadName = "请输入合法的计划表文件名:";
 
 // What "另存为" offers the save dialog.
 struct SaveAsProposal {

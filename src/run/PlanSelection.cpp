@@ -14,6 +14,11 @@ namespace {
 constexpr const char* kWeekdayNames[] = {"星期日", "星期一", "星期二", "星期三",
                                          "星期四", "星期五", "星期六"};
 
+// The inside of the grids' outer heights in the design (a 1-pixel frame);
+// the window sets the heights its grids really have.
+constexpr int kRunPlanGridClientHeight = 259 - 2;
+constexpr int kRunPowerGridClientHeight = 97 - 2;
+
 void SetColumnWidths(StringGrid& grid, const std::vector<int>& widths) {
     grid.SetColCount(static_cast<int>(widths.size()));
     for (int c = 0; c < static_cast<int>(widths.size()); ++c) grid.SetColWidth(c, widths[c]);
@@ -71,6 +76,8 @@ void SetupRunPlanGrid(StringGrid& sgPlan) {
     if (sgPlan.RowCount() < 2) sgPlan.SetRowCount(2);
     sgPlan.SetFixedCols(1);
     sgPlan.SetFixedRows(1);
+    sgPlan.SetShowsVScrollBar(true);
+    sgPlan.SetClientHeight(kRunPlanGridClientHeight);
 }
 
 void SetupRunPowerGrid(StringGrid& sgPower) {
@@ -79,6 +86,7 @@ void SetupRunPowerGrid(StringGrid& sgPower) {
     sgPower.SetFixedCols(0);
     sgPower.SetFixedRows(1);
     sgPower.SetShowsVScrollBar(true);
+    sgPower.SetClientHeight(kRunPowerGridClientHeight);
 }
 
 }  // namespace ristova::run

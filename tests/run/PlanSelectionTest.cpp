@@ -78,8 +78,8 @@ TEST_F(PlanSelectionTest, SelectRunPlanLoadsPlanAndCommandsAndResetsStates) {
     EXPECT_EQ(sgPower.Cell(0, 1), "   1");
     EXPECT_EQ(sgPower.Cell(4, 1), "不存在");
     EXPECT_EQ(sgPower.Cell(5, 1), " √");
-    // Scroll bar shown, no fixed column.
-    EXPECT_EQ(sgPower.ColWidth(3) + sgPower.ColWidth(4), 600 - (64 + 153 + 161 + 64) - 17 - 6 - 2);
+    // Two relays need no scroll bar; no fixed column.
+    EXPECT_EQ(sgPower.ColWidth(3) + sgPower.ColWidth(4), 600 - (64 + 153 + 161 + 64) - 6 - 1);
 }
 
 TEST_F(PlanSelectionTest, MissingControllerAndTablesGiveOneEmptyRowEach) {

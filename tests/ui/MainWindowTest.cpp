@@ -1,8 +1,12 @@
 // The window as the operator sees it: frame, pages, status bar, settings
 // boxes, the monitor grid's pictures and cursor, and start-up running.
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -16,6 +20,7 @@
 
 #include "WindowFixture.h"
 #include "controller/ui/SetupPageWidget.h"
+#include "plan/ui/PlanEditorWidget.h"
 #include "base/IniFile.h"
 #include "base/SecondTicker.h"
 #include "app/ui/StatusBarWidget.h"
@@ -334,6 +339,78 @@ TEST_F(MainWindowTest, PageChangeKeepsTheTextBeingTyped) {
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
     EXPECT_EQ(model_->ActivePage(), 2);
     EXPECT_EQ(model_->Setup().sgCom().Cell(3, 2), "灯");
+}
+
+// A read-only controller refuses every keystroke's write: one box for the
+// file, the rest in panel 3, until a write to it goes through again. The
+// plan table is another file, told once too.
+TEST_F(MainWindowTest, ARefusedWriteIsToldOncePerFileUntilAWriteGoesThrough) {
+    WithController("[EDIT]\nsPowerFn=监视测试.PSW\n");
+    Create();
+    window_->show();
+    QStringList boxes;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->close();
+        }
+    });
+    closer.start(5);
+    QTabBar* tabs = window_->PC()->tabBar();
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    const std::string file = model_->Setup().CurrentPath();
+    const std::string refused = "Unable to write to " + file;
+    auto* baud = window_->Page1()->findChild<QLineEdit*>(QStringLiteral("edBound"));
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    QTest::keyClicks(baud, "192");
+    EXPECT_EQ(boxes, QStringList{QString::fromStdString(refused)});
+    EXPECT_EQ(model_->Status().Panel(3), " " + refused);
+    EXPECT_EQ(ReadIniText(file, "COMM", "edBound"), "9600");
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    QTest::keyClicks(baud, "0");
+    EXPECT_EQ(ReadIniText(file, "COMM", "edBound"), "96001920");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    QTest::keyClicks(baud, "1");
+    EXPECT_EQ(boxes.size(), 2);
+
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(2).center());
+    auto* save = window_->Page2()->findChild<widgets::TMyTransBtn*>(QStringLiteral("btnSavePlan"));
+    QTest::mouseClick(save, Qt::LeftButton);
+    const std::string table = model_->PlanEditor().sEdPlanFn();
+    ASSERT_EQ(::chmod(table.c_str(), 0444), 0);
+    QTest::mouseClick(save, Qt::LeftButton);
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(boxes.size(), 3);
+    EXPECT_EQ(model_->Status().Panel(3), " Unable to write to " + table);
+}
+
+// A grid shows its vertical scroll bar only while its rows do not fit, and
+// its last column ends beside it; without one it reaches the right edge.
+TEST_F(MainWindowTest, GridsScrollOnlyWhenNeededAndFitTheirLastColumnBesideTheBar) {
+    WithController("[EDIT]\nsPowerFn=监视测试.PSW\n");
+    std::string plan;  // 19 rows and the heading fit the editor, not the run page
+    for (int k = 10; k < 29; ++k) plan += "1^^1^^08:00:" + std::to_string(k) + "^^接通^^^^^^\r\n";
+    WriteProgFile("监视测试/计划表.tab", plan);
+    Create();
+    window_->show();
+    QTabBar* tabs = window_->PC()->tabBar();
+    auto expectFitted = [&](int page, const char* name, bool bar) {
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(page).center());
+        auto* view = window_->findChild<QTableView*>(QString::fromLatin1(name));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->verticalScrollBar()->isVisible(), bar) << name;
+        const int right = view->columnViewportPosition(5) + view->columnWidth(5);
+        EXPECT_LE(right, view->viewport()->width()) << name << ": under the scroll bar";
+        EXPECT_GE(right, view->viewport()->width() - 10) << name << ": a gap on the right";
+    };
+    expectFitted(0, "sgPlan", true);
+    expectFitted(0, "sgPower", true);  // five rows of 24 pixels in 97
+    expectFitted(1, "sgCom", false);
+    expectFitted(2, "sgedDev", false);
+    expectFitted(2, "sgEdPlan", false);
+    QTest::mouseClick(window_->Page2()->findChild<widgets::TMyTransBtn*>("btnAdd"), Qt::LeftButton);
+    expectFitted(2, "sgEdPlan", true);
 }
 
 }  // namespace

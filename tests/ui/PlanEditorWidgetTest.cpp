@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QTableView>
 #include <QTimer>
@@ -189,6 +190,32 @@ TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {
     EXPECT_FALSE(FileExists(pc.File("A/计划表.tab")));
     EXPECT_EQ(Get<QComboBox>("cbEdFn")->currentText(), QStringLiteral("2012-03-19.TAB"));
     EXPECT_EQ(Get<QComboBox>("cbEdFn")->count(), 2);
+}
+
+// Names that make no table of the plan folder are refused by name, as the
+// dialog hands them on; nothing is written and the open table stays.
+TEST_F(PlanEditorWidgetTest, SaveAsRefusesEmptyExtensionOnlyAndEscapingNames) {
+    const std::string folder = pc.File("A/");
+    for (const char* typed : {"", "  ", ".tab", "../x.tab", "sub/x.tab", "a..b.tab", "x\\y.tab"}) {
+        widget->SetSaveAsPicker(
+            [&](const SaveAsProposal&) { return std::optional(folder + typed); });
+        QString shown;
+        QTimer::singleShot(20, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box) shown = box->text();
+            if (box) box->close();
+        });
+        ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btnSaveAs"));
+        const QString name = QString::fromUtf8(typed);
+        EXPECT_EQ(shown, name.trimmed().isEmpty() ? QStringLiteral("请输入计划表文件名")
+                         : name == ".tab" ? QStringLiteral("计划表文件名只有扩展名:.tab")
+                                          : QStringLiteral("请输入合法的计划表文件名:") + name);
+        EXPECT_EQ(page.sEdPlanFn(), folder + "计划表.tab") << typed;
+    }
+    std::vector<std::string> written;
+    ListFolderFiles(written, folder, "*");
+    EXPECT_EQ(written, std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(pc.File("X.TAB")));
 }
 
 TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {

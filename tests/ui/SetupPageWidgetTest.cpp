@@ -337,5 +337,20 @@ TEST_F(SetupPageWidgetTest, RefusedNameShowsNoEntry) {
     EXPECT_EQ(Get<QComboBox>("cbComDevList")->count(), 1);
 }
 
+// The plug-in list's tool-tip describes the plug-in picked for this
+// controller, never the one of the controller shown before.
+TEST_F(SetupPageWidgetTest, PluginToolTipGoesWithTheControllerItWasPickedFor) {
+    pc.dir.Write("PowerDll/decoder.so", "");
+    pc.dir.Write("B.PSW", "[LOAD]\r\nFLAG=Quelmar电源控制文件\r\n");
+    page.SetDescriptionQuery([](const std::string& name) { return "about " + name; });
+    ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btnRefreshDevice"));
+    auto* plugins = Get<QComboBox>("cbPowerDll");
+    Pick(plugins, plugins->findText(QStringLiteral("decoder.so")));
+    EXPECT_EQ(plugins->toolTip(), QStringLiteral("about decoder.so"));
+    auto* controllers = Get<QComboBox>("cbComDevList");
+    Pick(controllers, controllers->findText(QStringLiteral("B.PSW")));
+    EXPECT_EQ(plugins->toolTip(), QString());
+}
+
 }  // namespace
 }  // namespace ristova::controller::ui

@@ -76,8 +76,15 @@ TEST(PageTabsTest, ActiveCaptionRedCentredOthersBlackTwoPixelsLower) {
         const QRect box = pages.ExpectedBox(i, active);
         const QColor colour = active ? kRed : kBlack;
         EXPECT_EQ(PixelsOf(img, colour, box), pages.ReferenceInk(i, box, colour)) << "tab " << i;
-        // The text sits on the control's background brush.
-        EXPECT_EQ(QColor(img.pixel(box.topLeft())), kBackground) << "tab " << i;
+        // The active caption sits on its tab's face, as the face beside it;
+        // the others on the control's background brush.
+        const QColor under(img.pixel(box.topLeft()));
+        if (active) {
+            EXPECT_EQ(under, QColor(img.pixel(box.left() - 2, box.top()))) << "tab " << i;
+            EXPECT_NE(under, kBackground) << "a box behind the active caption";
+        } else {
+            EXPECT_EQ(under, kBackground) << "tab " << i;
+        }
     }
     EXPECT_EQ(Bounds(PixelsOf(img, kRed)),
               Bounds(pages.ReferenceInk(0, pages.ExpectedBox(0, true), kRed)));
@@ -113,6 +120,8 @@ TEST(PageTabsTest, CaptionWiderThanItsTabStaysCentredAndRunsOverBothEdges) {
     EXPECT_LT(ink.left(), tab.left());
     EXPECT_GT(ink.right(), tab.right());
     EXPECT_LE(std::abs((ink.left() + ink.right()) / 2 - tab.center().x()), 2);
+    // Over the neighbours it covers them with the background.
+    EXPECT_EQ(QColor(img.pixel(box.topLeft())), kBackground);
 }
 
 }  // namespace

@@ -116,6 +116,11 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     // The column-fitting rules of the core work on the grids' outer widths.
     model_.Setup().sgCom().SetWidth(page1_->sgComView()->width());
 
+    // A refused write is told in panel 3 every time, in a box once per file.
+    SetRefusedWriteNotice([this](const std::string& message) {
+        model_.Status().ShowStatus(3, message);
+        sb_->Sync();
+    });
     model_.FormCreate([this](const std::function<void()>& step) { GuardedCall(this, step); });
     if (model_.StateDoubleBuffered()) page0_->sgState()->setAttribute(Qt::WA_OpaquePaintEvent);
     pc_->SetOwnerDraw(model_.OwnerDrawTabs());
@@ -136,6 +141,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+    SetRefusedWriteNotice({});
     qApp->removeEventFilter(this);
     timer1_->stop();
     tmCheckNotifier_->setEnabled(false);

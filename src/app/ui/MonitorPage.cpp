@@ -119,6 +119,7 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgPlan_ = MakeGrid(sgPlanModel_, engine.sgPlan(), "电源控制器计划表",
                        QRect(kRightX, kStripHeight, kRightWidth,
                              kColumnsBottom - kStripHeight - kLabelStripHeight));
+    sgPlan_->setObjectName(QStringLiteral("sgPlan"));
     // Rows that are never acted on are seen as such.
     sgPlanModel_->SetRowAlert(
         [e = &engine](int row) { return run::PlanRowUnreadable(e->sgPlan(), row); });
@@ -136,15 +137,12 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     // Command grid across the bottom.
     sgPower_ = MakeGrid(sgPowerModel_, engine.sgPower(), "电源控制器参数表",
                         QRect(0, kColumnsBottom, kWidth, kBottomHeight));
-    sgPower_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // Their columns are fitted to the width: a long plan scrolls only down.
-    sgPlan_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    sgPower_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sgPower_->setObjectName(QStringLiteral("sgPower"));
 
-    // The core's column-fitting rules need the grids' client widths.
+    // The core's column-fitting rules need the grids' room.
     engine.sgState().SetWidth(sgState_->width());
-    engine.sgPlan().SetWidth(sgPlan_->width());
-    engine.sgPower().SetWidth(sgPower_->width());
+    TellGridItsRoom(sgPlan_, engine.sgPlan());
+    TellGridItsRoom(sgPower_, engine.sgPower());
 }
 
 QCheckBox* MonitorPage::MakeBox(const char* name, const char* caption, int x, int y,

@@ -14,18 +14,34 @@ namespace {
 // through GuardedAction again and must not commit once more.
 bool committing = false;
 bool commitRefused = false;
+
+std::function<void(const std::string&)>& RefusedWriteNotice() {
+    static std::function<void(const std::string&)> notice;
+    return notice;
+}
+
+void ShowError(QWidget* parent, const char* message) {
+    QMessageBox::critical(parent, QStringLiteral("Error"), QString::fromUtf8(message));
+}
 }  // namespace
+
+void SetRefusedWriteNotice(std::function<void(const std::string&)> notice) {
+    RefusedWriteNotice() = std::move(notice);
+}
 
 bool GuardedCall(QWidget* parent, const std::function<void()>& handler) {
     try {
         handler();
         return true;
-    } catch (const OperatorError& e) {
+    } catch (const WriteRefused& e) {
         if (committing) commitRefused = true;
-        QMessageBox::critical(parent, QStringLiteral("Error"), QString::fromUtf8(e.what()));
+        // Every refusal is seen in the status bar; the box comes once per
+        // file, not once per keystroke in a read-only folder.
+        if (const auto& notice = RefusedWriteNotice()) notice(e.what());
+        if (FirstRefusalOf(e.Path())) ShowError(parent, e.what());
     } catch (const std::exception& e) {
         if (committing) commitRefused = true;
-        QMessageBox::critical(parent, QStringLiteral("Error"), QString::fromUtf8(e.what()));
+        ShowError(parent, e.what());
     }
     return false;
 }

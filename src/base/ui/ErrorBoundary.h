@@ -22,5 +22,8 @@ bool GuardedAction(QWidget* parent, const std::function<void()>& handler);
 bool AskYesNo(QWidget* parent, const std::string& question);
 // "确定删除" + name + "吗?"
 std::string DeleteQuestion(const std::string& name);
+// Where a refused write is told besides the first message box of its file
+// (the window's panel 3). Empty: nowhere.
+void SetRefusedWriteNotice(std::function<void(const std::string&)> notice);
 
 }  // namespace ristova::ui

@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTableView>
 
 namespace ristova::ui {
@@ -160,8 +162,18 @@ void SetupGridView(QTableView* view, GridModel* model) {
                           QAbstractItemView::AnyKeyPressed);
     view->verticalHeader()->setMinimumSectionSize(1);
     view->horizontalHeader()->setMinimumSectionSize(1);
-    view->setVerticalScrollBarPolicy(model->Grid().ShowsVScrollBar() ? Qt::ScrollBarAlwaysOn
-                                                                     : Qt::ScrollBarAsNeeded);
+    // A scroll bar only while the rows do not fit: an empty one is noise.
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The columns of a grid with a scroll bar are fitted to the width left
+    // beside it, so it scrolls only down.
+    if (model->Grid().ShowsVScrollBar()) view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void TellGridItsRoom(const QTableView* view, StringGrid& grid) {
+    grid.SetWidth(view->width());
+    grid.SetClientHeight(view->height() - 2 * view->frameWidth());
+    grid.SetScrollBarSize(
+        view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view->verticalScrollBar()));
 }
 
 void ApplyGridGeometry(QTableView* view, const StringGrid& grid) {

@@ -71,6 +71,10 @@ class GridDelegate : public QStyledItemDelegate {
 // Headers hidden, one selected cell at a time, grid lines, editing by typing
 // or double click left to the model's EditCheck.
 void SetupGridView(QTableView* view, GridModel* model);
+// The core's column fitting sees the view's room: its outer width, the
+// height of its inside and the style's scroll bar size. Called once the
+// view has its geometry.
+void TellGridItsRoom(const QTableView* view, StringGrid& grid);
 // Column widths, row heights and the current cell from the grid; the view's
 // selection signals are blocked while the current cell is set.
 void ApplyGridGeometry(QTableView* view, const StringGrid& grid);

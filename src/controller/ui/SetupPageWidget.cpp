@@ -175,6 +175,7 @@ void SetupPageWidget::BuildControllerBars(QWidget* group) {
     sgCom_ = new QTableView(group);
     sgCom_->setObjectName(QStringLiteral("sgCom"));
     sgCom_->setGeometry(4, 149, page_.sgCom().Width(), kPageHeight - 149 - 94 - 6);
+    ristova::ui::TellGridItsRoom(sgCom_, page_.sgCom());
     gridModel_ = new ristova::ui::GridModel(page_.sgCom(), this);
     gridModel_->SetEditCheck(
         [this](int col, int) { return page_.sgComEditing() && (col == 3 || col == 4); });

@@ -114,6 +114,7 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
     sgEdPlan_->setObjectName(QStringLiteral("sgEdPlan"));
     sgEdPlan_->setGeometry(0, kTopStripHeight, kPageWidth,
                            kPageHeight - kTopStripHeight - kDeviceGridHeight);
+    TellGridItsRoom(sgEdPlan_, page_.sgEdPlan());
     planModel_ = new GridModel(page_.sgEdPlan(), this);
     planModel_->SetEditCheck(
         [this](int col, int) { return page_.sgEdPlanEditing() && (col == 1 || col == 2); });
@@ -128,6 +129,7 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
     sgedDev_ = new QTableView(this);
     sgedDev_->setObjectName(QStringLiteral("sgedDev"));
     sgedDev_->setGeometry(0, kPageHeight - kDeviceGridHeight, kPageWidth, kDeviceGridHeight);
+    TellGridItsRoom(sgedDev_, page_.sgedDev());
     devModel_ = new GridModel(page_.sgedDev(), this);
     SetupGridView(sgedDev_, devModel_);
     KeepHeadingRowFixed(sgedDev_, page_.sgedDev());

@@ -1,6 +1,7 @@
 #include "widgets/ui/PageTabs.h"
 
 #include <QPainter>
+#include <QRegion>
 #include <QStyleOptionTab>
 #include <QStylePainter>
 
@@ -91,7 +92,16 @@ void DrawPageTabCaption(TPageControl* control, QPainter& canvas, int tabIndex, c
                       rect.top() + rect.height()};
     const BtnPoint at = TabCaptionOrigin(tab, tw, th, active);
     const QRect box(at.x, at.y, tw, th);
-    canvas.fillRect(box, control->palette().brush(control->backgroundRole()));
+    const QBrush background = control->palette().brush(control->backgroundRole());
+    if (active) {
+        // The selected tab's face is lighter than the control: on its own
+        // tab the caption stands on that face. Only a caption running over
+        // the neighbours covers them with the background.
+        for (const QRect& part : QRegion(box).subtracted(QRegion(rect)))
+            canvas.fillRect(part, background);
+    } else {
+        canvas.fillRect(box, background);
+    }
     canvas.setFont(font);
     canvas.setPen(active ? QColor(255, 0, 0) : QColor(0, 0, 0));
     // Drawn as plain text: an "&" in a caption is shown, not taken as a mnemonic.

@@ -69,8 +69,9 @@ class TPageControl : public QTabWidget {
 };
 
 // The caption of page tabIndex measured with the tab bar's font and drawn
-// centred on rect, with the control's background brush under it: red
-// (255, 0, 0) for the active tab, black and two pixels lower for the others.
+// centred on rect: red (255, 0, 0) on the tab's own face for the active tab,
+// black and two pixels lower on the control's background brush for the
+// others.
 void DrawPageTabCaption(TPageControl* control, QPainter& canvas, int tabIndex, const QRect& rect,
                         bool active);
 
