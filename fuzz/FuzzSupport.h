@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 
+#include "base/Codec.h"
 #include "base/StringGrid.h"
 
 namespace ristova::fuzz {
@@ -82,6 +84,17 @@ inline bool CellsHoldable(const StringGrid& grid) {
         for (int c = 0; c < grid.ColCount(); ++c)
             if (!CellHoldable(grid.Cell(c, r))) return false;
     return true;
+}
+
+// A saved file whose code page bytes also form non-ASCII UTF-8 is read back
+// as UTF-8, by the rule for files edited in a Linux text editor; its text
+// cannot be expected back.
+inline bool ReadsAsUtf8(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bool nonAscii = false;
+    for (const char c : bytes) nonAscii = nonAscii || static_cast<unsigned char>(c) >= 0x80;
+    return nonAscii && codec::IsValidUtf8(bytes);
 }
 
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
