@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "SimController.h"
 #include "app/ModuleStartup.h"
 #include "base/Codec.h"
 #include "base/Files.h"
@@ -60,12 +61,8 @@ constexpr int kDownSeconds = 6;
 constexpr const char* kPrefix = "bench/site";
 constexpr const char* kControllerFile = "模拟.PSW";
 
-std::string Hex(const std::string& ascii) {
-    return BytesToHex(reinterpret_cast<const std::uint8_t*>(ascii.data()), ascii.size());
-}
-std::string Command(int relay, bool on) {
-    return "O(00," + PadLeft(std::to_string(relay), '0', 2) + (on ? ",1)E" : ",0)E");
-}
+using bench::Command;
+using bench::Hex;
 int CommandRelay(const std::string& frame) {
     return frame.size() >= 8 && frame[0] == 'O' ? std::atoi(frame.substr(5, 2).c_str()) : 0;
 }
@@ -223,19 +220,7 @@ int main() {
     [[maybe_unused]] int linked =
         symlink((buildDir + "PowerDll/SimRelay.so").c_str(), (folder + "PowerDll/SimRelay.so").c_str());
     const std::string controller = folder + kControllerFile;
-    WriteIniText(controller, "LOAD", "FLAG", "Quelmar电源控制文件");
-    WriteIniText(controller, "LOAD", "sPowerDllFn", "SimRelay.so");
-    WriteIniText(controller, "LOAD", "edStateCmd", Hex("Q(00)E"));
-    WriteIniText(controller, "COMM", "COMM1", sim.SlavePath());
-    WriteIniText(controller, "COMM", "edBound", "115200");
-    StringGrid table(6, kRelays + 1, 0, 1);
-    for (int r = 1; r <= kRelays; ++r) {
-        table.SetCell(0, r, std::to_string(r));
-        table.SetCell(1, r, Hex(Command(r, true)));
-        table.SetCell(2, r, Hex(Command(r, false)));
-        table.SetCell(5, r, " X");
-    }
-    SaveGridToIni(controller, "COMMAND", table);
+    bench::WriteSimController(controller, sim.SlavePath(), kRelays);
     const std::string settingsFile = folder + kSettingsFileBaseName;
     WriteIniText(settingsFile, "RUN", "sPowerFn", kControllerFile);
     settings::WriteSwitch(settingsFile, settings::kChkManOperate, true);

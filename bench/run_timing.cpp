@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "SimController.h"
 #include "base/AppContext.h"
 #include "base/Codec.h"
 #include "base/Files.h"
@@ -78,12 +79,8 @@ class EventFdPoster : public IMainThreadPoster {
     std::deque<std::function<void()>> queue_;
 };
 
-std::string Hex(const std::string& ascii) {
-    return BytesToHex(reinterpret_cast<const std::uint8_t*>(ascii.data()), ascii.size());
-}
-std::string Command(int relay, bool on) {
-    return "O(00," + PadLeft(std::to_string(relay), '0', 2) + (on ? ",1)E" : ",0)E");
-}
+using bench::Command;
+using bench::Hex;
 
 double CpuSeconds(int who) {
     rusage ru{};
@@ -182,19 +179,7 @@ int main(int argc, char** argv) {
 
     // The controller: 8 relays of the simulator, its decoder, its query.
     const std::string controller = appPath + "模拟.PSW";
-    WriteIniText(controller, "LOAD", "FLAG", "Quelmar电源控制文件");
-    WriteIniText(controller, "LOAD", "sPowerDllFn", "SimRelay.so");
-    WriteIniText(controller, "LOAD", "edStateCmd", Hex("Q(00)E"));
-    WriteIniText(controller, "COMM", "COMM1", simPort);
-    WriteIniText(controller, "COMM", "edBound", "115200");
-    StringGrid table(6, kRelays + 1, 0, 1);
-    for (int r = 1; r <= kRelays; ++r) {
-        table.SetCell(0, r, std::to_string(r));
-        table.SetCell(1, r, Hex(Command(r, true)));
-        table.SetCell(2, r, Hex(Command(r, false)));
-        table.SetCell(5, r, " X");
-    }
-    SaveGridToIni(controller, "COMMAND", table);
+    bench::WriteSimController(controller, simPort, kRelays);
     const std::string settingsFile = appPath + "系统参数.INI";
     WriteIniText(settingsFile, "RUN", "sPowerFn", "模拟.PSW");
 

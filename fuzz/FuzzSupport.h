@@ -74,9 +74,11 @@ inline std::string_view NextField(std::string_view& rest) {
 }
 
 // The grid row format cannot hold a cell ending in "^" (it runs into the
-// separator) or one holding "^^" (it splits).
+// separator) or one holding "^^" (it splits), nor a character that code page
+// 936 has not; saving refuses those.
 inline bool CellHoldable(std::string_view cell) {
-    return cell.find("^^") == std::string_view::npos && (cell.empty() || cell.back() != '^');
+    return cell.find("^^") == std::string_view::npos && (cell.empty() || cell.back() != '^') &&
+           codec::FromCodePage(codec::ToCodePage(cell)) == cell;
 }
 
 inline bool CellsHoldable(const StringGrid& grid) {

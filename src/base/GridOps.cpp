@@ -1,5 +1,7 @@
 #include "base/GridOps.h"
 
+#include <algorithm>
+
 #include <string>
 
 #include "base/Codec.h"
@@ -177,17 +179,30 @@ int CountCells(std::string_view text) {
     return count;
 }
 
+namespace {
+
+// A character that code page 936 cannot hold would come back as "?".
+bool CodePageHolds(const std::string& cell) {
+    if (std::all_of(cell.begin(), cell.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
+        return true;
+    return codec::FromCodePage(codec::ToCodePage(cell)) == cell;
+}
+
+}  // namespace
+
 void CheckGridStorable(const StringGrid& grid) {
     for (int r = 0; r < grid.RowCount(); ++r) {
         for (int c = 0; c < grid.ColCount(); ++c) {
             const std::string& cell = grid.Cell(c, r);
-            if (cell.find(kCellSeparator) == std::string::npos &&
-                (cell.empty() || cell.back() != '^'))
-                continue;
+            const bool separable = cell.find(kCellSeparator) == std::string::npos &&
+                                   (cell.empty() || cell.back() != '^');
+            if (separable && CodePageHolds(cell)) continue;
             const std::string& title = grid.Cell(c, 0);
             throw OperatorError("第" + std::to_string(r) + "行" +
                                 (title.empty() ? "第" + std::to_string(c) + "列" : "“" + title + "”") +
-                                "的内容“" + cell + "”含有“^^”或以“^”结尾,无法保存");
+                                "的内容“" + cell + "”" +
+                                (separable ? "含有代码页936中没有的字符" : "含有“^^”或以“^”结尾") +
+                                ",无法保存");
         }
     }
 }

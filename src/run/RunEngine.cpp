@@ -504,9 +504,12 @@ bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
             Publish(relay, kind, source, "not-sent", "command too long");
             break;
         case comm::SendResult::Failed:
-            if (open)
+            if (open) {
                 Publish(relay, kind, source, "failed", outcome.hex);
-            else
+                // On an open port a send fails when its writer has ended:
+                // the line is lost now, not at the next check tick.
+                DetectLoss();
+            } else
                 Publish(relay, kind, source, "not-sent", "port not open");
             break;
         case comm::SendResult::Sent:

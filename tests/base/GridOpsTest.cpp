@@ -199,6 +199,9 @@ TEST(GridOps, SaveWritesBodyRowsAsCodePageLinesEndingInCrLf) {
     // A cell the row format cannot hold: the file stays as it was.
     grid.SetCell(2, 2, "断开^");
     EXPECT_THROW(SaveGridToTextFile(grid, dir.File("t.tab")), OperatorError);
+    // Nor one with a character the code page lacks (it would come back "?").
+    grid.SetCell(2, 2, "\xEE\x9E\x8F");
+    EXPECT_THROW(SaveGridToTextFile(grid, dir.File("t.tab")), OperatorError);
     EXPECT_EQ(dir.Read("t.tab"), "  1^^03^^\xBD\xD3\xCD\xA8^^\r\n  2^^^^^^\r\n");
 }
 

@@ -26,5 +26,26 @@ TEST(SecondTicker, FiresAtTheStartOfTheNextWholeSecond) {
     EXPECT_EQ(poll(&pfd, 1, 1200), 0);
 }
 
+// The clock set to the time it already shows (a step of microseconds, so
+// nothing else on the machine notices): the ticker wakes at once, says so,
+// and ticks on at the next whole second. Needs the right to set the clock.
+TEST(SecondTicker, ASetClockIsSeenAtOnceAndTheTickGoesOn) {
+    SecondTicker ticker;
+    // Just after a tick, so that the next one is most of a second away.
+    ticker.Start();
+    pollfd pfd{ticker.Fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, 1500), 1);
+    ticker.Read();
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (clock_settime(CLOCK_REALTIME, &now) != 0) GTEST_SKIP() << "may not set the clock here";
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(poll(&pfd, 1, 1500), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(200));
+    EXPECT_TRUE(ticker.Read().clockStepped);
+    ASSERT_EQ(poll(&pfd, 1, 1500), 1);
+    EXPECT_EQ(ticker.Read().ticks, 1u);
+}
+
 }  // namespace
 }  // namespace ristova
