@@ -26,10 +26,12 @@ TEST(SecondTicker, FiresAtTheStartOfTheNextWholeSecond) {
     EXPECT_EQ(poll(&pfd, 1, 1200), 0);
 }
 
-// The clock set to the time it already shows (a step of microseconds, so
-// nothing else on the machine notices): the ticker wakes at once, says so,
-// and ticks on at the next whole second. Needs the right to set the clock.
-TEST(SecondTicker, ASetClockIsSeenAtOnceAndTheTickGoesOn) {
+// The clock set to the time it already shows (a step of microseconds): the
+// ticker wakes at once, says so, and ticks on at the next whole second.
+// Needs the right to set the clock. Every wall-clock timer on the machine
+// sees the set too, so ctest runs it alone (tests/CMakeLists.txt), not with
+// the others of this binary.
+TEST(SecondTicker, DISABLED_ASetClockIsSeenAtOnceAndTheTickGoesOn) {
     SecondTicker ticker;
     // Just after a tick, so that the next one is most of a second away.
     ticker.Start();
