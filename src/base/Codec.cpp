@@ -128,13 +128,21 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string DataFileToCodePage(std::string_view bytes) {
-    constexpr std::string_view kBom = "\xEF\xBB\xBF";
-    if (bytes.substr(0, kBom.size()) == kBom) return ToCodePage(bytes.substr(kBom.size()));
+namespace {
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+}  // namespace
+
+bool ReadsAsUtf8(std::string_view bytes) {
+    if (bytes.substr(0, kBom.size()) == kBom) return true;
     const bool ascii = std::all_of(bytes.begin(), bytes.end(),
                                    [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
-    if (!ascii && IsValidUtf8(bytes)) return ToCodePage(bytes);
-    return std::string(bytes);
+    return !ascii && IsValidUtf8(bytes);
+}
+
+std::string DataFileToCodePage(std::string_view bytes) {
+    if (!ReadsAsUtf8(bytes)) return std::string(bytes);
+    if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
+    return ToCodePage(bytes);
 }
 
 std::string ToCodePage(std::string_view utf8) {

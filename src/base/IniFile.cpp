@@ -270,6 +270,21 @@ std::string ReadIniTextDef(const std::string& fileName, std::string_view section
     return value ? DecodeValue(*value) : std::string(def);
 }
 
+namespace {
+
+// Code page bytes that happen to form non-ASCII UTF-8 would be read back as
+// a file edited in a Linux text editor, and their text changed. A comment in
+// code page 936 (its first byte is no UTF-8 lead) makes the file unmistakable.
+void WriteIniBytes(const std::string& fileName, std::string bytes) {
+    if (codec::ReadsAsUtf8(bytes)) {
+        if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
+        bytes += codec::ToCodePage("; 代码页936\r\n");
+    }
+    WriteFileAtomically(fileName, bytes);
+}
+
+}  // namespace
+
 void WriteIniText(const std::string& fileName, std::string_view section, std::string_view key,
                   std::string_view value) {
     if (fileName.empty()) return;
@@ -278,13 +293,13 @@ void WriteIniText(const std::string& fileName, std::string_view section, std::st
     doc.SetValue(CodePageName(section), CodePageName(key), codec::ToCodePage(NoLineBreaks(value)));
     const std::string after = doc.Bytes();
     // An unchanged file is not rewritten: the value is already there.
-    if (after != before) WriteFileAtomically(fileName, after);
+    if (after != before) WriteIniBytes(fileName, after);
 }
 
 void EraseIniSection(const std::string& fileName, std::string_view section) {
     auto doc = IniDocument::Load(fileName);
     if (!doc) return;
-    if (doc->EraseSection(CodePageName(section))) WriteFileAtomically(fileName, doc->Bytes());
+    if (doc->EraseSection(CodePageName(section))) WriteIniBytes(fileName, doc->Bytes());
 }
 
 void SaveGridToIni(const std::string& fileName, std::string_view section, const StringGrid& grid) {
@@ -298,7 +313,7 @@ void SaveGridToIni(const std::string& fileName, std::string_view section, const 
     doc.AppendSection(cpSection);
     for (int r = 0; r < grid.RowCount(); ++r)
         doc.AppendKey(RowKey(r), codec::ToCodePage(NoLineBreaks(GridRowToText(grid, r))));
-    WriteFileAtomically(fileName, doc.Bytes());
+    WriteIniBytes(fileName, doc.Bytes());
 }
 
 void LoadGridFromIni(const std::string& fileName, std::string_view section, StringGrid& grid) {

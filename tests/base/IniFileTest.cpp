@@ -34,6 +34,18 @@ TEST(IniFile, Utf8FilesAreReadAsUtf8AndWrittenBackInTheCodePage) {
     }
 }
 
+// "廿" is D8 A5 in the code page, which is also valid UTF-8: the file it
+// alone would make gets a code page comment, so that it reads back.
+TEST(IniFile, CodePageBytesThatLookLikeUtf8StillReadBack) {
+    TempDir dir;
+    const std::string path = dir.File("s.ini");
+    WriteIniText(path, "S", "K", "廿");
+    EXPECT_EQ(ReadIniText(path, "S", "K"), "廿");
+    WriteIniText(path, "S", "L", "廿");
+    EXPECT_EQ(ReadIniText(path, "S", "L"), "廿");
+    EXPECT_EQ(dir.Read("s.ini"), ToCodePage("[S]\r\nK=廿\r\n; 代码页936\r\nL=廿\r\n"));
+}
+
 TEST(IniFile, NamesMatchWithoutCaseOfSingleByteLettersOnly) {
     TempDir dir;
     const std::string file = dir.Write("a.INI", "[load]\r\n  CHKRUN =  yes  \t\r\n");
