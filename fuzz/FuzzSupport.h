@@ -94,9 +94,7 @@ inline bool CellsHoldable(const StringGrid& grid) {
 inline bool ReadsAsUtf8(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    bool nonAscii = false;
-    for (const char c : bytes) nonAscii = nonAscii || static_cast<unsigned char>(c) >= 0x80;
-    return nonAscii && codec::IsValidUtf8(bytes);
+    return codec::ReadsAsUtf8(bytes);
 }
 
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {

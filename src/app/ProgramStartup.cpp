@@ -82,10 +82,6 @@ void ProgramCore::PrepareRun(const std::function<bool()>& start, const Step& ste
     engine_.SetLastRunDate(engine_.PlanDate());
 }
 
-}  // namespace ristova
-
-namespace ristova {
-
 std::string ProgramCore::StartRemote() {
     if (remote_) return {};
     const remote::MqttSettings settings = remote::ReadMqttSettings(ctx_.settingsFile);

@@ -132,11 +132,14 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 }  // namespace
 
+bool IsAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+}
+
 bool ReadsAsUtf8(std::string_view bytes) {
     if (bytes.substr(0, kBom.size()) == kBom) return true;
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                                   [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
-    return !ascii && IsValidUtf8(bytes);
+    return !IsAscii(bytes) && IsValidUtf8(bytes);
 }
 
 std::string DataFileToCodePage(std::string_view bytes) {

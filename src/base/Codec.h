@@ -22,6 +22,8 @@ bool IsValidUtf8(std::string_view bytes);
 // byte-order mark, or that is valid UTF-8 and holds non-ASCII text (one
 // edited in a Linux text editor), is taken as UTF-8; any other as it is.
 std::string DataFileToCodePage(std::string_view bytes);
+// Only bytes below 0x80: the same in the code page and in UTF-8.
+bool IsAscii(std::string_view bytes);
 // True when DataFileToCodePage takes these bytes as UTF-8.
 bool ReadsAsUtf8(std::string_view bytes);
 

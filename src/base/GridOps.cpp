@@ -1,7 +1,5 @@
 #include "base/GridOps.h"
 
-#include <algorithm>
-
 #include <string>
 
 #include "base/Codec.h"
@@ -183,9 +181,7 @@ namespace {
 
 // A character that code page 936 cannot hold would come back as "?".
 bool CodePageHolds(const std::string& cell) {
-    if (std::all_of(cell.begin(), cell.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; }))
-        return true;
-    return codec::FromCodePage(codec::ToCodePage(cell)) == cell;
+    return codec::IsAscii(cell) || codec::FromCodePage(codec::ToCodePage(cell)) == cell;
 }
 
 }  // namespace

@@ -57,10 +57,6 @@ std::string DeleteQuestion(const std::string& name) {
     return "确定删除" + name + "吗?";
 }
 
-}  // namespace ristova::ui
-
-namespace ristova::ui {
-
 bool GuardedAction(QWidget* parent, const std::function<void()>& handler) {
     if (!committing && parent) {
         committing = true;
