@@ -48,6 +48,11 @@ std::string HeadlessRunner::Start() {
         return "程序文件夹不可写: " + ctx.sAppPath +
                " (give the user that runs ristova-run write permission on it)";
     core_.ReadSwitchBoxes();
+    if (!core_.Boxes().chkRestoreOnStart)
+        std::fprintf(err_,
+                     "%s: hint: [RUN] RestoreOnStart=YES in %s puts the relays where the plan "
+                     "wants them at every start\n",
+                     kRunnerName, ctx.settingsFile.c_str());
     run::RunEngine& engine = core_.Engine();
     std::string missing;
     try {

@@ -109,6 +109,8 @@ void MainWindowModel::LoadSettings() {
           &MainWindowModel::chkAutoDeleteClick);
     apply(boxes_.chkManOperate, settings::ReadSwitch(file, settings::kChkManOperate),
           &MainWindowModel::chkManOperateClick);
+    apply(boxes_.chkRestoreOnStart, settings::ReadSwitch(file, settings::kRestoreOnStart),
+          &MainWindowModel::chkRestoreOnStartClick);
     if (firstError) std::rethrow_exception(firstError);
 }
 
@@ -133,6 +135,10 @@ void MainWindowModel::chkAutoDeleteClick(bool checked) {
 }
 void MainWindowModel::chkManOperateClick(bool checked) {
     StoreSwitch(boxes_.chkManOperate, settings::kChkManOperate, checked);
+}
+
+void MainWindowModel::chkRestoreOnStartClick(bool checked) {
+    StoreSwitch(boxes_.chkRestoreOnStart, settings::kRestoreOnStart, checked);
 }
 
 void MainWindowModel::chkAutoStartClick(bool checked) {

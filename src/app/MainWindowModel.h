@@ -69,6 +69,7 @@ class MainWindowModel {
     void chkAutoDeleteClick(bool checked);
     void chkManOperateClick(bool checked);
     void chkAutoStartClick(bool checked);
+    void chkRestoreOnStartClick(bool checked);
 
     // sAppPath + "说明书.doc" when it exists, else the installed or the
     // built HTML manual; empty when there is none. The window asks the

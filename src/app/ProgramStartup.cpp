@@ -66,6 +66,7 @@ void ProgramCore::ReadSwitchBoxes() {
     boxes_.chkStartON = settings::ReadSwitch(file, settings::kChkStartON);
     boxes_.chkAutoDelete = settings::ReadSwitch(file, settings::kChkAutoDelete);
     boxes_.chkManOperate = settings::ReadSwitch(file, settings::kChkManOperate);
+    boxes_.chkRestoreOnStart = settings::ReadSwitch(file, settings::kRestoreOnStart);
 }
 
 void ProgramCore::PrepareRun(const std::function<bool()>& start, const Step& step) {

@@ -34,7 +34,7 @@ class ProgramCore {
     // it, attached to the engine's events. Panel 3 tells when the journal
     // cannot be written (also onUnwritable when given, on the main thread).
     void SetLocations(std::function<void()> onUnwritable = {});
-    // The five [LOAD] switches as the settings file holds them, written
+    // The switches as the settings file holds them, written
     // nowhere (the window applies them through its boxes' clicks instead).
     void ReadSwitchBoxes();
     // Runs one start-up step; the window shows an error there and goes on.

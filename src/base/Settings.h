@@ -15,6 +15,9 @@ inline constexpr std::string_view kChkRun = "chkRun";
 inline constexpr std::string_view kChkStartON = "chkStartON";
 inline constexpr std::string_view kChkAutoDelete = "chkAutoDelete";
 inline constexpr std::string_view kChkManOperate = "chkManOperate";
+// [RUN]: every start of running also puts each relay where the day's plan
+// wants it by now.
+inline constexpr std::string_view kRestoreOnStart = "RestoreOnStart";
 inline constexpr std::string_view kRbJDQ = "rbJDQ";
 inline constexpr std::string_view kSPowerFn = "sPowerFn";
 inline constexpr std::string_view kCbEdFn = "cbEdFn";
@@ -26,9 +29,10 @@ inline constexpr std::string_view kRefreshSetupController = "Quelmar电源控制
 inline constexpr std::string_view kDefaultRunController = "Quelmar电源控制器.PSW";
 inline constexpr std::string_view kDefaultPlanTable = "计划表.tab";
 
-// A [LOAD] switch: ReadIniTextDef with the key's default, then YesTextToBool.
+// A switch of the settings file ([LOAD], RestoreOnStart in [RUN]):
+// ReadIniTextDef with the key's default, then YesTextToBool.
 bool ReadSwitch(const std::string& settingsFile, std::string_view key);
-// The default of a [LOAD] switch when its key is absent.
+// The default of a switch when its key is absent.
 std::string_view SwitchDefault(std::string_view key);
 void WriteSwitch(const std::string& settingsFile, std::string_view key, bool on);
 

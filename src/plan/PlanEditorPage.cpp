@@ -13,6 +13,7 @@
 #include "controller/ControllerFile.h"
 #include "controller/StatePlugin.h"
 #include "plan/PlanFile.h"
+#include "plan/PlanRow.h"
 
 namespace ristova::plan {
 
@@ -259,17 +260,23 @@ void PlanEditorPage::SavePlanTable() {
     // Taken before the loop: removing the last row selects the row above it,
     // which is not the operator's row. Removals below it never move it.
     const int selected = g.Row();
-    std::vector<std::string> dropped;
+    std::vector<std::string> droppedRelay;
+    std::vector<std::string> droppedTime;
     for (int r = g.RowCount() - 1; r >= 1; --r) {
-        const long long n = StrToIntDef(Trim(g.Cell(1, r)), 0);
-        if (n < 1 || n > relayCount) {
+        const std::optional<int> relay = ParseRelayCell(g.Cell(1, r));
+        const std::optional<int> second = ParseTimeCell(g.Cell(2, r));
+        const int n = relay.value_or(0);
+        const bool relayOk = n >= 1 && n <= relayCount;
+        if (!relayOk || !second) {
             // A row left empty goes without a word.
-            if (!Trim(g.Cell(1, r)).empty() || !Trim(g.Cell(2, r)).empty())
-                dropped.insert(dropped.begin(), std::to_string(r));
+            if (!Trim(g.Cell(1, r)).empty() || !Trim(g.Cell(2, r)).empty()) {
+                std::vector<std::string>& list = relayOk ? droppedTime : droppedRelay;
+                list.insert(list.begin(), std::to_string(r));
+            }
             DeleteGridRow(g, r);
             continue;
         }
-        g.SetCell(2, r, SecondsToTimeText(TimeTextToSeconds(g.Cell(2, r), ":")));
+        g.SetCell(2, r, SecondsToTimeText(*second));
         if (r == selected) {
             keepTime = g.Cell(2, r);
             keepRelay = g.Cell(1, r);
@@ -296,11 +303,19 @@ void PlanEditorPage::SavePlanTable() {
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);
-    if (dropped.empty()) return;
-    std::string rows;
-    for (const std::string& r : dropped) rows += (rows.empty() ? "" : "、") + r;
-    throw OperatorError("第" + rows + "行的继电器号不在1.." + std::to_string(relayCount) +
-                        "之间,这些行未保存");
+    if (droppedRelay.empty() && droppedTime.empty()) return;
+    auto rows = [](const std::vector<std::string>& list) {
+        std::string text;
+        for (const std::string& r : list) text += (text.empty() ? "" : "、") + r;
+        return text;
+    };
+    std::string message;
+    if (!droppedRelay.empty())
+        message = "第" + rows(droppedRelay) + "行的继电器号不在1.." + std::to_string(relayCount) +
+                  "之间";
+    if (!droppedTime.empty())
+        message += (message.empty() ? "第" : ",第") + rows(droppedTime) + "行的时间无法识别";
+    throw OperatorError(message + ",这些行未保存");
 }
 
 // ---- save as and delete ----------------------------------------------------

@@ -26,7 +26,7 @@ using comm::SendHexCommand;
 
 namespace {
 
-constexpr int kLastSecondOfDay = 24 * 3600 - 1;
+using plan::kLastSecondOfDay;
 
 // A [COMM] number of the controller file that must be an integer.
 long long ReadStrictInteger(const std::string& file, std::string_view key, std::string_view def) {
@@ -44,48 +44,6 @@ int ReadIndex(const std::string& file, std::string_view key, int def, int last) 
 }
 
 }  // namespace
-
-bool PlanRowUnreadable(const StringGrid& sgPlan, int r) {
-    const std::string relay = Trim(sgPlan.Cell(1, r));
-    const std::string& time = sgPlan.Cell(2, r);
-    const std::string& action = sgPlan.Cell(3, r);
-    if (relay.empty() && Trim(time).empty() && action.empty()) return false;
-    // "$A" and "0x3" are integers to StrToInt, but no relay numbers.
-    const bool decimal = !relay.empty() && std::all_of(relay.begin(), relay.end(), [](char c) {
-        return c >= '0' && c <= '9';
-    });
-    const long long second = Trim(time).empty() ? -1 : TimeTextToSeconds(time, ":");
-    return !decimal || second < 0 || second > kLastSecondOfDay ||
-           (action != plan::kSwitchOn && action != plan::kSwitchOff);
-}
-
-int CountUnreadablePlanRows(const StringGrid& sgPlan) {
-    int count = 0;
-    for (int r = 1; r < sgPlan.RowCount(); ++r) count += PlanRowUnreadable(sgPlan, r) ? 1 : 0;
-    return count;
-}
-
-std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan) {
-    std::vector<TPlanAction> actions;
-    if (sgPlan.Cell(1, 1).empty()) return actions;
-    for (int r = 1; r < sgPlan.RowCount(); ++r) {
-        TPlanAction a;
-        if (PlanRowUnreadable(sgPlan, r)) {
-            a.Second = -1;
-            actions.push_back(a);
-            continue;
-        }
-        const long long relay = StrToIntDef(Trim(sgPlan.Cell(1, r)), 0);
-        a.Relay =
-            relay < 0 || relay > std::numeric_limits<int>::max() ? 0 : static_cast<int>(relay);
-        const long long second = TimeTextToSeconds(sgPlan.Cell(2, r), ":");
-        // Out-of-day times can never be due; keep them out of int range trouble.
-        a.Second = second < 0 || second > kLastSecondOfDay ? -1 : static_cast<int>(second);
-        a.SwitchOn = sgPlan.Cell(3, r) == plan::kSwitchOn;
-        actions.push_back(a);
-    }
-    return actions;
-}
 
 std::string DeviceList::Text() const {
     return ItemIndex >= 0 && ItemIndex < static_cast<int>(Items.size()) ? Items[ItemIndex]
@@ -160,7 +118,19 @@ std::pair<FileStamp, FileStamp> RunEngine::PlanStamps() const {
 }
 
 bool RunEngine::ReloadPlanIfChanged() {
-    if (sRunPowerFn_.empty() || PlanStamps() == planStamps_) return false;
+    if (sRunPowerFn_.empty()) return false;
+    const std::pair<FileStamp, FileStamp> stamps = PlanStamps();
+    if (stamps == planStamps_) return false;
+    // A changed folder matters only when the rule now picks another table:
+    // housekeeping that deletes old tables changes nothing that runs.
+    if (stamps.second == planStamps_.second) {
+        const std::string folder = plan::PlanFolder(ctx_.sAppPath, sRunPowerFn_);
+        if (folder + ChoosePlanName(folder, ctx_.boxes.chk4Level, ctx_.clock.Now().date) ==
+            sRunPlanFn_) {
+            planStamps_ = stamps;
+            return false;
+        }
+    }
     ChangeScope scope(*this);
     sRunPlanFn_ = LoadDayPlan(ctx_.sAppPath, sRunPowerFn_, ctx_.boxes.chk4Level,
                               ctx_.clock.Now().date, sgPlan_);
@@ -271,6 +241,7 @@ void RunEngine::SetStopped() {
     // A stopped engine watches no line and claims no state of it.
     line_ = LineState::Normal;
     joiner_.Clear();
+    ForgetExpectations();
     lbCom_ = kLbComInitial;
     sgState_.Touch();
     Changed();
@@ -306,6 +277,7 @@ void RunEngine::btnRunClick() {
     publishedStates_.clear();
     StartLineWatch(opened);
     // Right after the open, so that these commands reach the controller.
+    startOn_.clear();
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
     plugin_.LoadStatePlugin(dllFolder, dllName);
     SetLabel(lbDev_, kLbDevPrefix + plugin_.DeviceDescription());
@@ -314,7 +286,13 @@ void RunEngine::btnRunClick() {
     btnRunEnabled_ = false;
     btnStopEnabled_ = true;
     MarkStartHandled(now);
+    if (ctx_.boxes.chkRestoreOnStart) RestorePlanState();
     Changed();
+}
+
+void RunEngine::RestorePlanState() {
+    ChangeScope scope(*this);
+    ReassertRelays(startOn_, "restore");
 }
 
 void RunEngine::btnStopClick() {
@@ -345,8 +323,10 @@ bool RunEngine::OpenRunPort(const std::string& controllerFile) {
 
 void RunEngine::SendStartOnCommands() {
     ChangeScope scope(*this);
+    startOn_.clear();
     for (int r = 1; r <= RelayCount(); ++r) {
         if (sgPower_.Cell(5, r) != controller::kStartOnMark) continue;
+        startOn_.push_back({r, true, 0, sgPower_.Cell(1, r)});
         if (SendRelayCommand(r, true, sgPower_.Cell(1, r), "start-on"))
             ctx_.sleeper.SleepMs(kStartOnPauseMs);
     }
@@ -513,10 +493,12 @@ bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
                 Publish(relay, kind, source, "not-sent", "port not open");
             break;
         case comm::SendResult::Sent:
-            if (outcome.hex.empty())
+            if (outcome.hex.empty()) {
                 Publish(relay, kind, source, "not-sent", "no command");
-            else
+            } else {
+                confirm_.Expect(relay, on);
                 Publish(relay, kind, source, "sent", outcome.hex);
+            }
             break;
     }
     return true;
@@ -636,6 +618,7 @@ void RunEngine::COMRUNReceiveData(const char* buffer, std::uint16_t length) {
     if (text.empty()) return;
     AnswerDecoded();
     PublishStateChanges(text);
+    ConfirmStates(text);
     if (text != sJDQState_) {
         sJDQState_ = std::move(text);
         Changed();

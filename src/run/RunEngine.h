@@ -21,11 +21,13 @@
 #include "base/AppContext.h"
 #include "run/AnswerJoiner.h"
 #include "run/RunEvents.h"
+#include "run/SwitchConfirmation.h"
 #include "base/Clock.h"
 #include "base/Files.h"
 #include "base/StringGrid.h"
 #include "comm/MyComm32.h"
 #include "controller/StatePlugin.h"
+#include "plan/PlanRow.h"
 
 namespace ristova::run {
 
@@ -41,12 +43,17 @@ inline constexpr const char* kLbDevPrefix = "适用硬件:";
 inline constexpr const char* kLbComOk = "通信状态:正常启动";
 // + why the port did not open (OpenFailureText).
 inline constexpr const char* kLbComFailedPrefix = "通信状态:启动失败,";
+// After the failed start's reason while the port still does not open.
+inline constexpr const char* kLbComRetrying = ",正在重新连接";
 inline constexpr const char* kLbComLost = "通信状态:通信中断,正在重新连接";
 inline constexpr const char* kLbComReconnected = "通信状态:已重新连接";
 inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
 // Panel 3 for a command that falls due while the line is lost (+ the hex).
 inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";
 inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
+// Panel 3 when a relay did not follow its command: prefix + k + suffix.
+inline constexpr const char* kMismatchPrefix = "继电器";
+inline constexpr const char* kMismatchSuffix = "未按指令动作";
 // Panel 3 when the day's table was chosen and loaded again (+ its name).
 inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";
 // The details of a refused remote switch.
@@ -75,26 +82,14 @@ inline constexpr int kCatchUpSeconds = 120;
 // the plan again from the current second.
 inline constexpr int kKeepAheadSeconds = 2 * 3600;
 
-struct TPlanAction {
-    int Relay = 0;   // 0 when the plan cell is not a number: never acted on
-    int Second = 0;  // seconds since midnight
-    bool SwitchOn = false;
-    bool operator==(const TPlanAction&) const = default;
-};
-
-// A plan row that cannot be understood: its relay cell is no plain decimal
-// number, its time cannot be read, or its action is neither "接通" nor
-// "断开". An empty row is no such row.
-bool PlanRowUnreadable(const StringGrid& sgPlan, int r);
-// The number of such rows in the plan grid.
-int CountUnreadablePlanRows(const StringGrid& sgPlan);
+// Plan rows are read by the one parser of plan/.
+using plan::CountUnreadablePlanRows;
+using plan::PlanActionsFromGrid;
+using plan::PlanRowUnreadable;
+using plan::TPlanAction;
 // Panel 3 when a loaded plan has such rows: prefix + N + suffix.
 inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";
 inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
-
-// Plan grid rows as actions, in row order (empty when row 1 has no relay).
-// Unreadable rows are kept in place with relay 0: they are never acted on.
-std::vector<TPlanAction> PlanActionsFromGrid(const StringGrid& sgPlan);
 
 enum class LampColour { Yellow, Red };
 enum class MouseButton { Left, Right, Middle };
@@ -131,6 +126,10 @@ class RunEngine {
     bool OpenRunPort(const std::string& controllerFile);
     // On commands of the relays marked " √", on COMRUN, 10 ms apart.
     void SendStartOnCommands();
+    // Each relay gets the command of its last plan action of today before
+    // now, as after a reconnect (source "restore"); relays whose start-on
+    // command just went out keep it.
+    void RestorePlanState();
     void PollRelayStates();
     // Monitor grid from sgPower, then PlanActions from sgPlan.
     void BuildMonitor();
@@ -178,6 +177,8 @@ class RunEngine {
     const std::string& lbCmd() const { return lbCmd_; }
     const std::string& lbDev() const { return lbDev_; }
     LineState Line() const { return line_; }
+    // The relay (1-based) did not follow its last command: framed red.
+    bool RelayMismatch(int relay) const { return confirm_.Mismatched(relay); }
     // The monitor's states are not confirmed (drawn grey; no manual switching).
     bool StatesUnknown() const { return running_ && line_ != LineState::Normal; }
     // lbCom reports a fault (drawn red).
@@ -266,7 +267,12 @@ class RunEngine {
     void NoteCommand(const DueCommand& command);
     // Each relay its last command of today up to the handled second, in
     // relay order, except the relays in `skip`; then the states are polled.
-    void ReassertRelays(const std::vector<DueCommand>& skip = {});
+    void ReassertRelays(const std::vector<DueCommand>& skip = {},
+                        const char* source = "re-assert");
+    // The relays the board did not follow, with this decoded answer.
+    void ConfirmStates(const std::string& states);
+    // States are unknown from now on: nothing is expected of the board.
+    void ForgetExpectations();
 
     AppContext& ctx_;
     TMyComport& com1_;
@@ -315,8 +321,12 @@ class RunEngine {
     long long lastAttemptMs_ = 0;  // the loss, then each reopen tried
     long long lastAnswerMs_ = 0;   // the start, a reconnect, a decoded answer
     bool lostReported_ = false;    // lbCom shows the reconnecting text
+    bool openedSinceStart_ = false;
     std::string lbComNormal_ = kLbComOk;
     AnswerJoiner joiner_;
+    SwitchConfirmation confirm_;
+    // The start-on commands of the last start.
+    std::vector<DueCommand> startOn_;
     // Per relay (index relay - 1): the last start-on or manual command, and
     // the second of today it went out.
     struct NotedCommand {

@@ -41,6 +41,7 @@ void RunEngine::StartLineWatch(bool opened) {
     lostReported_ = false;
     lastAnswerMs_ = lastAttemptMs_ = NowMs();
     line_ = opened ? LineState::Normal : LineState::Lost;
+    openedSinceStart_ = opened;
     sgState_.Touch();
     if (!opened) Publish(0, "line", "engine", "lost", "open failed: " + comRun_.LastError());
     Changed();
@@ -54,6 +55,7 @@ void RunEngine::OnRunLineEnded() {
 void RunEngine::LineLost(const std::string& reason) {
     comRun_.ClosePort();
     joiner_.Clear();
+    ForgetExpectations();
     line_ = LineState::Lost;
     lostReported_ = true;
     lastAttemptMs_ = NowMs();
@@ -79,12 +81,18 @@ bool RunEngine::ReconnectIfDue(long long nowMs) {
     lastAttemptMs_ = nowMs;
     // Same name, same settings: a device back under its name or link opens.
     if (!comRun_.OpenPort()) {
-        if (!lostReported_) {
+        // A port that never opened since the start keeps saying why.
+        if (!openedSinceStart_) {
+            SetLabel(lbCom_, kLbComFailedPrefix +
+                                 std::string(OpenFailureText(comRun_.LastOpenFailure())) +
+                                 kLbComRetrying);
+        } else if (!lostReported_) {
             lostReported_ = true;
             SetLabel(lbCom_, kLbComLost);
         }
         return false;
     }
+    openedSinceStart_ = true;
     line_ = LineState::Normal;
     lastAnswerMs_ = nowMs;
     lbComNormal_ = kLbComReconnected;
@@ -111,6 +119,7 @@ void RunEngine::CheckAnswers(long long nowMs) {
     if (!plugin_.HasDecoder() || sStateCmd_.empty()) return;
     if (nowMs - lastAnswerMs_ < kNoAnswerMs && nowMs >= lastAnswerMs_) return;
     line_ = LineState::NoAnswer;
+    ForgetExpectations();
     SetLabel(lbCom_, kLbComNoAnswer);
     sgState_.Touch();
     Publish(0, "line", "engine", "no-answer");
@@ -140,7 +149,7 @@ void RunEngine::NoteCommand(const DueCommand& command) {
     noted_[command.relay - 1] = NotedCommand{now.date, TimeToSeconds(now), command};
 }
 
-void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip) {
+void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip, const char* source) {
     if (!handledValid_ || line_ == LineState::Lost) return;
     const Date today = handledDate_;
     const int upTo = handledSecond_;
@@ -168,11 +177,28 @@ void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip) {
         const comm::SendOutcome outcome = SendAndShowCommand(comRun_, last->hex, ctx_.status);
         const bool queued = outcome.result == comm::SendResult::Sent && comRun_.IsOpen() &&
                             !comRun_.LineEnded() && !outcome.hex.empty();
-        Publish(relay, last->on ? "on" : "off", "re-assert", queued ? "sent" : "failed",
-                outcome.hex);
+        if (queued) confirm_.Expect(relay, last->on);
+        Publish(relay, last->on ? "on" : "off", source, queued ? "sent" : "failed", outcome.hex);
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
     }
+}
+
+void RunEngine::ConfirmStates(const std::string& states) {
+    const unsigned before = confirm_.Revision();
+    for (const SwitchConfirmation::Mismatch& m : confirm_.Answer(states)) {
+        ctx_.status.ShowStatus(3, kMismatchPrefix + std::to_string(m.relay) + kMismatchSuffix);
+        Publish(m.relay, "mismatch", "board", std::string(1, m.seen),
+                m.wanted ? "wanted 1" : "wanted 0");
+    }
+    if (confirm_.Revision() == before) return;
+    sgState_.Touch();
+    Changed();
+}
+
+void RunEngine::ForgetExpectations() {
+    confirm_.Clear();
+    sgState_.Touch();
 }
 
 }  // namespace ristova::run

@@ -151,9 +151,9 @@ TEST_F(RunEngineTest, APortThatCannotBeOpenedRunsAsALostLine) {
     EXPECT_TRUE(e.StatesUnknown());
     TickAt(8, 0, 1);
     EXPECT_EQ(Panel3(), " 通信中断,未发送:" + Hex(OnCommand(1)));
-    // The first reopen that fails says the engine is at it.
+    // A reopen that fails says why and that the engine is at it.
     TickAt(8, 0, 3);
-    EXPECT_EQ(e.lbCom(), "通信状态:通信中断,正在重新连接");
+    EXPECT_EQ(e.lbCom(), "通信状态:启动失败,端口不存在,正在重新连接");
     e.tmRunTimer();
     EXPECT_EQ(e.sgState().Cell(1, 1), "0");
     EXPECT_EQ(e.Lamp(), LampColour::Yellow);
@@ -221,7 +221,10 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
                {"$2", "08:00:02", "接通"},
                {"9", "08:00:02", "接通"},  // beyond the relay count
                {"3", "8:0:4", "接通"},
-               {"3", "08:00:05:99", "断开"}});
+               {"3", "08:00:05:99", "断开"},
+               {"3", "8.00", "断开"},
+               {"3", "ab:00:05", "断开"},
+               {"3", "25:00:05", "断开"}});
     StartAt(8, 0, 0);
     TickAt(8, 0, 1);
     ExpectSent(OnCommand(1), "08:00:01");
@@ -237,10 +240,14 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
     TickAt(8, 0, 4);
     ExpectSent(OnCommand(3), "08:00:04");
     EXPECT_EQ(Engine().sgState().Row(), 3);
-    TickAt(8, 0, 5);
-    ExpectSent(OffCommand(3), "08:00:05");
-    TickAt(8, 0, 6);
-    ExpectSent("", "08:00:06");
+    // Times that cannot be read are never acted on, at no second.
+    for (int s = 5; s <= 8; ++s) {
+        clock.Set(kDay, 8, 0, s);
+        Engine().tmCheckTimer();
+    }
+    EXPECT_EQ(far.Read(4 * std::string(kQuery).size(), 2000),
+              std::string(kQuery) + kQuery + kQuery + kQuery);
+    EXPECT_EQ(CountUnreadablePlanRows(Engine().sgPlan()), 7);
 }
 
 TEST_F(RunEngineTest, LateTicksCatchUpAndNoSecondIsHandledTwice) {
@@ -590,13 +597,18 @@ struct RunEventsSeen : IRunEventSink {
 TEST_F(RunEngineTest, ASavedTableTakesOverTheRestOfTheDayWithoutRepeatingASecond) {
     WriteController(3, far.SlavePath());
     WritePlan({{"1", "08:00:05", "接通"}});
+    // An old table that the start's housekeeping deletes.
+    WritePlan({{"1", "08:00:05", "接通"}}, "2011-01-01.tab");
+    boxes.chkAutoDelete = true;
     RunEventsSeen events;
     StartAt(8, 0, 0);
+    ASSERT_FALSE(FileExists(dir.File("泵房/2011-01-01.tab")));
     Engine().Events().Add(&events);
     TickAt(8, 0, 2);
     ExpectSent("", "08:00:02");
     Engine().Timer1Timer();
-    EXPECT_EQ(events.seen, std::vector<std::string>{}) << "nothing changed on disk";
+    EXPECT_EQ(events.seen, std::vector<std::string>{}) << "the table in force did not change";
+    EXPECT_EQ(Panel3(), "");
 
     // The editor replaces the table: an action of a second already handled
     // and two still to come.

@@ -141,6 +141,13 @@ TEST_F(MainWindowTest, SettingsBoxesShowTheModelAndClicksStore) {
     Page()->chkManOperate()->click();
     EXPECT_TRUE(model_->Boxes().chkManOperate);
     EXPECT_EQ(ReadIniText(Prog("系统参数.INI"), "LOAD", "chkManOperate"), "YES");
+    QCheckBox* restore = Page()->chkRestoreOnStart();
+    EXPECT_EQ(restore->text(), QStringLiteral("启动时恢复计划状态"));
+    EXPECT_FALSE(restore->isChecked());
+    window_->show();
+    QTest::mouseClick(restore, Qt::LeftButton, {}, QPoint(6, restore->height() / 2));
+    EXPECT_TRUE(model_->Boxes().chkRestoreOnStart);
+    EXPECT_EQ(ReadIniText(Prog("系统参数.INI"), "RUN", "RestoreOnStart"), "YES");
 }
 
 // Each picture cell of the rendered grid equals the picture drawn on the

@@ -85,6 +85,15 @@ class ManualSwitchTest : public WindowFixture {
     int slave_ = -1;
 };
 
+// Pure red pixels in a monitor cell: the relay pictures' armature bar.
+int RedPixels(ui::MonitorGrid* grid, int col, int row) {
+    const QImage image = grid->grab(grid->CellRect(col, row)).toImage();
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) red += image.pixelColor(x, y) == QColor(255, 0, 0);
+    return red;
+}
+
 TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurnsThePicture) {
     Create();
     window_->show();
@@ -122,15 +131,21 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     // The picture follows the decoded state.
     const QPixmap& on = ui::RelayPictures::Get().imgDJQON;
     EXPECT_EQ(ShownPicture(1, 3, on.size()), ExpectedPicture(3, on));
-}
 
-// Pure red pixels in a monitor cell: the relay pictures' armature bar.
-int RedPixels(ui::MonitorGrid* grid, int col, int row) {
-    const QImage image = grid->grab(grid->CellRect(col, row)).toImage();
-    int red = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) red += image.pixelColor(x, y) == QColor(255, 0, 0);
-    return red;
+    // The board ignores the off command: three answers later the relay is
+    // framed red and panel 3 names it.
+    ui::MonitorGrid* grid = window_->Page0()->sgState();
+    const int unframed = RedPixels(grid, 1, 3);
+    const int other = RedPixels(grid, 1, 2);
+    for (int i = 0; i < 3 && !model_->Engine().RelayMismatch(3); ++i) {
+        ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+        ReadLine(150);
+    }
+    ASSERT_TRUE(WaitFor([&] { return model_->Engine().RelayMismatch(3); }, 3000));
+    window_->Sync();
+    EXPECT_EQ(window_->SB()->PanelText(3), QStringLiteral(" 继电器3未按指令动作"));
+    EXPECT_GT(RedPixels(grid, 1, 3), unframed + 40);
+    EXPECT_EQ(RedPixels(grid, 1, 2), other) << "only the relay that did not follow";
 }
 
 TEST_F(ManualSwitchTest, ALostLineIsShownRedAndGreyAndAClickSendsNothing) {

@@ -50,7 +50,7 @@ void RelayBoard::Finish(const CommandDone& done) {
         // Relay numbers outside 01..32 are not commands of this protocol.
         if (relay < 1 || relay > kMaxRelays) return;
         // A relay the board does not have is logged but changes nothing.
-        if (relay <= static_cast<int>(state_.size())) {
+        if (relay <= static_cast<int>(state_.size()) && relay != stuck_) {
             state_[static_cast<std::size_t>(relay - 1)] = command.text[8];
         }
     }

@@ -29,6 +29,8 @@ class RelayBoard {
     void Feed(std::string_view bytes, const timespec& arrival, const CommandDone& done);
 
     const std::string& State() const { return state_; }
+    // A relay whose contacts are stuck: its commands are logged, not obeyed.
+    void SetStuck(int relay) { stuck_ = relay; }
     std::string Answer() const { return "S(00," + state_ + ")E"; }
 
   private:
@@ -36,6 +38,7 @@ class RelayBoard {
     void Finish(const CommandDone& done);
 
     std::string state_;
+    int stuck_ = 0;
     std::string pending_;
     timespec pendingStart_{};
 };

@@ -35,6 +35,7 @@ struct Options {
     bool split = false;
     bool garbage = false;
     double hangupAfterS = -1;
+    int stuck = 0;
     std::string link;
     std::string logPath;
 };
@@ -43,7 +44,7 @@ struct Options {
     if (problem) std::fprintf(stderr, "ristova-sim: %s\n", problem);
     std::fprintf(stderr,
                  "usage: ristova-sim [--relays N] [--delay MS] [--split] [--garbage]\n"
-                 "                   [--hangup-after S] [--link PATH] [--log FILE]\n");
+                 "                   [--hangup-after S] [--stuck K] [--link PATH] [--log FILE]\n");
     std::exit(problem ? 2 : 0);
 }
 
@@ -83,6 +84,10 @@ Options ParseOptions(int argc, char** argv) {
             double s = std::strtod(text, &end);
             if (end == text || *end != '\0' || !(s >= 0)) Usage("--hangup-after takes seconds");
             options.hangupAfterS = s;
+        } else if (arg == "--stuck") {
+            if (!ParseLong(next(), 1, ristova::sim::kMaxRelays, value))
+                Usage("--stuck takes a relay number from 1 to 32");
+            options.stuck = static_cast<int>(value);
         } else if (arg == "--link") {
             options.link = next();
         } else if (arg == "--log") {
@@ -114,7 +119,9 @@ struct Chunk {
 class Simulator {
   public:
     explicit Simulator(const Options& options)
-        : options_(options), board_(options.relays), random_(std::random_device{}()) {}
+        : options_(options), board_(options.relays), random_(std::random_device{}()) {
+        board_.SetStuck(options.stuck);
+    }
     ~Simulator() { Shutdown(); }
 
     bool Start();

@@ -22,6 +22,8 @@ namespace {
 constexpr int kLeftWidth = 423;
 constexpr int kBorder = 4;
 constexpr int kStripHeight = 69;
+// The right column's strip has a third row of settings.
+constexpr int kRightStripHeight = kStripHeight + 20;
 constexpr int kBottomHeight = 97;
 constexpr int kLabelStripHeight = 80;
 constexpr int kColumnsBottom = MonitorPage::kHeight - kBottomHeight;  // 408
@@ -114,11 +116,13 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
         MakeBox("chkStartON", "启动时执行“启动时接通”", rx, 50, &MainWindowModel::chkStartONClick);
     chkAutoStart_ =
         MakeBox("chkAutoStart", "开机自动启动", rx + 186, 50, &MainWindowModel::chkAutoStartClick);
+    chkRestoreOnStart_ = MakeBox("chkRestoreOnStart", "启动时恢复计划状态", rx, 70,
+                                 &MainWindowModel::chkRestoreOnStartClick);
 
     // Run plan grid, then the four run labels under it.
     sgPlan_ = MakeGrid(sgPlanModel_, engine.sgPlan(), "电源控制器计划表",
-                       QRect(kRightX, kStripHeight, kRightWidth,
-                             kColumnsBottom - kStripHeight - kLabelStripHeight));
+                       QRect(kRightX, kRightStripHeight, kRightWidth,
+                             kColumnsBottom - kRightStripHeight - kLabelStripHeight));
     sgPlan_->setObjectName(QStringLiteral("sgPlan"));
     // Rows that are never acted on are seen as such.
     sgPlanModel_->SetRowAlert(
@@ -228,6 +232,7 @@ void MonitorPage::Sync() {
         chkAutoDelete_->setChecked(b.chkAutoDelete);
         chkManOperate_->setChecked(b.chkManOperate);
         chkAutoStart_->setChecked(b.chkAutoStart);
+        chkRestoreOnStart_->setChecked(b.chkRestoreOnStart);
     }
     sgState_->Sync();
     for (auto [view, gm] : {std::pair{sgPlan_, sgPlanModel_}, std::pair{sgPower_, sgPowerModel_}}) {

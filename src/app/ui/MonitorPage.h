@@ -67,6 +67,7 @@ class MonitorPage : public QWidget {
     QCheckBox* chkAutoDelete() const { return chkAutoDelete_; }
     QCheckBox* chkManOperate() const { return chkManOperate_; }
     QCheckBox* chkAutoStart() const { return chkAutoStart_; }
+    QCheckBox* chkRestoreOnStart() const { return chkRestoreOnStart_; }
     QLabel* lbRunFn() const { return lbRunFn_; }
     QLabel* lbState() const { return lbState_; }
     QLabel* lbCom() const { return lbCom_; }
@@ -97,6 +98,7 @@ class MonitorPage : public QWidget {
     QCheckBox* chkAutoDelete_ = nullptr;
     QCheckBox* chkManOperate_ = nullptr;
     QCheckBox* chkAutoStart_ = nullptr;
+    QCheckBox* chkRestoreOnStart_ = nullptr;
     QLabel* lbRunFn_ = nullptr;
     QLabel* lbState_ = nullptr;
     QLabel* lbCom_ = nullptr;

@@ -155,7 +155,15 @@ void MonitorGrid::sgStateDrawCell(QPainter& p, int col, int row, const QRect& re
             break;
     }
     if (engine_.StatesUnknown()) picture = &pics.Grey(*picture);
-    p.drawPixmap(left + 3, (top + bottom - picture->height()) / 2, *picture);
+    const int pictureTop = (top + bottom - picture->height()) / 2;
+    p.drawPixmap(left + 3, pictureTop, *picture);
+    // A relay that did not follow its command stays framed until it does.
+    if (col == 1 && !engine_.StatesUnknown() && engine_.RelayMismatch(row)) {
+        p.setPen(QPen(kMismatchColour, 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRect(left + 2, pictureTop - 1, picture->width() + 2, picture->height() + 2));
+        p.setPen(palette().color(QPalette::WindowText));
+    }
     if (col >= 2) text(left + pics.imgSWON.width() + 5, cell);
 }
 

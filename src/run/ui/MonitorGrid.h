@@ -16,6 +16,7 @@ class MonitorGrid : public QWidget {
   public:
     static constexpr int kLineWidth = 1;
     static constexpr QColor kCurrentRowColour{192, 192, 192};
+    static constexpr QColor kMismatchColour{255, 0, 0};
 
     // onHandled runs after every forwarded event, so that the window can
     // draw what the engine changed; errors are the caller's to show.
