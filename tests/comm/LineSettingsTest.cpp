@@ -1,4 +1,7 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include "comm/ComportFixture.h"
 #include "comm/SerialLine.h"
@@ -78,6 +81,27 @@ TEST_F(LineSettings, AnyBaudRateThroughTermios2) {
     std::uint32_t baud = 0;
     ASSERT_TRUE(serial::ReadBaud(pty.Slave(), baud).Ok());
     EXPECT_EQ(baud, 250000u);
+}
+
+TEST_F(LineSettings, SettingsTheLineCannotTakeFailTheOpenWithTheirReason) {
+    port.SetComPortBaudRate(0);
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.LastOpenFailure(), PortOpenFailure::Settings);
+    EXPECT_EQ(port.OpenFailureReason(), "波特率无效:0");
+
+    // The owner found its settings unusable: the device is not even opened.
+    port.SetComPortBaudRate(9600);
+    port.SetSettingsProblem("超时无效:70000");
+    const int holder = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_EQ(port.OpenFailureReason(), "超时无效:70000");
+    ::close(holder);
+    port.SetSettingsProblem("");
+    EXPECT_TRUE(port.OpenPort());
+    EXPECT_EQ(port.LastOpenFailure(), PortOpenFailure::None);
 }
 
 TEST_F(LineSettings, SettersReapplyWhileOpenAndOnlyAdd) {
