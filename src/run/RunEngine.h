@@ -47,6 +47,8 @@ inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
 // Panel 3 for a command that falls due while the line is lost (+ the hex).
 inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";
 inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
+// Panel 3 when the controller's decoder plug-in does not load (+ its name).
+inline constexpr const char* kDecoderNotLoadedPrefix = "状态数据处理程序无法加载:";
 // Panel 3 when the day's table was chosen and loaded again (+ its name).
 inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";
 // The details of a refused remote switch.

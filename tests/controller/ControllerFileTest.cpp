@@ -8,6 +8,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
+#include "controller/SerialSettings.h"
 #include "support/TempDir.h"
 
 namespace ristova::controller {
@@ -126,6 +127,78 @@ TEST(ControllerFile, RefusedSaveKeepsTheFileAndDeleteRemovesReadOnlyFiles) {
     EXPECT_EQ(dir.Read("c.PSW"), before);
     DeleteControllerFile(path);
     EXPECT_FALSE(FileExists(path));
+}
+
+TEST(ControllerFile, SerialSettingsTakeDefaultsForMissingKeysAndNameUnusableValues) {
+    TempDir dir;
+    const std::string path = dir.Write("c.PSW", "[LOAD]\r\nFLAG=x\r\n");
+    SerialSettings s = ReadSerialSettings(path);
+    EXPECT_EQ(s.port, "COM1");
+    EXPECT_EQ(s.baud, 9600u);
+    EXPECT_EQ(s.readTimeout, 20);
+    EXPECT_EQ(s.dataBits, db8BITS);
+    EXPECT_TRUE(s.problems.empty());
+
+    const std::vector<std::pair<std::string, std::string>> usable{
+        {"COMM1", "/dev/ttyUSB0"}, {"edBound", "250000"}, {"edTimeOut", "65535"},
+        {"ByteSize", "2"},         {"StopBits", "2"},     {"Parity", "4"}};
+    for (const auto& [key, value] : usable) WriteKey(path, kComm, key, value);
+    s = ReadSerialSettings(path);
+    EXPECT_TRUE(s.problems.empty()) << s.Reason();
+    EXPECT_EQ(s.port, "/dev/ttyUSB0");
+    EXPECT_EQ(s.baud, 250000u);
+    EXPECT_EQ(s.readTimeout, 65535);
+    EXPECT_EQ(s.dataBits, db7BITS);
+    EXPECT_EQ(s.stopBits, sb2BITS);
+    EXPECT_EQ(s.parity, ptSPACE);
+
+    // A time-out beyond 16 bits is refused, not cut to another time.
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* reason;  // empty: usable
+        bool notInteger;
+    };
+    for (const Case& c :
+         {Case{"edBound", "0", "波特率无效:0", false},
+          Case{"edBound", "-9600", "波特率无效:-9600", false},
+          Case{"edBound", "abc", "波特率无效:abc", true}, Case{"edBound", "", "波特率无效:", true},
+          Case{"edTimeOut", "70000", "超时无效:70000", false},
+          Case{"ByteSize", "4", "数据位无效:4", false}, Case{"StopBits", "x", "停止位无效:x", true},
+          Case{"Parity", "-1", "校验位无效:-1", false}, Case{"Parity", "", "", false}}) {
+        for (const auto& [key, value] : usable) WriteKey(path, kComm, key, value);
+        WriteKey(path, kComm, c.key, c.value);
+        s = ReadSerialSettings(path);
+        EXPECT_EQ(s.Reason(), c.reason) << c.key << "=" << c.value;
+        if (s.problems.size() != 1) continue;
+        EXPECT_EQ(s.problems[0].key, c.key);
+        EXPECT_EQ(s.problems[0].notInteger, c.notInteger) << c.key << "=" << c.value;
+    }
+    WriteKey(path, kComm, "edBound", "0");
+    WriteKey(path, kComm, "Parity", "9");
+    EXPECT_EQ(ReadSerialSettings(path).Reason(), "波特率无效:0,校验位无效:9");
+
+    EXPECT_FALSE(RelayCountProblem(path));
+    for (const char* count : {"0", "33", "十"}) {
+        WriteKey(path, kLoad, kComChl, count);
+        const auto problem = RelayCountProblem(path);
+        ASSERT_TRUE(problem) << count;
+        EXPECT_EQ(problem->reason, std::string("继电器数量无效:") + count);
+    }
+    WriteKey(path, kLoad, kComChl, "32");
+    EXPECT_FALSE(RelayCountProblem(path));
+}
+
+TEST(ControllerFile, AFileWithoutMarkerOrCommandTableCannotRun) {
+    TempDir dir;
+    const std::string path = dir.Write("c.PSW", "\x8f\x01random\xff bytes\r\n=[");
+    EXPECT_NE(UnusableControllerReason(path).find("FLAG="), std::string::npos);
+    CreateControllerFile(path);
+    EXPECT_EQ(UnusableControllerReason(path), "没有指令表");
+    WriteKey(path, kCommand, "Row0", kRow0);
+    EXPECT_EQ(UnusableControllerReason(path), "没有指令表");
+    WriteKey(path, kCommand, "Row1", "   1^^AA^^^^^^^^ X^^");
+    EXPECT_EQ(UnusableControllerReason(path), "");
 }
 
 }  // namespace
