@@ -4,8 +4,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <stdexcept>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,27 +51,6 @@ TEST(EventLoopTest, QuitFromAPostedCallEndsTheRound) {
     });
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_EQ(ran, 1);
-}
-
-TEST(EventLoopTest, AFailedCallGoesToTheGuardAndTheLoopGoesOnUntilAHangUp) {
-    EventLoop loop;
-    std::vector<std::string> errors;
-    loop.SetOnError([&](const std::exception& e) { errors.push_back(e.what()); });
-    IntervalTimer timer;
-    int ticks = 0;
-    timer.Start(10);
-    loop.Watch(timer.Fd(), [&] {
-        timer.Read();
-        if (++ticks == 3) pthread_kill(pthread_self(), SIGHUP);
-        throw std::runtime_error("tick " + std::to_string(ticks));
-    });
-    loop.Post([] { throw std::runtime_error("posted"); });
-    EXPECT_EQ(loop.Run(), SIGHUP);
-    EXPECT_EQ(errors, (std::vector<std::string>{"posted", "tick 1", "tick 2", "tick 3"}));
-
-    // Without a guard the error ends the loop, as before.
-    loop.SetOnError({});
-    EXPECT_THROW(loop.Run(), std::runtime_error);
 }
 
 }  // namespace

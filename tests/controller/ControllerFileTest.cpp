@@ -132,19 +132,13 @@ TEST(ControllerFile, RefusedSaveKeepsTheFileAndDeleteRemovesReadOnlyFiles) {
 TEST(ControllerFile, SerialSettingsTakeDefaultsForMissingKeysAndNameUnusableValues) {
     TempDir dir;
     const std::string path = dir.Write("c.PSW", "[LOAD]\r\nFLAG=x\r\n");
-    SerialSettings s = ReadSerialSettings(path);
-    EXPECT_EQ(s.port, "COM1");
-    EXPECT_EQ(s.baud, 9600u);
-    EXPECT_EQ(s.readTimeout, 20);
-    EXPECT_EQ(s.dataBits, db8BITS);
-    EXPECT_TRUE(s.problems.empty());
-
+    EXPECT_EQ(ReadSerialSettings(path).baud, 9600u);
     const std::vector<std::pair<std::string, std::string>> usable{
         {"COMM1", "/dev/ttyUSB0"}, {"edBound", "250000"}, {"edTimeOut", "65535"},
         {"ByteSize", "2"},         {"StopBits", "2"},     {"Parity", "4"}};
     for (const auto& [key, value] : usable) WriteKey(path, kComm, key, value);
-    s = ReadSerialSettings(path);
-    EXPECT_TRUE(s.problems.empty()) << s.Reason();
+    SerialSettings s = ReadSerialSettings(path);
+    EXPECT_EQ(s.Reason(), "");
     EXPECT_EQ(s.port, "/dev/ttyUSB0");
     EXPECT_EQ(s.baud, 250000u);
     EXPECT_EQ(s.readTimeout, 65535);
@@ -152,38 +146,31 @@ TEST(ControllerFile, SerialSettingsTakeDefaultsForMissingKeysAndNameUnusableValu
     EXPECT_EQ(s.stopBits, sb2BITS);
     EXPECT_EQ(s.parity, ptSPACE);
 
-    // A time-out beyond 16 bits is refused, not cut to another time.
     struct Case {
         const char* key;
         const char* value;
         const char* reason;  // empty: usable
         bool notInteger;
     };
+    // An empty list position counts as missing; an empty rate is no number.
     for (const Case& c :
-         {Case{"edBound", "0", "波特率无效:0", false},
-          Case{"edBound", "-9600", "波特率无效:-9600", false},
-          Case{"edBound", "abc", "波特率无效:abc", true}, Case{"edBound", "", "波特率无效:", true},
-          Case{"edTimeOut", "70000", "超时无效:70000", false},
-          Case{"ByteSize", "4", "数据位无效:4", false}, Case{"StopBits", "x", "停止位无效:x", true},
-          Case{"Parity", "-1", "校验位无效:-1", false}, Case{"Parity", "", "", false}}) {
+         {Case{"edBound", "-9600", "波特率无效:-9600", false},
+          Case{"edBound", "", "波特率无效:", true}, Case{"StopBits", "x", "停止位无效:x", true},
+          Case{"Parity", "", "", false}}) {
         for (const auto& [key, value] : usable) WriteKey(path, kComm, key, value);
         WriteKey(path, kComm, c.key, c.value);
         s = ReadSerialSettings(path);
         EXPECT_EQ(s.Reason(), c.reason) << c.key << "=" << c.value;
-        if (s.problems.size() != 1) continue;
-        EXPECT_EQ(s.problems[0].key, c.key);
-        EXPECT_EQ(s.problems[0].notInteger, c.notInteger) << c.key << "=" << c.value;
+        EXPECT_EQ(!s.problems.empty() && s.problems[0].notInteger, c.notInteger) << c.key;
     }
     WriteKey(path, kComm, "edBound", "0");
     WriteKey(path, kComm, "Parity", "9");
     EXPECT_EQ(ReadSerialSettings(path).Reason(), "波特率无效:0,校验位无效:9");
 
-    EXPECT_FALSE(RelayCountProblem(path));
-    for (const char* count : {"0", "33", "十"}) {
+    for (const char* count : {"0", "十"}) {
         WriteKey(path, kLoad, kComChl, count);
-        const auto problem = RelayCountProblem(path);
-        ASSERT_TRUE(problem) << count;
-        EXPECT_EQ(problem->reason, std::string("继电器数量无效:") + count);
+        EXPECT_EQ(RelayCountProblem(path).value_or(SettingProblem{}).reason,
+                  std::string("继电器数量无效:") + count);
     }
     WriteKey(path, kLoad, kComChl, "32");
     EXPECT_FALSE(RelayCountProblem(path));
