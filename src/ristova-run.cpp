@@ -1,5 +1,6 @@
 // ristova-run: runs the plan of a program folder without a window, as a
 // service. Events go to standard output, errors to standard error.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -30,8 +31,8 @@ void Usage(std::FILE* to) {
                  "\n"
                  "One line per event on standard output:\n"
                  "  at controller relay kind source result detail\n"
-                 "SIGTERM or SIGINT stop it; exit status 0 then, 1 when it cannot run,\n"
-                 "2 for bad options.\n");
+                 "SIGTERM, SIGINT or SIGHUP stop it; exit status 0 then, 1 when it cannot\n"
+                 "run, 2 for bad options.\n");
 }
 
 int Fail(const std::string& message) {
@@ -84,6 +85,9 @@ int main(int argc, char** argv) {
                         " (give the user that runs ristova-run write permission on it)");
     }
 
+    // A reader of standard output that went away (a pipe closed with its
+    // terminal) must not end the run before its journal is written out.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         // Before any thread starts: they inherit the blocked stop signals.
         ristova::EventLoop loop;

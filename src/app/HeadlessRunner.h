@@ -1,12 +1,15 @@
 #pragma once
 // The program folder run without a window: the same core and start-up
 // steps, the engine started whatever chkRun says, driven by the poll loop.
-// One line per run event on standard output.
+// One line per run event on standard output; what keeps a run from doing
+// its work also on standard error.
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "app/ProgramStartup.h"
+#include "base/Clock.h"
 #include "base/EventLoop.h"
 #include "base/SecondTicker.h"
 #include "run/RunEvents.h"
@@ -15,14 +18,21 @@ namespace ristova {
 
 inline constexpr const char* kRunnerName = "ristova-run";
 
-// "at controller relay kind source result detail"; an empty field is "-".
+// "at controller relay kind source result detail": an empty field is "-",
+// blanks inside the fixed fields are '_' and `at` is
+// "YYYY-MM-DDTHH:MM:SS.mmm", so that the line splits into seven fields at
+// its first six blanks; only the detail is free text.
 std::string RunEventLine(const run::RunEvent& event);
+// The standard error text of an event that tells of broken input or a
+// failed tick (kind run, source engine); empty for every other event.
+std::string RunProblemText(const run::RunEvent& event);
 
 class HeadlessRunner : public run::IRunEventSink {
   public:
-    // folder ends in '/' or is empty (the executable's folder).
+    // folder ends in '/' or is empty (the executable's folder). Null clock:
+    // the system's.
     HeadlessRunner(EventLoop& loop, std::string folder, std::FILE* out = stdout,
-                   std::FILE* err = stderr);
+                   std::FILE* err = stderr, IClock* clock = nullptr);
     ~HeadlessRunner() override;
     HeadlessRunner(const HeadlessRunner&) = delete;
     HeadlessRunner& operator=(const HeadlessRunner&) = delete;
@@ -30,7 +40,7 @@ class HeadlessRunner : public run::IRunEventSink {
     // Start-up and the start of the engine; empty, or what keeps it from
     // running and what to do about it.
     std::string Start();
-    // Runs the loop until SIGTERM or SIGINT, then stops cleanly.
+    // Runs the loop until SIGTERM, SIGINT or SIGHUP, then stops cleanly.
     void Run();
     // The engine stops, the port closes, the journal is written out.
     void Stop();
@@ -41,6 +51,9 @@ class HeadlessRunner : public run::IRunEventSink {
   private:
     void SyncTimers();
     void CheckTick();
+    // A tick that failed: told once per spell on standard error and in the
+    // journal. A stopped engine waits for the restart tick.
+    void TickFailed(const std::exception& error);
 
     EventLoop& loop_;
     std::FILE* out_;
@@ -49,7 +62,12 @@ class HeadlessRunner : public run::IRunEventSink {
     SecondTicker clockTick_;
     SecondTicker checkTick_;
     IntervalTimer runTick_;
+    // While the engine is stopped (a start failed), it is started again at
+    // the reconnect interval.
+    IntervalTimer restartTick_;
     bool stopped_ = false;
+    // The error last told; cleared when a check tick or a start goes through.
+    std::string toldError_;
 };
 
 }  // namespace ristova

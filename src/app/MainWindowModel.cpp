@@ -174,12 +174,24 @@ void MainWindowModel::ReportNoManual(const std::string& tried) {
                                          : std::string(kManualNotOpened) + tried));
 }
 
-// An installed program's data folder does not hold the executable; a
-// portable one's does.
 std::string MainWindowModel::AutoStartCommand() const {
-    const std::string exe = ExecutableFolder();
-    if (DirectoryExists(InstalledPluginFolder(exe))) return exe + kExecutableName;
-    return ctx_.sAppPath + kExecutableName;
+    return AutoStartCommandLine(ExecutablePath(), ctx_.sAppPath,
+                                ChooseProgramFolder({}, ExecutableFolder(), ProcessFolderEnv()));
+}
+
+std::string AutoStartCommandLine(const std::string& executable, const std::string& folder,
+                                 const std::string& chosenFolder) {
+    namespace fs = std::filesystem;
+    // Autostart runs elsewhere than a relative --folder was meant from.
+    auto absolute = [](const std::string& path) {
+        std::error_code ec;
+        const fs::path p = fs::absolute(path, ec);
+        return IncludeTrailingSeparator((ec ? fs::path(path) : p).lexically_normal().string());
+    };
+    std::string line = ExecArgument(executable);
+    const std::string given = absolute(folder);
+    if (given != absolute(chosenFolder)) line += " --folder " + ExecArgument(given);
+    return line;
 }
 
 }  // namespace ristova

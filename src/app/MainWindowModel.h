@@ -23,7 +23,6 @@ namespace ristova {
 
 inline constexpr const char* kMainCaption = "Quelmar电源管理程序";
 inline constexpr const char* kManualFileName = "说明书.doc";
-inline constexpr const char* kExecutableName = "ristova";
 inline constexpr const char* kNoManual = "找不到说明书:";
 inline constexpr const char* kManualNotOpened = "无法打开说明书:";
 inline constexpr const char* kAutoStartValueName = "Ristova";
@@ -31,6 +30,12 @@ inline constexpr const char* kAutoStartValueName = "Ristova";
 inline constexpr const char* kAutoStartNotWritten = "无法写入开机自动启动项:";
 inline constexpr int kRunPageIndex = 0;
 inline constexpr int kEditorPageIndex = 2;
+
+// The command that starts this program again on its folder: the
+// executable's path, and "--folder <folder>" when the folder is not the one
+// the program chooses by itself; each argument quoted for the Exec= line.
+std::string AutoStartCommandLine(const std::string& executable, const std::string& folder,
+                                 const std::string& chosenFolder);
 
 struct MainWindowOptions {
     std::string programFolder;  // empty: the executable's folder
@@ -77,7 +82,7 @@ class MainWindowModel {
     std::string ManualPath() const;
     // Panel 3 says that no manual (empty tried) or the given one could not be opened.
     void ReportNoManual(const std::string& tried);
-    // The auto-start data: sAppPath + "ristova", or the installed executable.
+    // The auto-start data: AutoStartCommandLine of this process.
     std::string AutoStartCommand() const;
 
     AppContext& Context() { return ctx_; }

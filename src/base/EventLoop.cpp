@@ -24,6 +24,8 @@ sigset_t StopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    // A closed terminal or ssh session is a stop like any other.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -111,7 +113,23 @@ void EventLoop::RunPosted() {
         std::lock_guard lock(mutex_);
         calls.swap(queue_);
     }
-    for (auto& call : calls) call();
+    for (auto& call : calls) Call(call);
+}
+
+void EventLoop::SetOnError(std::function<void(const std::exception&)> onError) {
+    onError_ = std::move(onError);
+}
+
+void EventLoop::Call(const std::function<void()>& call) {
+    if (!onError_) {
+        call();
+        return;
+    }
+    try {
+        call();
+    } catch (const std::exception& e) {
+        onError_(e);
+    }
 }
 
 int EventLoop::Run() {
@@ -140,7 +158,7 @@ int EventLoop::Run() {
                                       [&](const Watched& w) { return w.fd == fds[i].fd; });
             if (found == watched_.end()) continue;
             std::function<void()> call = found->call;
-            call();
+            Call(call);
         }
     }
     return signal_;

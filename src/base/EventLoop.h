@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,9 +36,9 @@ class IntervalTimer {
 
 class EventLoop : public IMainThreadPoster {
   public:
-    // Blocks SIGTERM and SIGINT in the calling thread (call it before any
-    // other thread starts, so they inherit the mask) and takes them through a
-    // signalfd: either ends Run(). Throws std::system_error.
+    // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread (call it before
+    // any other thread starts, so they inherit the mask) and takes them
+    // through a signalfd: each ends Run(). Throws std::system_error.
     EventLoop();
     ~EventLoop() override;
     EventLoop(const EventLoop&) = delete;
@@ -51,12 +52,18 @@ class EventLoop : public IMainThreadPoster {
     void Watch(int fd, std::function<void()> onReadable);
     void Unwatch(int fd);
 
+    // Every watched and posted call runs through this guard: an exception
+    // that leaves a call is handed to it and the loop goes on. Without one,
+    // the exception ends Run().
+    void SetOnError(std::function<void(const std::exception&)> onError);
+
     // Runs until Quit() or a signal; returns the signal number (0 for Quit).
     int Run();
     void Quit() { quit_ = true; }
 
   private:
     void RunPosted();
+    void Call(const std::function<void()>& call);
 
     struct Watched {
         int fd;
@@ -70,6 +77,7 @@ class EventLoop : public IMainThreadPoster {
     std::mutex mutex_;
     std::deque<std::function<void()>> queue_;
     bool closed_ = false;
+    std::function<void(const std::exception&)> onError_;
 };
 
 }  // namespace ristova

@@ -230,11 +230,16 @@ std::string IncludeTrailingSeparator(const std::string& folder) {
     return folder + "/";
 }
 
-std::string ExecutableFolder() {
+std::string ExecutablePath() {
     char buffer[PATH_MAX + 1];
     ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
-    if (n <= 0) return "./";
-    return ExtractFilePath(std::string(buffer, static_cast<std::size_t>(n)));
+    if (n <= 0) return {};
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string ExecutableFolder() {
+    const std::string exe = ExecutablePath();
+    return exe.empty() ? std::string("./") : ExtractFilePath(exe);
 }
 
 }  // namespace ristova

@@ -46,6 +46,8 @@ std::string RemoveLastExtension(const std::string& name);
 std::string ChangeFileExt(const std::string& name, std::string_view ext);
 std::string IncludeTrailingSeparator(const std::string& folder);
 
+// The running executable's path (/proc/self/exe); empty when unknown.
+std::string ExecutablePath();
 // The folder of the running executable, ending in '/'.
 std::string ExecutableFolder();
 

@@ -49,24 +49,11 @@ std::optional<std::string> EntryFile(RegistryRoot root, std::string_view key,
     return AutostartFolder(root) + std::string(name) + ".desktop";
 }
 
-// Exec= quoting of the desktop entry format, then its string escapes.
-std::string ExecValue(std::string_view command) {
-    std::string arg;
-    if (command.find_first_of(kReserved) == std::string_view::npos && !command.empty()) {
-        arg = command;
-    } else {
-        arg = "\"";
-        for (char c : command) {
-            if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
-            arg += c;
-        }
-        arg += '"';
-    }
+// The string escapes of a desktop entry value.
+std::string EscapeValue(std::string_view text) {
     std::string out;
-    for (char c : arg) {
-        if (c == '%')
-            out += "%%";
-        else if (c == '\\')
+    for (char c : text) {
+        if (c == '\\')
             out += "\\\\";
         else if (c == '\n')
             out += "\\n";
@@ -80,51 +67,18 @@ std::string ExecValue(std::string_view command) {
     return out;
 }
 
-// The command line of an Exec= value without its quoting: the arguments
-// joined by single blanks.
-std::string ExecCommand(std::string_view value) {
-    std::string unescaped;
+std::string UnescapeValue(std::string_view value) {
+    std::string out;
     for (std::size_t i = 0; i < value.size(); ++i) {
         char c = value[i];
         if (c == '\\' && i + 1 < value.size()) {
             char n = value[++i];
-            unescaped += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+            out += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
         } else {
-            unescaped += c;
+            out += c;
         }
     }
-    std::vector<std::string> args;
-    std::string current;
-    bool inArg = false, quoted = false;
-    for (std::size_t i = 0; i < unescaped.size(); ++i) {
-        char c = unescaped[i];
-        if (c == '%' && i + 1 < unescaped.size() && unescaped[i + 1] == '%') {
-            current += '%';
-            ++i;
-            inArg = true;
-        } else if (quoted) {
-            if (c == '\\' && i + 1 < unescaped.size()) {
-                current += unescaped[++i];
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                current += c;
-            }
-        } else if (c == '"') {
-            quoted = inArg = true;
-        } else if (c == ' ' || c == '\t') {
-            if (inArg) args.push_back(current);
-            current.clear();
-            inArg = false;
-        } else {
-            current += c;
-            inArg = true;
-        }
-    }
-    if (inArg) args.push_back(current);
-    std::string joined;
-    for (std::size_t i = 0; i < args.size(); ++i) joined += (i ? " " : "") + args[i];
-    return joined;
+    return out;
 }
 
 // The command of an entry, empty when it is missing or switched off (Hidden=true).
@@ -142,13 +96,26 @@ std::string ReadEntryCommand(const std::string& file) {
             continue;
         }
         if (!inGroup) continue;
-        if (line.rfind(kExecKey, 0) == 0 && exec.empty()) exec = ExecCommand(line.substr(5));
+        if (line.rfind(kExecKey, 0) == 0 && exec.empty()) exec = UnescapeValue(line.substr(5));
         if (line == "Hidden=true") return std::string();
     }
     return exec;
 }
 
 }  // namespace
+
+std::string ExecArgument(std::string_view arg) {
+    std::string quoted;
+    const bool plain = !arg.empty() && arg.find_first_of(kReserved) == std::string_view::npos;
+    if (!plain) quoted += '"';
+    for (char c : arg) {
+        if (!plain && (c == '"' || c == '`' || c == '$' || c == '\\')) quoted += '\\';
+        quoted += c;
+        if (c == '%') quoted += '%';
+    }
+    if (!plain) quoted += '"';
+    return quoted;
+}
 
 std::string AutostartFolder(RegistryRoot root) {
     std::string base;
@@ -177,7 +144,7 @@ bool WriteRegistryText(RegistryRoot root, std::string_view key, std::string_view
     if (!file) return false;
     const std::string entry = std::string(kGroup) +
                               "\nType=Application\nName=" + std::string(name) +
-                              "\nExec=" + ExecValue(value) + "\n";
+                              "\nExec=" + EscapeValue(value) + "\n";
     try {
         ForceDirectories(ExtractFilePath(*file));
         WriteFileAtomically(*file, entry);

@@ -17,6 +17,14 @@ struct TMyComport::Impl {
     explicit Impl(IMainThreadPoster& poster)
         : window(std::make_shared<comm::NotificationWindow>(poster)) {}
 
+    // Applies the settings to the open device: empty, or why the line
+    // cannot run with them.
+    std::string ApplyLine();
+    void Failed(PortOpenFailure failure, std::string text) {
+        lastFailure = failure;
+        lastError = std::move(text);
+    }
+
     std::string commPort = "COM1";
     std::uint32_t baudRate = 9600;
     TComPortDataBits dataBits = db8BITS;
@@ -29,6 +37,7 @@ struct TMyComport::Impl {
     std::string logFileName;
     std::string lastError;
     PortOpenFailure lastFailure = PortOpenFailure::None;
+    std::string settingsProblem;
 
     int fd = -1;
     serial::SavedLine savedLine;
@@ -70,6 +79,11 @@ bool TMyComport::OpenPort() {
         return false;
     }
     if (!d.logFileName.empty()) commlog::Create(d.logFileName);
+    if (!d.settingsProblem.empty()) {
+        d.Failed(PortOpenFailure::Settings, d.settingsProblem);
+        WriteCommLog("串口参数无效:" + d.commPort);
+        return false;
+    }
 
     serial::SysStatus status;
     int fd = serial::OpenLocked(DevicePath(d.commPort), status);
@@ -104,7 +118,14 @@ bool TMyComport::OpenPort() {
     d.deviceReadTimeout = std::make_shared<std::atomic<std::uint16_t>>(d.readTimeout);
     d.lastError.clear();
     d.lastFailure = PortOpenFailure::None;
-    ApplyLineSettings();
+    // Settings the line cannot take (a speed it does not run at) make no
+    // open line; the operator is told which.
+    if (std::string refused = d.ApplyLine(); !refused.empty()) {
+        WriteCommLog("串口参数无效:" + d.commPort);
+        ClosePort();
+        d.Failed(PortOpenFailure::Settings, std::move(refused));
+        return false;
+    }
 
     const unsigned line = d.window->NewLine();
     d.stop = std::make_unique<comm::StopEvent>();
@@ -198,20 +219,33 @@ bool TMyComport::SendData(const void* data, std::uint16_t length) {
 }
 
 void TMyComport::ApplyLineSettings() {
-    Impl& d = *impl_;
-    if (d.fd < 0) return;
-    d.deviceReadTimeout->store(d.readTimeout);
+    if (impl_->fd >= 0) impl_->ApplyLine();
+}
+
+std::string TMyComport::Impl::ApplyLine() {
+    deviceReadTimeout->store(readTimeout);
     WriteCommLogTimed(" SetCommTimeouts OK");
     serial::LineSettings line;
-    line.baud = d.baudRate;
-    line.dataBits = static_cast<int>(d.dataBits) + 5;
-    line.parity = static_cast<int>(d.parity);
-    line.stopBits = static_cast<int>(d.stopBits);
-    line.rtsCts = d.hwHandshaking == hhRTSCTS;
-    line.xonXoff = d.swHandshaking == shXONXOFF;
-    serial::SysStatus status = serial::ApplyLine(d.fd, line);
-    if (d.enableDtrOnOpen) serial::RaiseDtr(d.fd);
-    if (status.Ok()) WriteCommLogTimed(" SetCommState OK");
+    line.baud = baudRate;
+    line.dataBits = static_cast<int>(dataBits) + 5;
+    line.parity = static_cast<int>(parity);
+    line.stopBits = static_cast<int>(stopBits);
+    line.rtsCts = hwHandshaking == hhRTSCTS;
+    line.xonXoff = swHandshaking == shXONXOFF;
+    const serial::LineApplied applied = serial::ApplyLine(fd, line);
+    if (enableDtrOnOpen) serial::RaiseDtr(fd);
+    if (applied.refused == serial::LineRefusal::None && applied.status.Ok())
+        WriteCommLogTimed(" SetCommState OK");
+    switch (applied.refused) {
+        case serial::LineRefusal::None:
+            return {};
+        case serial::LineRefusal::Speed:
+            return "串口不支持波特率:" + std::to_string(baudRate);
+        case serial::LineRefusal::Impossible:
+            break;
+    }
+    return baudRate == 0 ? std::string("波特率无效:0")
+                         : std::string(OpenFailureText(PortOpenFailure::Settings));
 }
 
 const std::string& TMyComport::CommPort() const {
@@ -340,6 +374,8 @@ const char* OpenFailureText(PortOpenFailure failure) {
             return "端口被其它程序占用";
         case PortOpenFailure::NoPermission:
             return "没有权限打开端口,请把用户加入dialout组";
+        case PortOpenFailure::Settings:
+            return "串口参数无效";
         default:
             return "端口不存在或被其它程序占用";
     }
@@ -347,6 +383,16 @@ const char* OpenFailureText(PortOpenFailure failure) {
 
 const std::string& TMyComport::LastError() const {
     return impl_->lastError;
+}
+
+std::string TMyComport::OpenFailureReason() const {
+    if (impl_->lastFailure == PortOpenFailure::Settings && !impl_->lastError.empty())
+        return impl_->lastError;
+    return OpenFailureText(impl_->lastFailure);
+}
+
+void TMyComport::SetSettingsProblem(std::string reason) {
+    impl_->settingsProblem = std::move(reason);
 }
 
 }  // namespace ristova

@@ -30,11 +30,12 @@ void WriteCommLog(const std::string& text);
 // The same, with the time of day in front of the text.
 void WriteCommLogTimed(const std::string& text);
 
-// Why a port could not be opened, as the operator can act on it.
-enum class PortOpenFailure { None, NoDevice, Busy, NoPermission, Other };
+// Why a port could not be opened, as the operator can act on it. Settings:
+// the line cannot take its settings (LastError() says which).
+enum class PortOpenFailure { None, NoDevice, Busy, NoPermission, Settings, Other };
 PortOpenFailure OpenFailureOfErrno(int error);
-// "端口不存在", "端口被其它程序占用", "没有权限打开端口,请把用户加入dialout组";
-// for Other the old text that names both causes.
+// "端口不存在", "端口被其它程序占用", "没有权限打开端口,请把用户加入dialout组",
+// "串口参数无效"; for Other the old text that names both causes.
 const char* OpenFailureText(PortOpenFailure failure);
 
 class TMyComport {
@@ -80,11 +81,18 @@ class TMyComport {
     // that now leads nowhere). False while closed.
     bool DeviceGone() const;
 
-    // Why the last OpenPort failed, as the system put it; empty after a
-    // success. For status texts and diagnostics.
+    // Why the last OpenPort failed, as the system put it (for Settings the
+    // operator's text, e.g. "波特率无效:0"); empty after a success.
     const std::string& LastError() const;
     // The kind of the last OpenPort failure; None after a success.
     PortOpenFailure LastOpenFailure() const;
+    // The last failure as the operator reads it: LastError() for Settings,
+    // else OpenFailureText.
+    std::string OpenFailureReason() const;
+    // Settings that the owner found unusable before they reached the port (a
+    // value of a controller file): while not empty, OpenPort fails with this
+    // as its reason and leaves the device alone.
+    void SetSettingsProblem(std::string reason);
 
     // The device path that a port name stands for ("COM3" is /dev/ttyS2).
     static std::string DevicePath(const std::string& commPort);

@@ -89,6 +89,8 @@ SysStatus MakeRaw(int fd) {
 
 namespace {
 
+constexpr std::uint64_t kSpeedTolerancePercent = 5;
+
 speed_t StandardSpeed(std::uint32_t baud) {
     switch (baud) {
         case 50:
@@ -216,14 +218,28 @@ bool ComposeLine(termios& tio, const LineSettings& line) {
     return true;
 }
 
-SysStatus ApplyLine(int fd, const LineSettings& line) {
+LineApplied ApplyLine(int fd, const LineSettings& line) {
     termios tio{};
     // When reading fails the settings are built from an empty structure.
     tcgetattr(fd, &tio);
-    if (!ComposeLine(tio, line)) return SysStatus{EINVAL};
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return SysStatus::FromErrno();
-    if (StandardSpeed(line.baud) == B0) return SetAnyBaud(fd, line.baud);
-    return {};
+    if (!ComposeLine(tio, line)) return {LineRefusal::Impossible, SysStatus{EINVAL}};
+    LineApplied applied;
+    // A failure here may only mean that the device ignored a flag; the speed
+    // read back below tells whether the line is usable.
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) applied.status = SysStatus::FromErrno();
+    if (StandardSpeed(line.baud) == B0) {
+        const SysStatus any = SetAnyBaud(fd, line.baud);
+        if (!any.Ok()) return {LineRefusal::Speed, any};
+    }
+    // A driver that cannot make a rate falls back to another one; further
+    // off than a UART tolerates, the line would only carry garbage.
+    std::uint32_t actual = 0;
+    if (ReadBaud(fd, actual).Ok()) {
+        const std::uint64_t off = actual > line.baud ? actual - line.baud : line.baud - actual;
+        if (off * 100 > std::uint64_t{line.baud} * kSpeedTolerancePercent)
+            applied.refused = LineRefusal::Speed;
+    }
+    return applied;
 }
 
 SysStatus RaiseDtr(int fd) {

@@ -59,9 +59,18 @@ SysStatus MakeRaw(int fd);
 // Puts the line into tio: sizes, parity, stop bits and a standard speed are
 // set, flow control is only added. False for settings no line can have.
 bool ComposeLine(termios& tio, const LineSettings& line);
+// What a line did not take. Flags that a device ignores (a pseudo-terminal
+// keeps 8 bits without parity) do not count: only settings that no line can
+// have, and a speed the device does not run at.
+enum class LineRefusal { None, Impossible, Speed };
+struct LineApplied {
+    LineRefusal refused = LineRefusal::None;
+    SysStatus status;  // the failed call, if any
+};
 // Reads the current settings and adds to them: flow control that is already
-// on stays on. Sizes, parity, stop bits and speed are set as given.
-SysStatus ApplyLine(int fd, const LineSettings& line);
+// on stays on. Sizes, parity, stop bits and speed are set as given; the
+// speed is read back, since a device may take the call and run at another.
+LineApplied ApplyLine(int fd, const LineSettings& line);
 // TIOCMBIS; fails harmlessly on pseudo-terminals.
 SysStatus RaiseDtr(int fd);
 void FlushInput(int fd);

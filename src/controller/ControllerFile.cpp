@@ -75,4 +75,13 @@ void DeleteControllerFile(const std::string& path) {
     ForceDeleteFile(path);
 }
 
+std::string UnusableControllerReason(const std::string& path) {
+    if (ReadIniText(path, kLoad, kFlag) != kMarker)
+        return "不是控制器文件,没有标记" + std::string(kFlag) + "=" + std::string(kMarker);
+    // Reading stops at the first missing row: without Row0 there is no table.
+    if (ReadIniText(path, kCommand, "Row0").empty() || ReadIniText(path, kCommand, "Row1").empty())
+        return "没有指令表";
+    return {};
+}
+
 }  // namespace ristova::controller

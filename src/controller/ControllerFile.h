@@ -54,4 +54,9 @@ std::vector<std::string> ReadDescription(const std::string& path);
 
 void DeleteControllerFile(const std::string& path);
 
+// Why the file cannot drive a run: it lacks the marker (it is no controller
+// file, or a damaged one), or it has no command table with a relay row.
+// Empty when it can.
+std::string UnusableControllerReason(const std::string& path);
+
 }  // namespace ristova::controller

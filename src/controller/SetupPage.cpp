@@ -14,6 +14,7 @@
 #include "base/Settings.h"
 #include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
+#include "controller/SerialSettings.h"
 #include "controller/StatePlugin.h"
 #include "comm/HexCommand.h"
 
@@ -364,30 +365,17 @@ void SetupPage::SaveController(const std::string& path) {
 
 bool SetupPage::InitTestPort() {
     com1_.ClosePort();
-    com1_.SetCommPort(cbComm1_.Text());
-    com1_.SetReadTimeout(static_cast<std::uint16_t>(StrToIntDef(edTimeOut_.text, 20) & 0xFFFF));
-    // A rate that no line can run at counts as not a number.
-    const long long baud = StrToIntDef(edBound_.text, 9600);
-    com1_.SetComPortBaudRate(baud > 0 && baud <= 0xFFFFFFFFLL ? static_cast<std::uint32_t>(baud)
-                                                              : 9600u);
-    // The lists are pick-only; a stored position outside a list selects
-    // nothing, and the line then takes the list's default.
-    auto position = [](const PickList& list, int def) {
-        return list.itemIndex >= 0 ? list.itemIndex : def;
-    };
-    com1_.SetComPortDataBits(
-        static_cast<TComPortDataBits>(position(cbByteSize_, kDefaultByteSize)));
-    com1_.SetComPortStopBits(
-        static_cast<TComPortStopBits>(position(cbStopBits_, kDefaultStopBits)));
-    com1_.SetComPortParity(static_cast<TComPortParity>(position(cbParity_, kDefaultParity)));
+    // What the run would take from the file, on the port the page shows.
+    SerialSettings settings = ReadSerialSettings(currentPath_);
+    settings.port = cbComm1_.Text();
+    ConfigurePort(com1_, settings);
     const bool ok = com1_.OpenPort();
     if (ok) {
         lbComState_ = std::string(kComStateAvailable);
     } else {
-        const PortOpenFailure why = com1_.LastOpenFailure();
-        lbComState_ = why == PortOpenFailure::Other
+        lbComState_ = com1_.LastOpenFailure() == PortOpenFailure::Other
                           ? std::string(kComStateUnavailable)
-                          : std::string(kComStatePrefix) + OpenFailureText(why);
+                          : std::string(kComStatePrefix) + com1_.OpenFailureReason();
         com1_.ClosePort();
     }
     Changed();

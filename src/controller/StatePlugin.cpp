@@ -28,11 +28,17 @@ bool IsRegularFile(const std::string& path) {
 
 // dlopen only for a safe name of an existing file, so that neither the
 // library search path nor anything outside the folder is ever tried.
-void* OpenPlugin(const std::string& dllFolder, const std::string& fileName, std::string& path) {
-    if (!IsSafePluginName(fileName)) return nullptr;
+void* OpenPlugin(const std::string& dllFolder, const std::string& fileName, std::string& path,
+                 std::string* error = nullptr) {
+    auto fail = [&](const char* why) -> void* {
+        if (error) *error = why ? why : "";
+        return nullptr;
+    };
+    if (!IsSafePluginName(fileName)) return fail("name refused");
     path = dllFolder + fileName;
-    if (path.find('/') == std::string::npos || !IsRegularFile(path)) return nullptr;
-    return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (path.find('/') == std::string::npos || !IsRegularFile(path)) return fail("no such file");
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return handle ? handle : fail(::dlerror());
 }
 
 template <typename Fn>
@@ -76,8 +82,9 @@ bool StatePlugin::LoadStatePlugin(const std::string& dllFolder, const std::strin
     getDeviceDescription_ = nullptr;
     getJDQState_ = nullptr;
     std::string path;
-    handle_ = OpenPlugin(dllFolder, fileName, path);
+    handle_ = OpenPlugin(dllFolder, fileName, path, &lastError_);
     if (handle_ == nullptr) return false;
+    lastError_.clear();
     path_ = path;
     getDeviceDescription_ = LookUp<DescriptionFn>(handle_, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
     getJDQState_ = LookUp<DecodeFn>(handle_, RISTOVA_JDQ_STATE_SYMBOL);

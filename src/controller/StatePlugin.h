@@ -44,6 +44,9 @@ class StatePlugin {
     bool HasDecoder() const { return getJDQState_ != nullptr; }
     // Full path of the loaded library; empty when none.
     const std::string& LoadedPath() const { return path_; }
+    // Why the last LoadStatePlugin loaded nothing (the loader's own text for
+    // a file that is no library); empty after a load.
+    const std::string& LastError() const { return lastError_; }
 
   private:
     using DescriptionFn = const char* (*)();
@@ -53,6 +56,7 @@ class StatePlugin {
     DescriptionFn getDeviceDescription_ = nullptr;
     DecodeFn getJDQState_ = nullptr;
     std::string path_;
+    std::string lastError_;
 };
 
 }  // namespace ristova::controller

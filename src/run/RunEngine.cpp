@@ -12,6 +12,7 @@
 #include "base/Settings.h"
 #include "base/TextUtils.h"
 #include "controller/ControllerFile.h"
+#include "controller/SerialSettings.h"
 #include "plan/PlanFile.h"
 #include "comm/HexCommand.h"
 #include "run/Housekeeping.h"
@@ -27,21 +28,6 @@ using comm::SendHexCommand;
 namespace {
 
 using plan::kLastSecondOfDay;
-
-// A [COMM] number of the controller file that must be an integer.
-long long ReadStrictInteger(const std::string& file, std::string_view key, std::string_view def) {
-    const std::string text = ReadIniTextDef(file, controller::kComm, key, def);
-    long long value = 0;
-    if (!TryStrToInt(text, value)) ThrowNotAnInteger(text);
-    return value;
-}
-
-// A stored list index; an index the list does not have gives the default.
-int ReadIndex(const std::string& file, std::string_view key, int def, int last) {
-    const long long value =
-        StrToIntDef(ReadIniTextDef(file, controller::kComm, key, std::to_string(def)), def);
-    return value < 0 || value > last ? def : static_cast<int>(value);
-}
 
 }  // namespace
 
@@ -149,9 +135,11 @@ bool RunEngine::ReloadPlanIfChanged() {
 }
 
 void RunEngine::ReportUnreadableRows() {
-    if (const int unreadable = CountUnreadablePlanRows(sgPlan_); unreadable > 0)
+    if (const int unreadable = CountUnreadablePlanRows(sgPlan_); unreadable > 0) {
         ctx_.status.ShowStatus(3, std::string(kUnreadableRowsPrefix) + std::to_string(unreadable) +
                                       std::string(kUnreadableRowsSuffix));
+        Publish(0, "run", "engine", "plan-rows-unreadable", std::to_string(unreadable));
+    }
 }
 
 // Another controller: the seconds handled so far belong to its plan.
@@ -269,9 +257,8 @@ void RunEngine::btnRunClick() {
         SetStopped();
         throw;
     }
-    SetLabel(lbCom_, opened ? std::string(kLbComOk)
-                            : kLbComFailedPrefix + std::string(OpenFailureText(
-                                                       comRun_.LastOpenFailure())));
+    SetLabel(lbCom_,
+             opened ? std::string(kLbComOk) : kLbComFailedPrefix + comRun_.OpenFailureReason());
     runController_ = cbRunDevList_.Text();
     Publish(0, "run", "engine", "started", opened ? "" : "port not opened");
     publishedStates_.clear();
@@ -279,8 +266,17 @@ void RunEngine::btnRunClick() {
     // Right after the open, so that these commands reach the controller.
     startOn_.clear();
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
-    plugin_.LoadStatePlugin(dllFolder, dllName);
+    if (!plugin_.LoadStatePlugin(dllFolder, dllName) && !dllName.empty()) {
+        ctx_.status.ShowStatus(3, kDecoderNotLoadedPrefix + dllName);
+        Publish(0, "run", "engine", "decoder-not-loaded", sRunDllFn_ + ": " + plugin_.LastError());
+    }
     SetLabel(lbDev_, kLbDevPrefix + plugin_.DeviceDescription());
+    // The relays come from the command table; a count beside it that no
+    // controller can have is told, not used.
+    if (const auto relays = controller::RelayCountProblem(sRunPowerFn_)) {
+        ctx_.status.ShowStatus(3, relays->reason);
+        Publish(0, "run", "engine", "setting-invalid", relays->reason);
+    }
     sJDQState_.assign(RelayCount(), '0');
     running_ = true;
     btnRunEnabled_ = false;
@@ -302,22 +298,15 @@ void RunEngine::btnStopClick() {
 
 bool RunEngine::OpenRunPort(const std::string& controllerFile) {
     comRun_.ClosePort();
-    const std::string port =
-        ReadIniTextDef(controllerFile, controller::kComm, controller::kPortRead, "COM1");
-    const long long baud = ReadStrictInteger(controllerFile, controller::kBound, "9600");
-    const long long timeout = ReadStrictInteger(controllerFile, controller::kTimeOut, "20");
-    const int dataBits = ReadIndex(controllerFile, controller::kByteSize, db8BITS, db8BITS);
-    const int stopBits = ReadIndex(controllerFile, controller::kStopBits, sb1BITS, sb2BITS);
-    const int parity = ReadIndex(controllerFile, controller::kParity, ptNONE, ptSPACE);
-    comRun_.SetCommPort(port);
-    // A negative rate cannot be set up, so the open fails as for any bad rate.
-    comRun_.SetComPortBaudRate(baud < 0 ? 0u : static_cast<std::uint32_t>(baud));
-    comRun_.SetReadTimeout(static_cast<std::uint16_t>(std::clamp(timeout, 0LL, 65535LL)));
-    comRun_.SetComPortDataBits(static_cast<TComPortDataBits>(dataBits));
-    comRun_.SetComPortStopBits(static_cast<TComPortStopBits>(stopBits));
-    comRun_.SetComPortParity(static_cast<TComPortParity>(parity));
-    comRun_.SetComPortHwHandshaking(hhNONE);
-    comRun_.SetComPortSwHandshaking(shNONE);
+    const controller::SerialSettings settings = controller::ReadSerialSettings(controllerFile);
+    for (const controller::SettingProblem& p : settings.problems) {
+        if (p.notInteger && (p.key == controller::kBound || p.key == controller::kTimeOut))
+            ThrowNotAnInteger(p.value);
+    }
+    for (const controller::SettingProblem& p : settings.problems)
+        Publish(0, "run", "engine", "setting-invalid", p.reason);
+    // Settings with problems leave the port unable to open, reconnects too.
+    controller::ConfigurePort(comRun_, settings);
     return comRun_.OpenPort();
 }
 

@@ -54,6 +54,8 @@ inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不�
 // Panel 3 when a relay did not follow its command: prefix + k + suffix.
 inline constexpr const char* kMismatchPrefix = "继电器";
 inline constexpr const char* kMismatchSuffix = "未按指令动作";
+// Panel 3 when the controller's decoder plug-in does not load (+ its name).
+inline constexpr const char* kDecoderNotLoadedPrefix = "状态数据处理程序无法加载:";
 // Panel 3 when the day's table was chosen and loaded again (+ its name).
 inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";
 // The details of a refused remote switch.

@@ -83,9 +83,7 @@ bool RunEngine::ReconnectIfDue(long long nowMs) {
     if (!comRun_.OpenPort()) {
         // A port that never opened since the start keeps saying why.
         if (!openedSinceStart_) {
-            SetLabel(lbCom_, kLbComFailedPrefix +
-                                 std::string(OpenFailureText(comRun_.LastOpenFailure())) +
-                                 kLbComRetrying);
+            SetLabel(lbCom_, kLbComFailedPrefix + comRun_.OpenFailureReason() + kLbComRetrying);
         } else if (!lostReported_) {
             lostReported_ = true;
             SetLabel(lbCom_, kLbComLost);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -11,6 +12,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/IniFile.h"
+#include "base/Registry.h"
 #include "app/MainWindowModel.h"
 #include "app/ModuleStartup.h"
 #include "support/TempDir.h"
@@ -145,7 +147,13 @@ TEST_F(MainWindowModelTest, AutoStartFollowsTheProgramFolder) {
     m->chkAutoStartClick(true);
     std::string text;
     ASSERT_TRUE(ReadFileBytes(desktop, text));
-    EXPECT_NE(text.find("Exec=" + Prog("ristova")), std::string::npos);
+    // The running program on the folder it was given, which is not the one it
+    // would choose by itself.
+    EXPECT_NE(text.find("Exec=" + ExecArgument(ExecutablePath()) + " --folder " +
+                        ExecArgument(Prog("")) + "\n"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(FileExists(ExecutablePath()));
 
     // Same folder at the next start: the box stays set and the entry stays.
     auto again = Make();
@@ -165,6 +173,18 @@ TEST_F(MainWindowModelTest, AutoStartFollowsTheProgramFolder) {
     moved.FormCreate();
     EXPECT_FALSE(moved.Boxes().chkAutoStart);
     EXPECT_FALSE(FileExists(desktop));
+}
+
+TEST(AutoStartCommandLine, NamesTheFolderOnlyWhenTheProgramWouldNotChooseItAndQuotesBlanks) {
+    EXPECT_EQ(AutoStartCommandLine("/usr/bin/ristova", "/home/u/.local/share/ristova/",
+                                   "/home/u/.local/share/ristova"),
+              "/usr/bin/ristova");
+    EXPECT_EQ(AutoStartCommandLine("/opt/电源 管理/ristova", "/srv/泵 房/", "/opt/电源 管理/"),
+              "\"/opt/电源 管理/ristova\" --folder \"/srv/泵 房/\"");
+    // A relative --folder is made absolute: autostart runs in another folder.
+    const std::string cwd = std::filesystem::current_path().string();
+    EXPECT_EQ(AutoStartCommandLine("/x/ristova", "demo/", "/x/"),
+              "/x/ristova --folder " + ExecArgument(cwd + "/demo/"));
 }
 
 TEST_F(MainWindowModelTest, StoredRunStartsRunningDuringStartUpAndShowingPicksPageZero) {

@@ -41,12 +41,19 @@ TEST_F(RegistryTest, RootsMapToAutostartFolders) {
 }
 
 TEST_F(RegistryTest, RunValueIsADesktopEntry) {
-    WriteRegistryText(kMachine, kRunKey, "Ristova", "/opt/电源 管理/ristova");
+    // The value is the Exec= command line; a blank survives in a quoted argument.
+    const std::string command =
+        ExecArgument("/opt/电源 管理/ristova") + " --folder " + ExecArgument("/srv/泵房/");
+    WriteRegistryText(kMachine, kRunKey, "Ristova", command);
     EXPECT_EQ(dir_.Read("etc/autostart/Ristova.desktop"),
-              "[Desktop Entry]\nType=Application\nName=Ristova\nExec=\"/opt/电源 管理/ristova\"\n");
+              "[Desktop Entry]\nType=Application\nName=Ristova\n"
+              "Exec=\"/opt/电源 管理/ristova\" --folder /srv/泵房/\n");
     EXPECT_TRUE(RegistryTextEquals(kMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
-                                   "Ristova", "/OPT/电源 管理/RISTOVA"));
-    const std::string odd = "/opt/a\"b$c`d\\e%f/ristova";
+                                   "Ristova", "\"/OPT/电源 管理/RISTOVA\" --folder /srv/泵房/"));
+    EXPECT_FALSE(RegistryTextEquals(kMachine, kRunKey, "Ristova", "/opt/电源 管理/ristova"));
+    // Quoting and the value's own escapes come back as written.
+    const std::string odd = ExecArgument("/opt/a\"b$c`d\\e%f/ristova");
+    EXPECT_EQ(odd, "\"/opt/a\\\"b\\$c\\`d\\\\e%%f/ristova\"");
     WriteRegistryText(kMachine, kRunKey, "Ristova", odd);
     EXPECT_TRUE(RegistryTextEquals(kMachine, kRunKey, "Ristova", odd));
 
@@ -55,8 +62,8 @@ TEST_F(RegistryTest, RunValueIsADesktopEntry) {
     EXPECT_TRUE(RegistryTextEquals(kMachine, kRunKey, "Ristova", ""));  // absent reads empty
 
     dir_.Write("etc/autostart/Ristova.desktop",
-               "[Other]\nExec=/wrong\n[Desktop Entry]\r\nExec='/opt/r' \"/x y\"\r\n");
-    EXPECT_TRUE(RegistryTextEquals(kMachine, kRunKey, "Ristova", "'/opt/r' /x y"));
+               "[Other]\nExec=/wrong\n[Desktop Entry]\r\nExec='/opt/r'\\s\"/x y\"\r\n");
+    EXPECT_TRUE(RegistryTextEquals(kMachine, kRunKey, "Ristova", "'/opt/r' \"/x y\""));
 }
 
 TEST_F(RegistryTest, OtherKeysBadNamesAndMissingRightsDoNothing) {

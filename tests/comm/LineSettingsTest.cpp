@@ -80,6 +80,23 @@ TEST_F(LineSettings, AnyBaudRateThroughTermios2) {
     EXPECT_EQ(baud, 250000u);
 }
 
+TEST_F(LineSettings, SettingsTheLineCannotTakeFailTheOpenWithTheirReason) {
+    port.SetComPortBaudRate(0);
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.LastOpenFailure(), PortOpenFailure::Settings);
+    EXPECT_EQ(port.OpenFailureReason(), "波特率无效:0");
+
+    // Settings the owner found unusable fail every open until cleared.
+    port.SetComPortBaudRate(9600);
+    port.SetSettingsProblem("超时无效:70000");
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_EQ(port.OpenFailureReason(), "超时无效:70000");
+    port.SetSettingsProblem("");
+    EXPECT_TRUE(port.OpenPort());
+    EXPECT_EQ(port.LastOpenFailure(), PortOpenFailure::None);
+}
+
 TEST_F(LineSettings, SettersReapplyWhileOpenAndOnlyAdd) {
     // Stop bits, not parity: glibc reports a pseudo-terminal's refusal of
     // PARENB as a failed tcsetattr, which would hide the " SetCommState OK".

@@ -8,6 +8,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
+#include "controller/SerialSettings.h"
 #include "support/TempDir.h"
 
 namespace ristova::controller {
@@ -126,6 +127,65 @@ TEST(ControllerFile, RefusedSaveKeepsTheFileAndDeleteRemovesReadOnlyFiles) {
     EXPECT_EQ(dir.Read("c.PSW"), before);
     DeleteControllerFile(path);
     EXPECT_FALSE(FileExists(path));
+}
+
+TEST(ControllerFile, SerialSettingsTakeDefaultsForMissingKeysAndNameUnusableValues) {
+    TempDir dir;
+    const std::string path = dir.Write("c.PSW", "[LOAD]\r\nFLAG=x\r\n");
+    EXPECT_EQ(ReadSerialSettings(path).baud, 9600u);
+    const std::vector<std::pair<std::string, std::string>> usable{
+        {"COMM1", "/dev/ttyUSB0"}, {"edBound", "250000"}, {"edTimeOut", "65535"},
+        {"ByteSize", "2"},         {"StopBits", "2"},     {"Parity", "4"}};
+    for (const auto& [key, value] : usable) WriteKey(path, kComm, key, value);
+    SerialSettings s = ReadSerialSettings(path);
+    EXPECT_EQ(s.Reason(), "");
+    EXPECT_EQ(s.port, "/dev/ttyUSB0");
+    EXPECT_EQ(s.baud, 250000u);
+    EXPECT_EQ(s.readTimeout, 65535);
+    EXPECT_EQ(s.dataBits, db7BITS);
+    EXPECT_EQ(s.stopBits, sb2BITS);
+    EXPECT_EQ(s.parity, ptSPACE);
+
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* reason;  // empty: usable
+        bool notInteger;
+    };
+    // An empty list position counts as missing; an empty rate is no number.
+    for (const Case& c :
+         {Case{"edBound", "-9600", "波特率无效:-9600", false},
+          Case{"edBound", "", "波特率无效:", true}, Case{"StopBits", "x", "停止位无效:x", true},
+          Case{"Parity", "", "", false}}) {
+        for (const auto& [key, value] : usable) WriteKey(path, kComm, key, value);
+        WriteKey(path, kComm, c.key, c.value);
+        s = ReadSerialSettings(path);
+        EXPECT_EQ(s.Reason(), c.reason) << c.key << "=" << c.value;
+        EXPECT_EQ(!s.problems.empty() && s.problems[0].notInteger, c.notInteger) << c.key;
+    }
+    WriteKey(path, kComm, "edBound", "0");
+    WriteKey(path, kComm, "Parity", "9");
+    EXPECT_EQ(ReadSerialSettings(path).Reason(), "波特率无效:0,校验位无效:9");
+
+    for (const char* count : {"0", "十"}) {
+        WriteKey(path, kLoad, kComChl, count);
+        EXPECT_EQ(RelayCountProblem(path).value_or(SettingProblem{}).reason,
+                  std::string("继电器数量无效:") + count);
+    }
+    WriteKey(path, kLoad, kComChl, "32");
+    EXPECT_FALSE(RelayCountProblem(path));
+}
+
+TEST(ControllerFile, AFileWithoutMarkerOrCommandTableCannotRun) {
+    TempDir dir;
+    const std::string path = dir.Write("c.PSW", "\x8f\x01random\xff bytes\r\n=[");
+    EXPECT_NE(UnusableControllerReason(path).find("FLAG="), std::string::npos);
+    CreateControllerFile(path);
+    EXPECT_EQ(UnusableControllerReason(path), "没有指令表");
+    WriteKey(path, kCommand, "Row0", kRow0);
+    EXPECT_EQ(UnusableControllerReason(path), "没有指令表");
+    WriteKey(path, kCommand, "Row1", "   1^^AA^^^^^^^^ X^^");
+    EXPECT_EQ(UnusableControllerReason(path), "");
 }
 
 }  // namespace

@@ -410,6 +410,20 @@ TEST_F(SetupPageTest, APortThatDoesNotOpenSaysWhy) {
     ::close(other);
     EXPECT_TRUE(page->InitTestPort());
     EXPECT_EQ(page->lbComState(), "串口状态：可用");
+
+    // Settings the line cannot take: the port stays closed and says why. A
+    // time-out beyond 16 bits is refused as the run refuses it, not cut.
+    for (const auto& [field, text, state] :
+         {std::tuple{&SetupPage::edBoundChange, "0", "串口状态：波特率无效:0"},
+          std::tuple{&SetupPage::edBoundChange, "abc", "串口状态：波特率无效:abc"},
+          std::tuple{&SetupPage::edTimeOutChange, "70000", "串口状态：超时无效:70000"}}) {
+        page->edBoundChange("9600");
+        page->edTimeOutChange("20");
+        ((*page).*field)(text);
+        EXPECT_FALSE(page->InitTestPort()) << text;
+        EXPECT_EQ(page->lbComState(), state);
+        EXPECT_FALSE(com1.IsOpen());
+    }
 }
 
 TEST(PortOpenFailure, ErrorsNameTheCauseTheOperatorCanMend) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -185,14 +187,32 @@ TEST_F(RunEngineTest, ANonIntegerRateOrTimeOutEndsTheStartStopped) {
     WriteController(2, far.SlavePath());
     WriteIniText(ControllerFile(), "COMM", "edBound", "");
     EXPECT_THROW(Engine().btnRunClick(), OperatorError);
+}
+
+// Values that no line can take: the run goes on as with a port that does not
+// open, lbCom says why, and no reconnect opens the line at the old settings.
+TEST_F(RunEngineTest, SettingsNoLineCanTakeKeepThePortClosedWithTheirReason) {
     WriteController(2, far.SlavePath());
-    WriteIniText(ControllerFile(), "COMM", "ByteSize", "x");
-    WriteIniText(ControllerFile(), "COMM", "Parity", "9");
-    Engine().btnRunClick();
-    EXPECT_TRUE(Engine().Running());
-    EXPECT_EQ(Engine().COMRUN().ComPortDataBits(), db8BITS);
-    EXPECT_EQ(Engine().COMRUN().ComPortParity(), ptNONE);
-    EXPECT_EQ(Engine().COMRUN().ComPortBaudRate(), 9600u);
+    StartAt(8, 0, 0);
+    Engine().btnStopClick();
+    for (const auto& [key, value, reason] :
+         {std::tuple{"edBound", "0", "波特率无效:0"},
+          std::tuple{"edTimeOut", "70000", "超时无效:70000"},
+          std::tuple{"ByteSize", "x", "数据位无效:x"}, std::tuple{"Parity", "9", "校验位无效:9"}}) {
+        std::remove(ControllerFile().c_str());
+        WriteController(2, far.SlavePath());
+        WriteIniText(ControllerFile(), "COMM", key, value);
+        clock.Set(kDay, 8, 0, 0);
+        Engine().btnRunClick();
+        RunEngine& e = Engine();
+        EXPECT_TRUE(e.Running());
+        EXPECT_FALSE(e.COMRUN().IsOpen()) << key;
+        EXPECT_EQ(e.lbCom(), std::string("通信状态:启动失败,") + reason);
+        TickAt(8, 0, 3);
+        EXPECT_FALSE(e.COMRUN().IsOpen()) << key;
+        EXPECT_EQ(e.Line(), LineState::Lost);
+        e.btnStopClick();
+    }
 }
 
 TEST_F(RunEngineTest, SwitchOnAtStartGoesOutOnTheRunPortRightAfterItOpens) {
@@ -393,7 +413,8 @@ TEST_F(RunEngineTest, PluginsThatAreMissingIncompleteNullOrTooLong) {
         const char* lbDev;
         std::string statesAfterAnswer;
     };
-    // "../" leaves the plug-in folder and is never loaded.
+    // "../" leaves the plug-in folder and is never loaded. What does not
+    // load is told in panel 3.
     for (const Case& c : {Case{"missing.so", "适用硬件:", "000"},
                           Case{"../PowerDll/SimRelay.so", "适用硬件:", "000"},
                           Case{"descriptiononly.so", "适用硬件:only a description", "000"},
@@ -404,6 +425,9 @@ TEST_F(RunEngineTest, PluginsThatAreMissingIncompleteNullOrTooLong) {
         // Each controller's own plug-in replaces the one loaded before.
         Prepared().btnRunClick();
         EXPECT_EQ(Engine().lbDev(), c.lbDev) << c.plugin;
+        EXPECT_EQ(Panel3() == std::string(" 状态数据处理程序无法加载:") + c.plugin,
+                  !Engine().Plugin().IsLoaded())
+            << c.plugin;
         const auto lamp = Engine().Lamp();
         far.Write("S(00,111)E");
         ASSERT_TRUE(poster.PumpUntil([&] { return Engine().Lamp() != lamp; }, 2000)) << c.plugin;

@@ -9,15 +9,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "base/Clock.h"
-#include "base/FolderLock.h"
+#include "app/HeadlessRunner.h"
 #include "app/RunnerFixture.h"
+#include "base/Clock.h"
+#include "base/EventLoop.h"
+#include "base/FolderLock.h"
 #include "run/Journal.h"
 #include "support/ChildProcess.h"
 #include "support/Simulator.h"
@@ -63,6 +68,14 @@ TEST_F(HeadlessRunTest, OptionsAndFoldersItCannotRunSayWhy) {
     EXPECT_EQ(ExitCode(child.Status()), 1);
     EXPECT_NE(lines.back().find("泵房.PSW"), std::string::npos) << lines.back();
 
+    // A controller file of random bytes cannot run: named, not run as empty.
+    dir.Write(kController, "\x8f\xa3\x01\xfe=\r\n[\xc0\x11\xff\x7f]\r\n\x92\x05");
+    ASSERT_TRUE(StartRunner(child));
+    EXPECT_TRUE(ReadUntil(child, "控制器文件无法使用", lines, 3000));
+    ASSERT_TRUE(child.WaitExit(3000));
+    EXPECT_EQ(ExitCode(child.Status()), 1);
+    EXPECT_NE(lines.back().find(ControllerFile()), std::string::npos) << lines.back();
+
     // A folder it cannot write to (root writes anywhere: nothing to see then).
     if (geteuid() != 0) {
         test::SimulatorProcess sim;
@@ -83,7 +96,8 @@ TEST_F(HeadlessRunTest, RunsThePlanOnTheSecondAndStopsCleanlyOnSignals) {
     const std::time_t due = std::time(nullptr) + 3;
     MakeFolder(sim.SlavePath(), due);
 
-    for (int signal : {SIGTERM, SIGINT}) {
+    // SIGHUP: the terminal or the ssh session that started it closed.
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         test::ChildProcess runner;
         ASSERT_TRUE(StartRunner(runner));
@@ -122,9 +136,117 @@ TEST_F(HeadlessRunTest, RunsThePlanOnTheSecondAndStopsCleanlyOnSignals) {
         stops += e.kind == "run" && e.result == "stopped";
         planOn += e.kind == "on" && e.source == "plan" && e.relay == 2 && e.result == "sent";
     }
-    EXPECT_EQ(starts, 2);
-    EXPECT_EQ(stops, 2);
+    EXPECT_EQ(starts, 3);
+    EXPECT_EQ(stops, 3);
     EXPECT_EQ(planOn, 1);
+}
+
+// Input that keeps the run from doing all its work gets a line on standard
+// error and an event in the journal, and the run goes on.
+TEST_F(HeadlessRunTest, BrokenInputIsToldOnStandardErrorAndInTheJournal) {
+    test::PtyPair line;
+    MakeFolder(
+        line.SlavePath(), 0,
+        {{"1", "25:00:00", "接通"}, {"2", test::TimeText(std::time(nullptr) + 3600), "接通"}});
+    WriteIniText(ControllerFile(), "LOAD", "sPowerDllFn", "Missing.so");
+    WriteIniText(ControllerFile(), "LOAD", "spComChl", "40");
+    WriteIniText(ControllerFile(), "COMM", "Parity", "9");
+    test::ChildProcess runner;
+    ASSERT_TRUE(StartRunner(runner));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadUntil(runner, "ristova-run: 泵房.PSW: 继电器数量无效:40", lines, 5000));
+    kill(runner.Pid(), SIGTERM);
+    ASSERT_TRUE(runner.WaitExit(5000));
+    EXPECT_EQ(ExitCode(runner.Status()), 0);
+    auto told = [&](const std::string& text) {
+        return std::count(lines.begin(), lines.end(), "ristova-run: 泵房.PSW: " + text);
+    };
+    EXPECT_EQ(told("校验位无效:9"), 1);
+    EXPECT_EQ(told("计划表中有1行无法识别,未执行"), 1);
+    EXPECT_EQ(
+        told("状态数据处理程序无法加载:" + dir.File("PowerDll/Missing.so") + ": no such file"), 1);
+
+    std::vector<std::string> results;
+    for (const run::RunEvent& e :
+         run::ReadJournalDay(dir.File(run::kJournalFileName), kController, test::Today())) {
+        if (e.kind == "run" && e.source == "engine" && e.result != "plan chosen" &&
+            e.result != "started" && e.result != "stopped")
+            results.push_back(e.result + " " + e.detail);
+    }
+    std::sort(results.begin(), results.end());
+    EXPECT_EQ(results,
+              (std::vector<std::string>{
+                  "decoder-not-loaded " + dir.File("PowerDll/Missing.so") + ": no such file",
+                  "plan-rows-unreadable 1", "setting-invalid 校验位无效:9",
+                  "setting-invalid 继电器数量无效:40"}));
+}
+
+// A tick that fails (a rate that is no number when midnight starts the new
+// day) is told once; the process goes on and starts the engine again once
+// the file is mended. The runner runs on a thread of its own, which alone
+// blocks the stop signals.
+TEST_F(HeadlessRunTest, AFailedTickIsToldOnceAndTheRunnerStartsTheEngineAgain) {
+    test::PtyPair line;
+    MakeFolder(line.SlavePath(), std::time(nullptr) + 3600);
+    const Date day{2012, 3, 18};
+    clock.Set(day, 23, 59, 59);
+    char* outText = nullptr;
+    char* errText = nullptr;
+    std::size_t outSize = 0, errSize = 0;
+    std::FILE* out = open_memstream(&outText, &outSize);
+    std::FILE* err = open_memstream(&errText, &errSize);
+    std::string startError, escaped;
+    bool restarted = false;
+    std::thread([&] {
+        EventLoop loop;
+        HeadlessRunner runner(loop, dir.Path(), out, err, &clock);
+        startError = runner.Start();
+        if (!startError.empty()) return;
+        WriteIniText(ControllerFile(), "COMM", "edBound", "abc");
+        clock.Set(day.AddDays(1), 0, 0, 1);
+        const auto begin = std::chrono::steady_clock::now();
+        IntervalTimer watch;
+        watch.Start(100);
+        bool mended = false;
+        loop.Watch(watch.Fd(), [&] {
+            watch.Read();
+            const auto waited = std::chrono::steady_clock::now() - begin;
+            std::fflush(err);
+            // Long enough for two more tries before the file is mended.
+            if (!mended && waited > std::chrono::seconds(6) && errSize > 0) {
+                WriteIniText(ControllerFile(), "COMM", "edBound", "9600");
+                mended = true;
+            }
+            restarted = mended && runner.Core().Engine().Running();
+            if (restarted || waited > std::chrono::seconds(30)) loop.Quit();
+        });
+        try {
+            runner.Run();
+        } catch (const std::exception& e) {
+            escaped = e.what();
+        }
+        loop.Unwatch(watch.Fd());
+    }).join();
+    std::fclose(out);
+    std::fclose(err);
+    const std::string output(outText, outSize), errors(errText, errSize);
+    std::free(outText);
+    std::free(errText);
+    ASSERT_EQ(startError, "");
+    EXPECT_EQ(escaped, "");
+    EXPECT_TRUE(restarted);
+    EXPECT_EQ(errors, "ristova-run: 泵房.PSW: 'abc' is not a valid integer value\n");
+    EXPECT_NE(output.find(" 0 run engine error 'abc' is not a valid integer value\n"),
+              std::string::npos)
+        << output;
+    int told = 0, starts = 0;
+    for (const run::RunEvent& e :
+         run::ReadJournalDay(dir.File(run::kJournalFileName), kController, day.AddDays(1))) {
+        told += e.result == "error" && e.detail == "'abc' is not a valid integer value";
+        starts += e.result == "started";
+    }
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(starts, 1);
 }
 
 TEST_F(HeadlessRunTest, OneFolderHasOneRunner) {
