@@ -7,7 +7,6 @@
 #include "run/RunEngineScope.h"
 
 namespace ristova::run {
-using comm::SendAndShowCommand;
 
 namespace {
 
@@ -165,11 +164,7 @@ void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip) {
             last = noted_[relay - 1]->command;
         if (!last) continue;
         sgState_.SetRow(relay);
-        const comm::SendOutcome outcome = SendAndShowCommand(comRun_, last->hex, ctx_.status);
-        const bool queued = outcome.result == comm::SendResult::Sent && comRun_.IsOpen() &&
-                            !comRun_.LineEnded() && !outcome.hex.empty();
-        Publish(relay, last->on ? "on" : "off", "re-assert", queued ? "sent" : "failed",
-                outcome.hex);
+        QueueRelayCommand(relay, last->on, last->hex, "re-assert");
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
     }
