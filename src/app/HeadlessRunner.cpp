@@ -71,8 +71,8 @@ void HeadlessRunner::OnRunEvent(const run::RunEvent& event) {
 }
 
 std::string HeadlessRunner::Start() {
-    core_.SetLocations([this] {
-        std::fprintf(err_, "%s: %s: %s\n", kRunnerName, run::kJournalUnwritable,
+    core_.SetLocations([this](std::uint64_t lost) {
+        std::fprintf(err_, "%s: %s: %s\n", kRunnerName, run::JournalLossText(lost).c_str(),
                      core_.Journal()->FilePath().c_str());
     });
     const AppContext& ctx = core_.Context();

@@ -42,7 +42,7 @@ ProgramCore::~ProgramCore() {
     if (journal_) engine_.Events().Remove(journal_.get());
 }
 
-void ProgramCore::SetLocations(std::function<void()> onUnwritable) {
+void ProgramCore::SetLocations(std::function<void(std::uint64_t lost)> onRowsLost) {
     ctx_.sAppPath =
         IncludeTrailingSeparator(programFolder_.empty() ? ExecutableFolder() : programFolder_);
     ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
@@ -50,10 +50,10 @@ void ProgramCore::SetLocations(std::function<void()> onUnwritable) {
     ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
     if (journal_) return;
     journal_ = std::make_unique<run::Journal>(ctx_.sAppPath, ctx_.settingsFile);
-    journal_->SetOnUnwritable([this, onUnwritable = std::move(onUnwritable)] {
-        ctx_.poster.Post([this, onUnwritable] {
-            status_.ShowStatus(3, run::kJournalUnwritable);
-            if (onUnwritable) onUnwritable();
+    journal_->SetOnRowsLost([this, onRowsLost = std::move(onRowsLost)](std::uint64_t lost) {
+        ctx_.poster.Post([this, onRowsLost, lost] {
+            status_.ShowStatus(3, run::JournalLossText(lost));
+            if (onRowsLost) onRowsLost(lost);
         });
     });
     engine_.Events().Add(journal_.get());

@@ -2,6 +2,7 @@
 // What the window and the headless runner share: the clock, the status bar,
 // the settings boxes, the context, the ports, the run engine and the
 // journal, and the start-up steps that do not belong to a window.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,8 +33,9 @@ class ProgramCore {
 
     // The first start-up step: the folder's locations, then the journal in
     // it, attached to the engine's events. Panel 3 tells when the journal
-    // cannot be written (also onUnwritable when given, on the main thread).
-    void SetLocations(std::function<void()> onUnwritable = {});
+    // lost rows, with their number (also onRowsLost when given, on the main
+    // thread).
+    void SetLocations(std::function<void(std::uint64_t lost)> onRowsLost = {});
     // The switches as the settings file holds them, written
     // nowhere (the window applies them through its boxes' clicks instead).
     void ReadSwitchBoxes();

@@ -91,6 +91,35 @@ void NotificationWindow::PostEnded(const std::shared_ptr<NotificationWindow>& wi
     });
 }
 
+void NotificationWindow::PostSendFate(const std::shared_ptr<NotificationWindow>& window,
+                                      SendDoneHandler done, SendFate fate) {
+    if (!window || !done) return;
+    std::lock_guard lock(window->fatesMutex_);
+    window->fates_.push_back({std::move(done), fate, Clock::now()});
+    // One delivery call serves every report queued before it runs; a call
+    // that could not be queued is tried again with the next report, and
+    // ClosePort delivers in any case.
+    if (!window->fatesPosted_) {
+        window->fatesPosted_ = window->poster_.Post([window] {
+            if (!window->destroyed_) window->DeliverSendFates();
+        });
+    }
+}
+
+void NotificationWindow::DeliverSendFates() {
+    for (;;) {
+        FateReport report;
+        {
+            std::lock_guard lock(fatesMutex_);
+            fatesPosted_ = false;
+            if (fates_.empty()) return;
+            report = std::move(fates_.front());
+            fates_.pop_front();
+        }
+        report.done(report.fate, report.at);
+    }
+}
+
 void WorkerThread::ReportEnd(int stopFd) const {
     if (report_.window && !Readable(stopFd)) NotificationWindow::PostEnded(report_.window, report_.line);
 }
@@ -376,6 +405,12 @@ void TWriteThread::CloseQueue() {
         closed_ = true;
         left.swap(queue_);
     }
+    for (Block& block : left) Report(block, SendFate::Dropped);
+}
+
+void TWriteThread::Report(Block& block, SendFate fate) const {
+    NotificationWindow::PostSendFate(report_.window, std::move(block.done), fate);
+    block.done = nullptr;
 }
 
 void TWriteThread::Execute() {
@@ -396,11 +431,21 @@ void TWriteThread::Execute() {
                 if (fds[1].revents & POLLIN) Drain(wakeFd_);
                 continue;
             }
-            if (Readable(stopFd_)) break;
+            if (Readable(stopFd_)) {
+                Report(block, SendFate::Dropped);
+                break;
+            }
             LogTimed(" Writing to comm port");
-            bool written = WriteBlock(block.data.get(), block.count);
+            if (!WriteBlock(block.data.get(), block.count)) {
+                // Cut short by a close, or refused by the device.
+                Report(block, Readable(stopFd_) ? SendFate::Dropped : SendFate::Failed);
+                break;
+            }
+            // Told before the pause, so that the owner learns of the write
+            // when it happened.
+            Report(block, SendFate::Written);
             block.data.reset();
-            if (!written) break;
+            Pause();
         }
     }
     CloseQueue();
@@ -452,7 +497,6 @@ bool TWriteThread::WriteBlock(const char* block, std::size_t count) {
     } while (remaining > 0);
     // The block as text up to its first zero byte, as the code page reads it.
     LogTimed(" Write OK:" + codec::FromCodePage(std::string_view(block, std::strlen(block))));
-    Pause();
     return true;
 }
 

@@ -41,6 +41,8 @@ class StopEvent {
 struct Block {
     std::unique_ptr<char[]> data;
     std::uint16_t count = 0;
+    // A transmit block's owner, told what became of it.
+    SendDoneHandler done;
     // Null when memory is short.
     static std::unique_ptr<char[]> Allocate(std::size_t count);
 };
@@ -67,14 +69,31 @@ class NotificationWindow {
     static bool PostBlock(const std::shared_ptr<NotificationWindow>& window, Block block);
     // Any thread: a worker of that line ended by itself.
     static void PostEnded(const std::shared_ptr<NotificationWindow>& window, unsigned line);
+    // Any thread: a transmit block's fate, stamped now; delivered on the main
+    // thread in the order reported.
+    static void PostSendFate(const std::shared_ptr<NotificationWindow>& window,
+                             SendDoneHandler done, SendFate fate);
+    // Main thread: delivers the fates reported so far, one at a time, so
+    // that a handler that closes the port keeps the order.
+    void DeliverSendFates();
 
   private:
+    struct FateReport {
+        SendDoneHandler done;
+        SendFate fate;
+        std::chrono::steady_clock::time_point at;
+    };
+
     IMainThreadPoster& poster_;
     TReceiveDataEvent handler_;
     std::function<void()> endedHandler_;
     bool destroyed_ = false;
     bool ended_ = false;
     unsigned line_ = 0;
+    std::mutex fatesMutex_;
+    std::deque<FateReport> fates_;
+    // A delivery call is queued on the poster.
+    bool fatesPosted_ = false;
 };
 
 // What a worker needs to report that it ended by itself.
@@ -160,6 +179,7 @@ class TWriteThread : public WorkerThread {
     void Execute() override;
     void OnStart() override;
     bool WriteBlock(const char* block, std::size_t count);
+    void Report(Block& block, SendFate fate) const;
     bool TakeNext(Block& block);
     void Pause();
     void CloseQueue();

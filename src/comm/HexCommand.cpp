@@ -15,12 +15,13 @@ std::string CommandHexText(std::string_view hexText) {
     return bytes ? BytesToHex(*bytes) : std::string(hexText);
 }
 
-SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText) {
+SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText, SendDoneHandler onDone) {
     const auto bytes = HexToBytes(hexText);
     if (!bytes) return {SendResult::Invalid, std::string(hexText)};
     std::string hex = BytesToHex(*bytes);
     if (bytes->size() > kMaxCommandBytes) return {SendResult::TooLong, std::move(hex)};
-    const bool queued = port.SendData(bytes->data(), static_cast<std::uint16_t>(bytes->size()));
+    const bool queued =
+        port.SendData(bytes->data(), static_cast<std::uint16_t>(bytes->size()), std::move(onDone));
     return {queued ? SendResult::Sent : SendResult::Failed, std::move(hex)};
 }
 
@@ -38,8 +39,9 @@ std::string OutcomeText(const SendOutcome& outcome) {
     return std::string(kSentPrefix) + outcome.hex;
 }
 
-SendOutcome SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status) {
-    SendOutcome outcome = SendHexCommand(port, hexText);
+SendOutcome SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status,
+                               SendDoneHandler onDone) {
+    SendOutcome outcome = SendHexCommand(port, hexText, std::move(onDone));
     status.ShowStatus(3, OutcomeText(outcome));
     return outcome;
 }

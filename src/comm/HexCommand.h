@@ -35,12 +35,15 @@ std::string CommandHexText(std::string_view hexText);
 
 // Converts with HexToBytes and queues the bytes on the port. An invalid
 // text or one of more than 256 bytes is refused and nothing is queued.
-SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText);
+// Sent means queued; onDone then hears whether the bytes were written.
+SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText,
+                           SendDoneHandler onDone = nullptr);
 
 // The panel 3 text of an outcome.
 std::string OutcomeText(const SendOutcome& outcome);
 
 // SendHexCommand, then panel 3 shows OutcomeText.
-SendOutcome SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status);
+SendOutcome SendAndShowCommand(TMyComport& port, std::string_view hexText, StatusBar& status,
+                               SendDoneHandler onDone = nullptr);
 
 }  // namespace ristova::comm

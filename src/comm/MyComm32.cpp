@@ -184,6 +184,9 @@ void TMyComport::ClosePort() {
     };
     stopWorker(d.reader, " 关闭Read Thread", " Read thread不再存在.关闭它", true);
     stopWorker(d.writer, " 关闭Write Thread", " Write thread不再存在.关闭它", false);
+    // The writer has reported every block it held; their owners hear of it
+    // before the close returns.
+    d.window->DeliverSendFates();
 
     d.savedLine.Restore(d.fd);
     serial::SetExclusive(d.fd, false);
@@ -197,6 +200,10 @@ void TMyComport::ClosePort() {
 }
 
 bool TMyComport::SendData(const void* data, std::uint16_t length) {
+    return SendData(data, length, nullptr);
+}
+
+bool TMyComport::SendData(const void* data, std::uint16_t length, SendDoneHandler onDone) {
     Impl& d = *impl_;
     if (!d.writer) {
         WriteCommLogTimed(" 没有创建Write thread");
@@ -211,6 +218,7 @@ bool TMyComport::SendData(const void* data, std::uint16_t length) {
     block.data = comm::Block::Allocate(length);
     if (block.data && length > 0) std::memcpy(block.data.get(), data, length);
     block.count = length;
+    block.done = std::move(onDone);
     if (!block.data || !d.writer->Post(std::move(block))) {
         WriteCommLogTimed(" 不能给Write thread发送消息!");
         return false;

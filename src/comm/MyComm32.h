@@ -2,6 +2,7 @@
 // TMyComport: one serial device, a receive worker and a transmit worker.
 // All members are called on the main thread; received blocks come back to
 // the main thread through the poster, one call per block, in order.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,16 @@ enum TComPortSwHandshaking { shNONE = 0, shXONXOFF = 1 };
 
 // Buffer is valid only during the call; a zero byte follows its data.
 using TReceiveDataEvent = std::function<void(const char* Buffer, std::uint16_t BufferLength)>;
+
+// What became of a block that SendData queued: written whole, discarded
+// unwritten by a close, or refused by the device.
+enum class SendFate { Written, Dropped, Failed };
+// Called on the main thread exactly once for each block that SendData queued
+// with it, in the order the blocks were queued; at is when the block was
+// written or given up. ClosePort delivers every fate still owed before it
+// returns.
+using SendDoneHandler =
+    std::function<void(SendFate fate, std::chrono::steady_clock::time_point at)>;
 
 // The open line ended without ClosePort: a worker found the device gone or
 // could not write. Called on the main thread, once per open.
@@ -48,6 +59,9 @@ class TMyComport {
     bool OpenPort();
     void ClosePort();
     bool SendData(const void* data, std::uint16_t length);
+    // The same; onDone hears the block's fate when SendData returned true,
+    // and is never called when it returned false.
+    bool SendData(const void* data, std::uint16_t length, SendDoneHandler onDone);
     void ApplyLineSettings();
 
     const std::string& CommPort() const;

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -13,15 +14,9 @@ namespace ristova::run {
 
 namespace {
 
-// Seconds between attempts to open a journal that could not be written.
-constexpr std::int64_t kReopenSeconds = 10;
 constexpr int kBatchDelayMs = 250;
-
-std::int64_t SteadySeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+// Rows per transaction when much was kept: readers get the file back sooner.
+constexpr std::size_t kMaxBatchRows = 5000;
 
 bool IsDamage(int rc) {
     rc &= 0xff;
@@ -51,6 +46,10 @@ std::string ColumnText(sqlite3_stmt* stmt, int col) {
 }
 
 }  // namespace
+
+std::string JournalLossText(std::uint64_t lost) {
+    return std::string(kJournalUnwritable) + ",已丢失" + std::to_string(lost) + "条记录";
+}
 
 int ReadJournalKeepDays(const std::string& settingsFile) {
     if (settingsFile.empty()) return kJournalKeepDays;
@@ -96,8 +95,8 @@ std::vector<RunEvent> ReadJournalDay(const std::string& dbFile, const std::strin
     return events;
 }
 
-Journal::Journal(std::string folder, std::string settingsFile)
-    : folder_(std::move(folder)), settingsFile_(std::move(settingsFile)) {
+Journal::Journal(std::string folder, std::string settingsFile, JournalLimits limits)
+    : folder_(std::move(folder)), settingsFile_(std::move(settingsFile)), limits_(limits) {
     writer_ = std::thread([this] { WriterLoop(); });
 }
 
@@ -111,16 +110,32 @@ Journal::~Journal() {
     Close();
 }
 
-void Journal::SetOnUnwritable(std::function<void()> handler) {
+void Journal::SetOnRowsLost(std::function<void(std::uint64_t lost)> handler) {
     std::lock_guard lock(mutex_);
-    onUnwritable_ = std::move(handler);
+    onRowsLost_ = std::move(handler);
 }
 
 void Journal::OnRunEvent(const RunEvent& event) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back({event, event.kind == "run" && event.result == "started"});
-        ++queued_;
+        if (queue_.size() >= limits_.maxKeptRows) {
+            ++dropped_;
+            if (!spell_) {
+                // The row that tells of the loss stands where the loss began.
+                spell_ = std::make_shared<LostSpell>();
+                spell_->controller = event.controller;
+                spell_->firstAt = event.at;
+                queue_.push_back({RunEvent{}, false, spell_});
+                ++queued_;
+            }
+            ++spell_->count;
+            spell_->lastAt = event.at;
+        } else {
+            // An event that fits ends the spell of losses before it.
+            spell_.reset();
+            queue_.push_back({event, event.kind == "run" && event.result == "started", nullptr});
+            ++queued_;
+        }
     }
     wake_.notify_one();
 }
@@ -130,7 +145,7 @@ void Journal::Flush() {
     const std::uint64_t target = queued_;
     ++flushWanted_;
     wake_.notify_all();
-    done_.wait(lock, [&] { return handled_ >= target; });
+    done_.wait(lock, [&] { return settled_ >= target; });
     --flushWanted_;
 }
 
@@ -145,24 +160,79 @@ std::uint64_t Journal::Dropped() const {
 }
 
 void Journal::WriterLoop() {
+    using SteadyClock = std::chrono::steady_clock;
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        const bool untried = queue_.size() > tried_;
+        const bool retryDue = tried_ > 0 && SteadyClock::now() >= nextTry_;
+        if (!stop_ && !untried && !retryDue) {
+            const auto woken = [&] { return stop_ || queue_.size() > tried_; };
+            if (tried_ > 0) {
+                wake_.wait_until(lock, nextTry_, woken);
+            } else {
+                wake_.wait(lock, woken);
+            }
+            continue;
+        }
         if (queue_.empty()) return;  // stopping, all written
         // Events come in bursts at the start of a second, while the commands
         // are still leaving: the disk work waits until the burst is over.
-        wake_.wait_for(lock, std::chrono::milliseconds(kBatchDelayMs),
-                       [&] { return stop_ || flushWanted_; });
-        std::vector<Item> batch(std::make_move_iterator(queue_.begin()),
-                                std::make_move_iterator(queue_.end()));
-        queue_.clear();
+        if (untried)
+            wake_.wait_for(lock, std::chrono::milliseconds(kBatchDelayMs),
+                           [&] { return stop_ || flushWanted_ > 0; });
+        const bool stopping = stop_;
+        const std::vector<Item> batch = TakeBatch();
         lock.unlock();
-        const bool ok = WriteBatch(batch);
+        const bool ok = WriteBatch(batch, stopping);
         lock.lock();
-        (ok ? written_ : dropped_) += batch.size();
-        handled_ += batch.size();
+        const std::size_t wasTried = std::min(tried_, batch.size());
+        settled_ += batch.size() - wasTried;
+        if (ok) {
+            queue_.erase(queue_.begin(),
+                         queue_.begin() + static_cast<std::ptrdiff_t>(batch.size()));
+            tried_ -= wasTried;
+            written_ += static_cast<std::uint64_t>(std::count_if(
+                batch.begin(), batch.end(), [](const Item& item) { return !item.lost; }));
+        } else if (stopping) {
+            // The last attempt: what the file still refuses is lost.
+            settled_ += queue_.size() - std::max(tried_, batch.size());
+            dropped_ += static_cast<std::uint64_t>(std::count_if(
+                queue_.begin(), queue_.end(), [](const Item& item) { return !item.lost; }));
+            queue_.clear();
+            tried_ = 0;
+        } else {
+            tried_ = std::max(tried_, batch.size());
+        }
+        // Not at the end: the handler's receiver may be going too.
+        if (!stopping && dropped_ > droppedReported_ && onRowsLost_) {
+            droppedReported_ = dropped_;
+            const std::function<void(std::uint64_t)> handler = onRowsLost_;
+            const std::uint64_t lost = dropped_;
+            lock.unlock();
+            handler(lost);
+            lock.lock();
+        }
         done_.notify_all();
     }
+}
+
+std::vector<Journal::Item> Journal::TakeBatch() {
+    const std::size_t count = std::min(queue_.size(), kMaxBatchRows);
+    std::vector<Item> batch(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (Item& item : batch) {
+        if (!item.lost) continue;
+        // Taken: its count is final, and a later loss starts a spell of its own.
+        if (item.lost == spell_) spell_.reset();
+        const LostSpell& spell = *item.lost;
+        item.event = {spell.firstAt,
+                      spell.controller,
+                      0,
+                      "journal",
+                      "journal",
+                      "lost",
+                      std::to_string(spell.count) + " rows lost up to " + spell.lastAt};
+    }
+    return batch;
 }
 
 int Journal::Open() {
@@ -227,15 +297,7 @@ void Journal::MoveDamagedAside(const std::string& today) {
 
 void Journal::Failed() {
     Close();
-    nextOpenTry_ = SteadySeconds() + kReopenSeconds;
-    if (reported_) return;
-    reported_ = true;
-    std::function<void()> handler;
-    {
-        std::lock_guard lock(mutex_);
-        handler = onUnwritable_;
-    }
-    if (handler) handler();
+    nextTry_ = std::chrono::steady_clock::now() + std::chrono::seconds(limits_.retrySeconds);
 }
 
 int Journal::Insert(const std::vector<Item>& items) {
@@ -282,23 +344,20 @@ int Journal::DeleteOld(const std::string& startedAt) {
     return rc;
 }
 
-bool Journal::WriteBatch(const std::vector<Item>& items) {
+bool Journal::WriteBatch(const std::vector<Item>& items, bool force) {
     if (items.empty()) return true;
     const std::string today = items.front().event.at.substr(0, 10);
     // A damaged file goes aside and the batch is tried once on a new one.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (db_ == nullptr && SteadySeconds() < nextOpenTry_) return false;
+        if (db_ == nullptr && !force && std::chrono::steady_clock::now() < nextTry_) return false;
         int rc = Open();
         if (rc == SQLITE_OK) rc = Insert(items);
-        if (rc == SQLITE_OK) {
-            reported_ = false;
-            return true;
-        }
+        if (rc == SQLITE_OK) return true;
         const bool damaged = IsDamage(rc);
         if (damaged) MoveDamagedAside(today);
         Failed();
         if (!damaged) return false;
-        nextOpenTry_ = 0;
+        nextTry_ = {};
     }
     return false;
 }

@@ -3,10 +3,12 @@
 // program folder. Events are queued by the engine's thread and written in
 // batches by a writer thread of its own, so a slow or failing disk never
 // holds up a timed command.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,8 +24,10 @@ struct sqlite3_stmt;
 namespace ristova::run {
 
 inline constexpr const char* kJournalFileName = "运行记录.db";
-// Panel 3, once per spell of failure.
+// Panel 3 when rows were lost: the text, then the count (JournalLossText).
 inline constexpr const char* kJournalUnwritable = "运行记录无法写入";
+// "运行记录无法写入,已丢失N条记录".
+std::string JournalLossText(std::uint64_t lost);
 inline constexpr std::string_view kJournalSection = "JOURNAL";
 inline constexpr std::string_view kKeepDaysKey = "KeepDays";
 inline constexpr int kJournalKeepDays = 400;
@@ -37,34 +41,61 @@ int ReadJournalKeepDays(const std::string& settingsFile);
 std::vector<RunEvent> ReadJournalDay(const std::string& dbFile, const std::string& controller,
                                      const Date& day);
 
+struct JournalLimits {
+    // Rows kept in memory while the file does not take them (locked by
+    // another program, a full disk). A row takes a few hundred bytes, so this
+    // is some 30 MB at most: more than a day of a busy site (a row a second),
+    // while a machine that is short of memory is not pushed over.
+    std::size_t maxKeptRows = 100000;
+    // Seconds between attempts on a file that did not take rows.
+    int retrySeconds = 10;
+};
+
 class Journal : public IRunEventSink {
   public:
     // folder ends in '/'; settingsFile gives KeepDays (empty: the default).
-    explicit Journal(std::string folder, std::string settingsFile = {});
-    ~Journal() override;  // writes what is queued, then stops the writer
+    explicit Journal(std::string folder, std::string settingsFile = {}, JournalLimits limits = {});
+    // Writes what is kept; what the file still refuses then is lost.
+    ~Journal() override;
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Queues the event; a run start also queues the housekeeping.
+    // Queues the event; a run start also queues the housekeeping. Rows the
+    // file does not take are kept, in order, and written when it takes them
+    // again; an event that finds the memory full is lost and counted, and a
+    // row says how many were lost.
     void OnRunEvent(const RunEvent& event) override;
-    // Called on the writer thread when writing starts to fail (not again
-    // until a write has succeeded).
-    void SetOnUnwritable(std::function<void()> handler);
-    // Waits until everything queued so far has been handled.
+    // Called on the writer thread after an attempt on the file when rows
+    // were lost since the last call, with the number lost since the start.
+    void SetOnRowsLost(std::function<void(std::uint64_t lost)> handler);
+    // Waits until each event queued so far was written or tried once.
     void Flush();
 
     std::string FilePath() const { return folder_ + kJournalFileName; }
-    // Rows written and rows dropped since the start.
+    // Events written, and events lost, since the start.
     std::uint64_t Written() const;
     std::uint64_t Dropped() const;
 
   private:
+    // The events that found the memory full, while no later one fitted.
+    struct LostSpell {
+        std::uint64_t count = 0;
+        std::string controller;
+        std::string firstAt;
+        std::string lastAt;
+    };
     struct Item {
         RunEvent event;
         bool housekeeping = false;
+        // Set: the row that tells of a spell of lost events, in their place.
+        std::shared_ptr<LostSpell> lost;
     };
     void WriterLoop();
-    bool WriteBatch(const std::vector<Item>& items);
+    // Copies the front of the queue; a spell of losses in it is closed.
+    std::vector<Item> TakeBatch();
+    // Writes the batch: after a failure not before the retry is due, unless
+    // forced.
+    bool WriteBatch(const std::vector<Item>& items, bool force);
     // SQLite result codes.
     int Insert(const std::vector<Item>& items);
     int DeleteOld(const std::string& startedAt);
@@ -75,23 +106,29 @@ class Journal : public IRunEventSink {
 
     const std::string folder_;
     const std::string settingsFile_;
+    const JournalLimits limits_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
+    // Every row not yet written, in order; the first tried_ of them were
+    // tried and refused.
     std::deque<Item> queue_;
+    std::size_t tried_ = 0;
+    std::shared_ptr<LostSpell> spell_;
+    // Rows ever queued, and of those the ones written or tried.
     std::uint64_t queued_ = 0;
-    std::uint64_t handled_ = 0;
+    std::uint64_t settled_ = 0;
     std::uint64_t written_ = 0;
     std::uint64_t dropped_ = 0;
+    std::uint64_t droppedReported_ = 0;
     bool stop_ = false;
     int flushWanted_ = 0;
-    std::function<void()> onUnwritable_;
+    std::function<void(std::uint64_t)> onRowsLost_;
 
     // Writer thread only.
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
-    bool reported_ = false;
-    std::int64_t nextOpenTry_ = 0;
+    std::chrono::steady_clock::time_point nextTry_;
 
     std::thread writer_;
 };

@@ -1,6 +1,7 @@
 #include "run/RunEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <limits>
 #include <unordered_map>
@@ -28,6 +29,18 @@ using comm::SendHexCommand;
 namespace {
 
 using plan::kLastSecondOfDay;
+
+LocalDateTime AddMilliseconds(LocalDateTime t, long long ms) {
+    constexpr long long kDayMs = 86400000LL;
+    const long long total = TimeToSeconds(t) * 1000LL + t.millisecond + ms;
+    t.date = t.date.AddDays(static_cast<int>(total / kDayMs));
+    const long long inDay = total % kDayMs;
+    t.hour = static_cast<int>(inDay / 3600000);
+    t.minute = static_cast<int>(inDay / 60000 % 60);
+    t.second = static_cast<int>(inDay / 1000 % 60);
+    t.millisecond = static_cast<int>(inDay % 1000);
+    return t;
+}
 
 }  // namespace
 
@@ -444,7 +457,8 @@ void RunEngine::CarryOut(const std::vector<DueCommand>& commands, int nowSecond)
         sgState_.SetRow(command.relay);
         if (!SendRelayCommand(command.relay, command.on, command.hex,
                               command.second < nowSecond ? "catch-up" : "plan")) {
-            // The second counts as handled: the reconnect puts the relay back.
+            // Nothing queued, nothing to space out. The second counts as
+            // handled: a reconnect puts the relay back.
             Changed();
             continue;
         }
@@ -461,17 +475,40 @@ bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
         NotSent(command, source);
         return false;
     }
+    return QueueRelayCommand(relay, on, hex, source);
+}
+
+bool RunEngine::QueueRelayCommand(int relay, bool on, const std::string& hex, const char* source) {
     const bool open = comRun_.IsOpen();
-    const comm::SendOutcome outcome = SendAndShowCommand(comRun_, hex, ctx_.status);
-    // Published after the bytes are queued: the sinks never delay a command.
     const char* kind = on ? "on" : "off";
+    // The event is made now, so that it keeps the run's controller when the
+    // fate comes after a stop or a change of controller.
+    RunEvent event = NewEvent(relay, kind, source);
+    event.detail = comm::CommandHexText(hex);
+    SendDoneHandler onDone;
+    if (!event.detail.empty()) {
+        onDone = [this, event, queuedAt = ctx_.clock.Now(),
+                  queuedSteady = std::chrono::steady_clock::now()](
+                     SendFate fate, std::chrono::steady_clock::time_point at) mutable {
+            // The engine's clock at the queueing, moved on by the writer's wait.
+            const long long waited =
+                std::chrono::duration_cast<std::chrono::milliseconds>(at - queuedSteady).count();
+            event.at = EventTimeText(AddMilliseconds(queuedAt, std::max(waited, 0LL)));
+            event.result = fate == SendFate::Written   ? "sent"
+                           : fate == SendFate::Dropped ? "dropped"
+                                                       : "failed";
+            events_.OnRunEvent(event);
+        };
+    }
+    const comm::SendOutcome outcome =
+        SendAndShowCommand(comRun_, hex, ctx_.status, std::move(onDone));
     switch (outcome.result) {
         case comm::SendResult::Invalid:
             Publish(relay, kind, source, "not-sent", "command invalid: " + hex);
-            break;
+            return false;
         case comm::SendResult::TooLong:
             Publish(relay, kind, source, "not-sent", "command too long");
-            break;
+            return false;
         case comm::SendResult::Failed:
             if (open) {
                 Publish(relay, kind, source, "failed", outcome.hex);
@@ -480,21 +517,19 @@ bool RunEngine::SendRelayCommand(int relay, bool on, const std::string& hex,
                 DetectLoss();
             } else
                 Publish(relay, kind, source, "not-sent", "port not open");
-            break;
+            return false;
         case comm::SendResult::Sent:
-            if (outcome.hex.empty()) {
-                Publish(relay, kind, source, "not-sent", "no command");
-            } else {
-                confirm_.Expect(relay, on);
-                Publish(relay, kind, source, "sent", outcome.hex);
-            }
             break;
     }
+    if (outcome.hex.empty()) {
+        Publish(relay, kind, source, "not-sent", "no command");
+        return false;
+    }
+    confirm_.Expect(relay, on);
     return true;
 }
 
-void RunEngine::Publish(int relay, const char* kind, const char* source, std::string result,
-                        std::string detail) {
+RunEvent RunEngine::NewEvent(int relay, const char* kind, const char* source) const {
     RunEvent event;
     event.at = EventTimeText(ctx_.clock.Now());
     // A stop at a change of controller belongs to the run's controller,
@@ -503,6 +538,12 @@ void RunEngine::Publish(int relay, const char* kind, const char* source, std::st
     event.relay = relay;
     event.kind = kind;
     event.source = source;
+    return event;
+}
+
+void RunEngine::Publish(int relay, const char* kind, const char* source, std::string result,
+                        std::string detail) {
+    RunEvent event = NewEvent(relay, kind, source);
     event.result = std::move(result);
     event.detail = std::move(detail);
     events_.OnRunEvent(event);
@@ -619,27 +660,28 @@ bool RunEngine::CursorIsHand(int col, int row) const {
            row <= MonitorRelayCount(sgState_);
 }
 
-void RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
+SwitchResult RunEngine::sgStateMouseDown(MouseButton button, int col, int row) {
     ChangeScope scope(*this);
-    if (button != MouseButton::Left) return;
+    if (button != MouseButton::Left) return SwitchResult::Refused;
     // A click on a relay row makes it the current row, as the grid does.
     if (row >= 1 && row <= MonitorRelayCount(sgState_) && sgState_.Row() != row) {
         sgState_.SetRow(row);
         Changed();
     }
-    if (!CursorIsHand(col, row) || row > RelayCount()) return;
+    if (!CursorIsHand(col, row) || row > RelayCount()) return SwitchResult::Refused;
     // Toggling needs the state: against a guess, a click could repeat a command.
     if (StatesUnknown()) {
         ctx_.status.ShowStatus(3, kUnknownStateRefused);
-        return;
+        return SwitchResult::Refused;
     }
     const bool on = sgState_.Cell(1, row) == "1";
-    SendRelayCommand(row, !on, sgPower_.Cell(on ? 2 : 1, row), "manual");
+    const bool queued = SendRelayCommand(row, !on, sgPower_.Cell(on ? 2 : 1, row), "manual");
     ctx_.sleeper.SleepMs(kCommandPauseMs);
     PollRelayStates();
+    return queued ? SwitchResult::Queued : SwitchResult::NotSent;
 }
 
-bool RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
+SwitchResult RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
     ChangeScope scope(*this);
     const char* kind = !on ? "switch" : *on ? "on" : "off";
     const char* refused = nullptr;
@@ -655,13 +697,13 @@ bool RunEngine::RemoteSwitch(int relay, std::optional<bool> on) {
         refused = kRefusedUnknownState;
     if (refused) {
         Publish(std::max(relay, 0), kind, "remote", "refused", refused);
-        return false;
+        return SwitchResult::Refused;
     }
-    const bool sent = SendRelayCommand(relay, *on, sgPower_.Cell(*on ? 1 : 2, relay), "remote");
+    const bool queued = SendRelayCommand(relay, *on, sgPower_.Cell(*on ? 1 : 2, relay), "remote");
     // No pause on the main thread here, unlike a click: a burst of remote
     // sets would hold up the clock. The writer spaces the blocks anyway.
     PollRelayStates();
-    return sent;
+    return queued ? SwitchResult::Queued : SwitchResult::NotSent;
 }
 
 void RunEngine::Shutdown() {

@@ -93,6 +93,19 @@ using plan::TPlanAction;
 inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";
 inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
 
+// What a switch asked for came to.
+enum class SwitchResult {
+    // Nothing was due: not running, manual operation off, no such relay, the
+    // states unknown, a request neither on nor off, or no relay clicked.
+    Refused,
+    // Due but not queued: the line is lost, or the command is empty, not
+    // hex, too long, or refused by the port.
+    NotSent,
+    // Queued on the run port; "sent" or "dropped" is published once the
+    // writer is done with it.
+    Queued,
+};
+
 enum class LampColour { Yellow, Red };
 enum class MouseButton { Left, Right, Middle };
 
@@ -150,14 +163,14 @@ class RunEngine {
     bool ReloadPlanIfChanged();
     void COMRUNReceiveData(const char* buffer, std::uint16_t length);
     // col/row: the cell under the pointer (-1 when none).
-    void sgStateMouseDown(MouseButton button, int col, int row);
+    SwitchResult sgStateMouseDown(MouseButton button, int col, int row);
     bool CursorIsHand(int col, int row) const;
     // A switch asked for from outside the window (source "remote"): allowed
     // as a manual switch is, only while running, with manual operation on
     // and the states known; on is nullopt for a request that is neither on
     // nor off. A refusal sends nothing and is published as result "refused"
-    // with the reason. True when the command went to the line.
-    bool RemoteSwitch(int relay, std::optional<bool> on);
+    // with the reason.
+    SwitchResult RemoteSwitch(int relay, std::optional<bool> on);
     // Program end: UnloadStatePlugin.
     void Shutdown();
 
@@ -248,8 +261,15 @@ class RunEngine {
     void CarryOut(const std::vector<DueCommand>& commands, int nowSecond);
     // The one way a relay command leaves on the run port: sent, shown on
     // panel 3 and published with its source and result.
-    // While the line is lost nothing is sent; returns whether it was.
+    // While the line is lost nothing is sent; returns whether it was queued.
     bool SendRelayCommand(int relay, bool on, const std::string& hex, const char* source);
+    // Queues the command and shows it on panel 3. A command that is not
+    // queued is published at once (not-sent, failed); a queued one when the
+    // writer has written it (sent) or given it up (dropped, failed), stamped
+    // with that time. True when queued.
+    bool QueueRelayCommand(int relay, bool on, const std::string& hex, const char* source);
+    // An event of now, of the run's controller.
+    RunEvent NewEvent(int relay, const char* kind, const char* source) const;
     void Publish(int relay, const char* kind, const char* source, std::string result,
                  std::string detail = {});
     void PublishStateChanges(const std::string& states);

@@ -7,7 +7,6 @@
 #include "run/RunEngineScope.h"
 
 namespace ristova::run {
-using comm::SendAndShowCommand;
 
 namespace {
 
@@ -172,11 +171,7 @@ void RunEngine::ReassertRelays(const std::vector<DueCommand>& skip, const char* 
             last = noted_[relay - 1]->command;
         if (!last) continue;
         sgState_.SetRow(relay);
-        const comm::SendOutcome outcome = SendAndShowCommand(comRun_, last->hex, ctx_.status);
-        const bool queued = outcome.result == comm::SendResult::Sent && comRun_.IsOpen() &&
-                            !comRun_.LineEnded() && !outcome.hex.empty();
-        if (queued) confirm_.Expect(relay, last->on);
-        Publish(relay, last->on ? "on" : "off", source, queued ? "sent" : "failed", outcome.hex);
+        QueueRelayCommand(relay, last->on, last->hex, source);
         ctx_.sleeper.SleepMs(kCommandPauseMs);
         Changed();
     }

@@ -17,7 +17,7 @@ struct RunEvent {
     int relay = 0;           // 1 to 32; 0 for the whole controller
     std::string kind;        // on off state line run
     std::string source;      // plan catch-up start-on manual re-assert remote board engine
-    std::string result;      // sent failed not-sent skipped, 1/0 for state, what happened otherwise
+    std::string result;      // sent dropped failed not-sent refused; state 1/0; else the outcome
     std::string detail;      // the hex sent, a table's name, a reason
 };
 

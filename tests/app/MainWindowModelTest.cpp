@@ -214,6 +214,24 @@ TEST_F(MainWindowModelTest, AStartUpOverMidnightKeepsThePlansDate) {
     EXPECT_EQ(d.year * 10000 + d.month * 100 + d.day, 20120216);
 }
 
+// Rows the file refuses are kept; only those that find the memory full are
+// lost, and panel 3 says how many.
+TEST_F(MainWindowModelTest, AJournalThatLosesRowsSaysHowManyOnPanelThree) {
+    // A folder where the journal should be: it never opens.
+    ForceDirectories(Prog(run::kJournalFileName));
+    auto m = Make();
+    m->FormCreate();
+    const run::RunEvent event{"2012-02-16 10:00:00.000", "x.PSW", 1, "on", "plan", "sent", "01"};
+    for (std::size_t i = 0; i < run::JournalLimits{}.maxKeptRows + 10; ++i)
+        m->Journal()->OnRunEvent(event);
+    EXPECT_GE(m->Journal()->Dropped(), 10u);
+    EXPECT_TRUE(poster_.PumpUntil(
+        [&] { return m->Status().Panel(3) == " " + run::JournalLossText(m->Journal()->Dropped()); },
+        5000))
+        << m->Status().Panel(3);
+    m->FormDestroy();
+}
+
 TEST_F(MainWindowModelTest, TheFoldersManualComesFirstAndNoManualIsSaidInPanelThree) {
     auto m = Make();
     m->FormCreate();

@@ -91,10 +91,16 @@ TEST_F(Comport, BlocksGoOutInOrderAtLeast50MsApart) {
     EnableLog();
     ASSERT_TRUE(port.OpenPort());
     auto sent = Clock::now();
-    ASSERT_TRUE(port.SendData("first", 5));
+    std::vector<std::string> fates;
+    auto fate = [&](std::string name) {
+        return [&fates, name](SendFate f, Clock::time_point) {
+            fates.push_back(name + (f == SendFate::Written ? " written" : " not written"));
+        };
+    };
+    ASSERT_TRUE(port.SendData("first", 5, fate("first")));
     ASSERT_TRUE(port.SendData(nullptr, 0));
-    EXPECT_FALSE(port.SendData(nullptr, 3));
-    ASSERT_TRUE(port.SendData("second", 6));
+    EXPECT_FALSE(port.SendData(nullptr, 3, fate("refused")));
+    ASSERT_TRUE(port.SendData("second", 6, fate("second")));
     EXPECT_EQ(pty.Read(5, 2000), "first");
     char byte = 0;
     auto secondAt = pty.WaitFirstByte(2000, &byte);
@@ -108,6 +114,10 @@ TEST_F(Comport, BlocksGoOutInOrderAtLeast50MsApart) {
     EXPECT_EQ(Count(log, " Writing to comm port"), 3u);
     EXPECT_NE(log.find(" Write OK:first"), std::string::npos);
     EXPECT_NE(log.find(" Write OK:\r\n"), std::string::npos);
+    // Each queued block's fate, once and in order; none for a refused one.
+    EXPECT_TRUE(poster.PumpUntil([&] { return fates.size() == 2; }, 2000));
+    poster.PumpFor(100);
+    EXPECT_EQ(fates, (std::vector<std::string>{"first written", "second written"}));
 }
 
 TEST_F(Comport, LargeBlockIsWrittenCompletely) {
@@ -188,14 +198,22 @@ TEST_F(Comport, ClosePortDuringPendingWriteDiscardsTheRest) {
     pty.Write("\x13");
     std::this_thread::sleep_for(50ms);
     std::string block(1000, 'z');
-    ASSERT_TRUE(port.SendData(block.data(), 1000));
+    std::vector<SendFate> fates;
+    auto record = [&](SendFate f, Clock::time_point) { fates.push_back(f); };
+    ASSERT_TRUE(port.SendData(block.data(), 1000, record));
     ASSERT_TRUE(WaitForLog(" Writing to comm port"));
+    ASSERT_TRUE(port.SendData("queued", 6, record));
+    ASSERT_TRUE(port.SendData("behind", 6, record));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(pty.Read(1, 50), "");
 
     auto start = Clock::now();
     port.ClosePort();
     EXPECT_LT(Clock::now() - start, 2s);
+    // Told before the close returns, each block once.
+    EXPECT_EQ(fates, std::vector<SendFate>(3, SendFate::Dropped));
+    poster.PumpFor(100);
+    EXPECT_EQ(fates.size(), 3u);
     EXPECT_EQ(port.CommFileHandle(), -1);
     std::string log = Log();
     EXPECT_EQ(log.find(" Write OK:"), std::string::npos);
@@ -231,8 +249,11 @@ TEST_F(Comport, FarEndHangUpEndsWorkersAndCloseOpenRecovers) {
     EXPECT_LT(CpuSeconds() - cpu, 0.1);
 
     // The transmit worker ends at its next write; SendData fails after that.
-    EXPECT_TRUE(port.SendData("x", 1));
+    std::vector<SendFate> fates;
+    EXPECT_TRUE(port.SendData("x", 1, [&](SendFate f, Clock::time_point) { fates.push_back(f); }));
     ASSERT_TRUE(WaitForLog(" Write thread shutting down"));
+    EXPECT_TRUE(poster.PumpUntil([&] { return !fates.empty(); }, 2000));
+    EXPECT_EQ(fates, std::vector<SendFate>{SendFate::Failed});
     EXPECT_FALSE(port.SendData("y", 1));
     EXPECT_NE(Log().find(" 不能给Write thread发送消息!"), std::string::npos);
     poster.PumpFor(100);

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/Files.h"
@@ -71,19 +74,44 @@ TEST(JournalTest, ANewFileGetsTheSchemaAndRowsReadBackByDayAndController) {
     EXPECT_TRUE(ReadJournalDay(dir.File("none.db"), "泵房.PSW", Date{2012, 3, 18}).empty());
 }
 
-TEST(JournalTest, AJournalThatCannotBeWrittenReportsOnceAndDropsItsRows) {
+TEST(JournalTest, RowsTheFileRefusesAreKeptInOrderAndOnlyAnOverflowIsLostAndCounted) {
     test::TempDir dir;
     // A folder where the file should be: no user, root included, can open it.
-    ::mkdir(dir.File("运行记录.db").c_str(), 0755);
-    std::atomic<int> reports{0};
-    Journal journal(dir.Path());
-    journal.SetOnUnwritable([&] { ++reports; });
-    for (int i = 0; i < 3; ++i) {
-        journal.OnRunEvent(Event("2012-03-18 08:00:0" + std::to_string(i) + ".000", "on", "sent"));
-        journal.Flush();
-    }
-    EXPECT_EQ(reports.load(), 1);
+    const std::string file = dir.File("运行记录.db");
+    ::mkdir(file.c_str(), 0755);
+    std::mutex mutex;
+    std::vector<std::uint64_t> reports;
+    Journal journal(dir.Path(), {}, JournalLimits{5, 1});
+    journal.SetOnRowsLost([&](std::uint64_t lost) {
+        std::lock_guard lock(mutex);
+        reports.push_back(lost);
+    });
+    for (int i = 1; i <= 8; ++i)
+        journal.OnRunEvent(
+            Event("2012-03-18 08:00:0" + std::to_string(i) + ".000", "on", "sent", i));
+    journal.Flush();
     EXPECT_EQ(journal.Written(), 0u);
+    EXPECT_EQ(journal.Dropped(), 3u);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(reports, std::vector<std::uint64_t>{3});
+    }
+
+    ::rmdir(file.c_str());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (journal.Written() < 5 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    journal.OnRunEvent(Event("2012-03-18 08:00:09.000", "run", "stopped"));
+    journal.Flush();
+    EXPECT_EQ(journal.Written(), 6u);
+    std::vector<std::string> rows;
+    for (const RunEvent& e : ReadJournalDay(file, "泵房.PSW", Date{2012, 3, 18}))
+        rows.push_back(e.at.substr(17, 2) + " " + e.kind + " " + e.result + " " + e.detail);
+    // The row of the loss stands where the loss began.
+    EXPECT_EQ(rows, (std::vector<std::string>{
+                        "01 on sent d", "02 on sent d", "03 on sent d", "04 on sent d",
+                        "05 on sent d", "06 journal lost 3 rows lost up to 2012-03-18 08:00:08.000",
+                        "09 run stopped d"}));
     EXPECT_EQ(journal.Dropped(), 3u);
 }
 
@@ -91,15 +119,13 @@ TEST(JournalTest, ADamagedFileIsMovedAsideAndANewOneStarted) {
     test::TempDir dir;
     const std::string garbage(8192, 'x');
     dir.Write("运行记录.db", garbage);
-    std::atomic<int> reports{0};
     {
         Journal journal(dir.Path());
-        journal.SetOnUnwritable([&] { ++reports; });
         journal.OnRunEvent(Event("2012-03-18 08:00:00.000", "on", "sent", 1));
         journal.Flush();
         EXPECT_EQ(journal.Written(), 1u);
+        EXPECT_EQ(journal.Dropped(), 0u);
     }
-    EXPECT_EQ(reports.load(), 1);
     EXPECT_EQ(dir.Read("运行记录.db.damaged-2012-03-18"), garbage);
     EXPECT_EQ(ReadJournalDay(dir.File("运行记录.db"), "泵房.PSW", Date{2012, 3, 18}).size(), 1u);
 }

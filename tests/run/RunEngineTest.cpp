@@ -471,7 +471,7 @@ TEST_F(RunEngineTest, ManualSwitchingOnlyInColumnOneWhileRunningAndAllowed) {
     EXPECT_EQ(far.Read(on.size(), 2000), on);
     // A remote set sends the same, but never pauses the main thread.
     sleeper.pauses.clear();
-    EXPECT_TRUE(e.RemoteSwitch(1, true));
+    EXPECT_EQ(e.RemoteSwitch(1, true), SwitchResult::Queued);
     const std::string remote = OnCommand(1) + kQuery;
     EXPECT_EQ(far.Read(remote.size(), 2000), remote);
     EXPECT_TRUE(sleeper.pauses.empty());

@@ -1,12 +1,16 @@
 // What the engine publishes while it runs: commands with their source and
 // result, decoded state changes and run events, stamped by its clock.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "run/EngineFixture.h"
+#include "run/Journal.h"
 #include "run/RunEngine.h"
 #include "run/RunEvents.h"
 
@@ -14,12 +18,27 @@ namespace ristova::run {
 namespace {
 
 using test::Hex;
+using test::OffCommand;
 using test::OnCommand;
 
 constexpr Date kDay{2012, 3, 18};
 
 struct Recorder : IRunEventSink {
-    void OnRunEvent(const RunEvent& e) override { events.push_back(e); }
+    void OnRunEvent(const RunEvent& e) override {
+        events.push_back(e);
+        if (farEnd && (e.kind == "on" || e.kind == "off")) {
+            // Only what is there already: no waiting.
+            char buffer[512];
+            pollfd p{farEnd->Master(), POLLIN, 0};
+            while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+                const ssize_t n = read(farEnd->Master(), buffer, sizeof buffer);
+                if (n <= 0) break;
+                received.append(buffer, static_cast<std::size_t>(n));
+            }
+            const std::string command = e.kind == "on" ? OnCommand(e.relay) : OffCommand(e.relay);
+            atFarEnd.push_back(received.find(command) != std::string::npos);
+        }
+    }
     // "kind source result relay" of each event, for compact expectations.
     std::vector<std::string> Lines() const {
         std::vector<std::string> lines;
@@ -27,18 +46,46 @@ struct Recorder : IRunEventSink {
             lines.push_back(e.kind + " " + e.source + " " + e.result + " " + std::to_string(e.relay));
         return lines;
     }
+    std::size_t Commands() const {
+        return static_cast<std::size_t>(
+            std::count_if(events.begin(), events.end(),
+                          [](const RunEvent& e) { return e.kind == "on" || e.kind == "off"; }));
+    }
     std::vector<RunEvent> events;
+    // When set: at each command event, whether the far end has its bytes.
+    test::PtyPair* farEnd = nullptr;
+    std::string received;
+    std::vector<bool> atFarEnd;
 };
 
-// A base before the engine's, so that the recorder outlives the engine: a
-// stop at tear-down still publishes.
+// A base before the engine's, so that the recorder and the far end outlive
+// the engine: a stop at tear-down still publishes.
 struct RecorderHolder {
+    test::PtyPair far;
     Recorder rec;
+};
+
+// Removes a sink from the engine before the sink goes.
+struct Attached {
+    RunEventHub& hub;
+    IRunEventSink* sink;
+    ~Attached() { hub.Remove(sink); }
 };
 
 class RunEventsTest : public ::testing::Test, public RecorderHolder, public test::EngineFixture {
   protected:
-    test::PtyPair far;
+    // Running at 08:00:00.500 without a plan, the recorder listening.
+    void StartRunning(int relays) {
+        WriteController(relays, far.SlavePath());
+        WritePlan({});
+        Engine().Events().Add(&rec);
+        clock.Set(kDay, 8, 0, 0, 500);
+        Prepared().btnRunClick();
+    }
+    // A command is published once the writer is done with it.
+    void PumpUntilCommands(std::size_t count) {
+        ASSERT_TRUE(poster.PumpUntil([&] { return rec.Commands() >= count; }, 3000));
+    }
 };
 
 TEST_F(RunEventsTest, ARunPublishesEveryCommandStateAndRunEvent) {
@@ -48,17 +95,21 @@ TEST_F(RunEventsTest, ARunPublishesEveryCommandStateAndRunEvent) {
     Engine().Events().Add(&rec);
     clock.Set(kDay, 8, 0, 0, 250);
     Prepared().btnRunClick();
+    PumpUntilCommands(1);
     clock.Set(kDay, 8, 0, 1, 5);
     Engine().tmCheckTimer();
+    PumpUntilCommands(2);
     // A late tick: the action of second 3 is caught up in second 4's tick.
     clock.Set(kDay, 8, 0, 5, 0);
     Engine().tmCheckTimer();
+    PumpUntilCommands(4);
     // The board answers: relay 1 and 3 on; the same answer again changes nothing.
     const std::string answer = "S(00,101)E";
     Engine().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
     Engine().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
     Engine().tmRunTimer();
     Engine().sgStateMouseDown(MouseButton::Left, 1, 1);
+    PumpUntilCommands(5);
     Engine().btnStopClick();
     EXPECT_EQ(rec.Lines(), (std::vector<std::string>{
                                "run engine plan chosen 0", "run engine started 0",
@@ -69,9 +120,86 @@ TEST_F(RunEventsTest, ARunPublishesEveryCommandStateAndRunEvent) {
                                "run engine stopped 0"}));
     EXPECT_EQ(rec.events[0].detail, "计划表.tab");
     EXPECT_EQ(rec.events[0].controller, "泵房.PSW");
-    EXPECT_EQ(rec.events[2].at, "2012-03-18 08:00:00.250");
-    EXPECT_EQ(rec.events[3].at, "2012-03-18 08:00:01.005");
+    // Stamped when written: never before the command fell due.
+    EXPECT_GE(rec.events[2].at, "2012-03-18 08:00:00.250");
+    EXPECT_LT(rec.events[2].at, "2012-03-18 08:00:01");
+    EXPECT_GE(rec.events[3].at, "2012-03-18 08:00:01.005");
+    EXPECT_LT(rec.events[3].at, "2012-03-18 08:00:02");
     EXPECT_EQ(rec.events[3].detail, Hex(OnCommand(1)));
+}
+
+TEST_F(RunEventsTest, ACommandIsSentOnceItsBytesAreAtTheFarEndAndStampedThen) {
+    StartRunning(3);
+    rec.farEnd = &far;
+    // Each set is followed by its query: relay 3's command waits out four of
+    // the writer's 50 ms pauses.
+    for (int relay = 1; relay <= 3; ++relay) Engine().RemoteSwitch(relay, true);
+    PumpUntilCommands(3);
+    EXPECT_EQ(rec.atFarEnd, (std::vector<bool>{true, true, true}));
+    std::vector<RunEvent> commands;
+    for (const RunEvent& e : rec.events)
+        if (e.kind == "on") commands.push_back(e);
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[2].result, "sent");
+    EXPECT_EQ(commands[2].relay, 3);
+    // The engine's clock stood still; the stamp moved on with the writer.
+    EXPECT_GE(commands[2].at, "2012-03-18 08:00:00.700");
+}
+
+TEST_F(RunEventsTest, CommandsStillQueuedAtAStopOrADateChangeAreJournaledDropped) {
+    WriteController(8, far.SlavePath());
+    WritePlan({});
+    Journal journal(dir.Path());
+    Engine().Events().Add(&journal);
+    Attached attached{Engine().Events(), &journal};
+    Engine().Events().Add(&rec);
+    clock.Set(kDay, 23, 59, 58, 0);
+    Prepared().btnRunClick();
+    // Sixteen blocks with 50 ms after each: relay 8's leaves after 0.7 s.
+    for (int relay = 1; relay <= 8; ++relay) Engine().RemoteSwitch(relay, true);
+    Engine().btnStopClick();
+    // The close tells every fate before it returns.
+    EXPECT_EQ(rec.Commands(), 8u);
+    Engine().btnRunClick();
+    for (int relay = 1; relay <= 8; ++relay) Engine().RemoteSwitch(relay, false);
+    clock.Set(kDay.AddDays(1), 0, 0, 0, 0);
+    Engine().Timer1Timer();
+    EXPECT_TRUE(Engine().Running());
+    EXPECT_EQ(rec.Commands(), 16u);
+    journal.Flush();
+
+    const std::string received = test::Drain(far, 300);
+    std::map<std::string, int> fates;
+    for (const RunEvent& e : ReadJournalDay(journal.FilePath(), kController, kDay)) {
+        if (e.kind != "on" && e.kind != "off") continue;
+        const std::string command = e.kind == "on" ? OnCommand(e.relay) : OffCommand(e.relay);
+        ++fates[e.kind + std::to_string(e.relay)];
+        EXPECT_TRUE(e.result == "sent" || e.result == "dropped") << e.result;
+        if (e.result == "dropped") {
+            EXPECT_EQ(received.find(command), std::string::npos) << command << " went out";
+        }
+        if (e.relay == 8) {
+            EXPECT_EQ(e.result, "dropped") << e.kind;
+        }
+    }
+    EXPECT_EQ(fates.size(), 16u);
+    for (const auto& [command, count] : fates) EXPECT_EQ(count, 1) << command;
+}
+
+TEST_F(RunEventsTest, SwitchingSaysWhetherTheCommandWasQueued) {
+    StartRunning(2);
+    // Relay 2's on command as no hex, too long, and empty.
+    for (const std::string& bad :
+         {std::string("O(00,02,1)E"), std::string(600, 'A'), std::string()}) {
+        Engine().sgPower().SetCell(1, 2, bad);
+        EXPECT_EQ(Engine().RemoteSwitch(2, true), SwitchResult::NotSent) << bad;
+        EXPECT_EQ(rec.events.back().result, "not-sent") << bad;
+        EXPECT_EQ(Engine().sgStateMouseDown(MouseButton::Left, 1, 2), SwitchResult::NotSent) << bad;
+        EXPECT_EQ(rec.events.back().result, "not-sent") << bad;
+    }
+    EXPECT_EQ(Engine().RemoteSwitch(1, true), SwitchResult::Queued);
+    EXPECT_EQ(Engine().RemoteSwitch(3, true), SwitchResult::Refused);
+    EXPECT_EQ(Engine().sgStateMouseDown(MouseButton::Right, 1, 1), SwitchResult::Refused);
 }
 
 TEST_F(RunEventsTest, CommandsThatDoNotLeaveAreNotSentWithTheReason) {

@@ -104,6 +104,8 @@ TEST_F(LineFaultTest, AHangUpIsReportedAndTheBoardIsPutBackOnTheSameLink) {
                                                  test::OnCommand(3)};
     ASSERT_TRUE(second.WaitForCommands(4, 3000));
     EXPECT_EQ(Logged(second), reasserted);
+    // Each is journaled once the writer has written it.
+    ASSERT_TRUE(PumpUntil([&] { return log.Of("re-assert").size() == 3; }));
     EXPECT_EQ(log.Of("re-assert"),
               (std::vector<std::string>{"on 1 sent", "off 2 sent", "on 3 sent"}));
     ASSERT_TRUE(PumpUntil([&] { Engine().tmRunTimer(); return States() == "1010"; }));
