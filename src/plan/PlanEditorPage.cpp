@@ -252,6 +252,11 @@ void PlanEditorPage::btnSavePlanClick() {
 
 void PlanEditorPage::SavePlanTable() {
     if (sEdPlanFn_.empty()) return;
+    const std::string dropped = WritePlanTable();
+    if (!dropped.empty()) throw OperatorError(dropped);
+}
+
+std::string PlanEditorPage::WritePlanTable() {
     StringGrid& g = sgEdPlan_;
     const int relayCount = sgedDev_.RowCount() - 1;
     std::string keepTime;
@@ -296,11 +301,10 @@ void PlanEditorPage::SavePlanTable() {
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);
-    if (dropped.empty()) return;
+    if (dropped.empty()) return {};
     std::string rows;
     for (const std::string& r : dropped) rows += (rows.empty() ? "" : "、") + r;
-    throw OperatorError("第" + rows + "行的继电器号不在1.." + std::to_string(relayCount) +
-                        "之间,这些行未保存");
+    return "第" + rows + "行的继电器号不在1.." + std::to_string(relayCount) + "之间,这些行未保存";
 }
 
 // ---- save as and delete ----------------------------------------------------
@@ -327,10 +331,12 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
     const std::string previous = sEdPlanFn_;
     const std::string folder = PlanFolder(ctx_.sAppPath, sEdPowerFn_);
     sEdPlanFn_ = folder + name;
+    std::string dropped;
     try {
-        SavePlanTable();
+        dropped = WritePlanTable();
     } catch (...) {
-        // Keep editing the table that was open; the grid keeps its content.
+        // Nothing written: keep editing the table that was open; the grid
+        // keeps its content.
         sEdPlanFn_ = previous;
         Changed();
         throw;
@@ -343,6 +349,8 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
     FitPlanGridColumns(sgEdPlan_);
     sgEdPlanClick();
     Changed();
+    // Only now: the new table is the open one, so the next save goes to it.
+    if (!dropped.empty()) throw OperatorError(dropped);
 }
 
 std::string PlanEditorPage::TableToDelete() const {

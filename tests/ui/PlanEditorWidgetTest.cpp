@@ -176,14 +176,21 @@ TEST_F(PlanEditorWidgetTest, TextStillBeingTypedInACellReachesEveryAction) {
     EXPECT_EQ(savedAs.Cell(1, 1), "07");
 }
 
+// A row dropped on saving is named once the new table is the one shown.
 TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {
     page.sgEdPlanSetEditText(1, 1, "01");
+    Get<widgets::TMyTransBtn>("btnAdd")->Click();
+    page.sgEdPlanSetEditText(1, 2, "09");
     std::optional<SaveAsProposal> offered;
     widget->SetSaveAsPicker([&](const SaveAsProposal& p) -> std::optional<std::string> {
         offered = p;
         return p.fileName;
     });
-    Get<widgets::TMyTransBtn>("btnSaveAs")->Click();
+    QString tableWhileTold;
+    ristova::test::ui::AcceptNextMessageBox(
+        [&](QWidget*) { tableWhileTold = Get<QComboBox>("cbEdFn")->currentText(); });
+    ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btnSaveAs"));
+    EXPECT_EQ(tableWhileTold, QStringLiteral("2012-03-19.TAB"));
     ASSERT_TRUE(offered);
     EXPECT_EQ(offered->fileName, pc.File("A/2012-03-19.tab"));
     EXPECT_TRUE(FileExists(pc.File("A/2012-03-19.TAB")));

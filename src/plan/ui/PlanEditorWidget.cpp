@@ -196,7 +196,15 @@ void PlanEditorWidget::SaveAs() {
 }
 
 void PlanEditorWidget::Run(const std::function<void()>& handler) {
-    ristova::ui::GuardedAction(this, handler);
+    // The page shows what the handler left behind before its message does.
+    ristova::ui::GuardedAction(this, [&] {
+        try {
+            handler();
+        } catch (...) {
+            Refresh();
+            throw;
+        }
+    });
     Refresh();
 }
 
