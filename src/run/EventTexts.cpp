@@ -22,7 +22,7 @@ constexpr Texts kKinds[] = {
 };
 
 constexpr Texts kSources[] = {
-    {"plan", "计划"},   {"catch-up", "补执行"}, {"start-on", "启动接通"},  {"manual", "手动"},
+    {"plan", "计划"},   {"catch-up", "补发"}, {"start-on", "启动接通"},  {"manual", "手动"},
     {"remote", "远程"}, {"restore", "恢复"},    {"re-assert", "重连补发"}, {"board", "控制器"},
     {"engine", "程序"}, {"api", "接口"},
 };
