@@ -202,8 +202,8 @@ TEST_F(HistoryPageTest, TodaysPageFollowsARun) {
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
     QTabBar* bar = window_->PC()->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(4).center());
-    ASSERT_TRUE(WaitFor([&] { return Page()->tbEvents()->rowCount() > static_cast<int>(before); },
-                        3000));
+    ASSERT_TRUE(
+        WaitFor([&] { return Page()->tbEvents()->rowCount() > static_cast<int>(before); }, 20000));
     bool started = false;
     for (int r = 0; r < Page()->tbEvents()->rowCount(); ++r)
         started = started || Page()->tbEvents()->item(r, 4)->text() == QStringLiteral("开始运行");
