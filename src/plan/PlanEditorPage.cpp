@@ -253,6 +253,11 @@ void PlanEditorPage::btnSavePlanClick() {
 
 void PlanEditorPage::SavePlanTable() {
     if (sEdPlanFn_.empty()) return;
+    const std::string dropped = WritePlanTable();
+    if (!dropped.empty()) throw OperatorError(dropped);
+}
+
+std::string PlanEditorPage::WritePlanTable() {
     StringGrid& g = sgEdPlan_;
     const int relayCount = sgedDev_.RowCount() - 1;
     std::string keepTime;
@@ -303,7 +308,7 @@ void PlanEditorPage::SavePlanTable() {
     g.Touch();
     sgEdPlanClick();
     SavePlanGrid(g, sEdPlanFn_);
-    if (droppedRelay.empty() && droppedTime.empty()) return;
+    if (droppedRelay.empty() && droppedTime.empty()) return {};
     auto rows = [](const std::vector<std::string>& list) {
         std::string text;
         for (const std::string& r : list) text += (text.empty() ? "" : "、") + r;
@@ -315,7 +320,7 @@ void PlanEditorPage::SavePlanTable() {
                   "之间";
     if (!droppedTime.empty())
         message += (message.empty() ? "第" : ",第") + rows(droppedTime) + "行的时间无法识别";
-    throw OperatorError(message + ",这些行未保存");
+    return message + ",这些行未保存";
 }
 
 // ---- save as and delete ----------------------------------------------------
@@ -342,10 +347,12 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
     const std::string previous = sEdPlanFn_;
     const std::string folder = PlanFolder(ctx_.sAppPath, sEdPowerFn_);
     sEdPlanFn_ = folder + name;
+    std::string dropped;
     try {
-        SavePlanTable();
+        dropped = WritePlanTable();
     } catch (...) {
-        // Keep editing the table that was open; the grid keeps its content.
+        // Nothing written: keep editing the table that was open; the grid
+        // keeps its content.
         sEdPlanFn_ = previous;
         Changed();
         throw;
@@ -358,6 +365,8 @@ void PlanEditorPage::btnSaveAsClick(const std::optional<std::string>& chosenPath
     FitPlanGridColumns(sgEdPlan_);
     sgEdPlanClick();
     Changed();
+    // Only now: the new table is the open one, so the next save goes to it.
+    if (!dropped.empty()) throw OperatorError(dropped);
 }
 
 std::string PlanEditorPage::TableToDelete() const {

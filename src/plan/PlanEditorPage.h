@@ -114,6 +114,9 @@ class PlanEditorPage {
     void ChooseController(const std::string& entry);
     void SetSortButton(bool byRelay);
     void ClearPage();
+    // Checks, completes, sorts and writes the open table; the message naming
+    // the rows it dropped, empty when none. Throws only when nothing was written.
+    std::string WritePlanTable();
 
     AppContext& ctx_;
     std::string sEdPowerFn_;

@@ -7,6 +7,7 @@
 #include "base/StringGrid.h"
 #include "base/TextUtils.h"
 #include "plan/PlanFile.h"
+#include "run/EventTexts.h"
 #include "run/PlanSelection.h"
 
 namespace ristova::run {
@@ -127,6 +128,8 @@ DayTimeline BuildDayTimeline(const std::vector<RunEvent>& events,
             }
         } else if ((e.kind == "on" || e.kind == "off") && ofRelay) {
             day.relays[e.relay - 1].commands.push_back({second, i});
+        } else if (e.kind == "mismatch" && ofRelay) {
+            day.relays[e.relay - 1].mismatches.push_back({second, i});
         } else if (e.kind == "line") {
             // Without a line the board's states are not known.
             if (e.result == "lost") {
@@ -150,7 +153,8 @@ DayTimeline BuildDayTimeline(const std::vector<RunEvent>& events,
 std::string EventsToCsv(const std::vector<RunEvent>& events) {
     std::string csv = "\xEF\xBB\xBF";
     csv += "时间,控制器,继电器,类型,来源,结果,说明\r\n";
-    for (const RunEvent& e : events) {
+    for (const RunEvent& event : events) {
+        const RunEvent e = ShownEvent(event);
         csv += CsvField(e.at) + ',' + CsvField(e.controller) + ',' +
                (e.relay >= 1 ? std::to_string(e.relay) : std::string()) + ',' + CsvField(e.kind) +
                ',' + CsvField(e.source) + ',' + CsvField(e.result) + ',' + CsvField(e.detail) +

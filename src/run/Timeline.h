@@ -28,6 +28,7 @@ struct RelayTimeline {
     std::vector<Span> plan;
     std::vector<Span> board;
     std::vector<Tick> commands;
+    std::vector<Tick> mismatches;  // the board did not follow a command
 };
 
 // The table in force from a second of the day on.
@@ -60,7 +61,8 @@ DayTimeline BuildDayTimeline(const std::vector<RunEvent>& events,
                              const std::vector<PlanSegment>& plans, int relays, int endSecond);
 
 // The events as CSV for spreadsheets: UTF-8 with a byte order mark, a
-// heading row, one row per event in the order given.
+// heading row, one row per event in the order given, as the operator reads
+// them (EventTexts.h).
 std::string EventsToCsv(const std::vector<RunEvent>& events);
 
 }  // namespace ristova::run

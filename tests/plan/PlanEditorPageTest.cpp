@@ -227,6 +227,26 @@ TEST_F(PlanEditorPageTest, FailedSaveAsReturnsToTheTableThatWasOpen) {
     EXPECT_TRUE(FileExists(pc.File("A/计划表.tab")));
 }
 
+// Dropped rows are reported after the new table is written: by then it is
+// the open one, and the next "保存表" goes to it, not to the old table.
+TEST_F(PlanEditorPageTest, SaveAsWithDroppedRowsKeepsEditingTheNewTable) {
+    OpenA();
+    Type({{"01", "07:00:00", "接通"}});
+    page.btnSavePlanClick();
+    const std::string before = pc.Read("A/计划表.tab");
+    Type({{"09", "08:00:00", "接通"}});
+    EXPECT_THROW(page.btnSaveAsClick(pc.File("A/2012-03-19.tab")), OperatorError);
+    EXPECT_EQ(page.sEdPlanFn(), pc.File("A/2012-03-19.TAB"));
+    EXPECT_EQ(page.cbEdFn().Text(), "2012-03-19.TAB");
+    EXPECT_EQ(page.lbEdFn(), "【当前编辑计划表】 " + pc.File("A/2012-03-19.TAB"));
+
+    Type({{"02", "09:00:00", "接通"}});
+    page.btnSavePlanClick();
+    EXPECT_EQ(pc.Read("A/计划表.tab"), before);
+    EXPECT_EQ(Column(Stored(pc.File("A/2012-03-19.TAB")), 1),
+              (std::vector<std::string>{"01", "02"}));
+}
+
 TEST_F(PlanEditorPageTest, DeletingNeverTouchesTheDefaultTable) {
     OpenA();
     page.btnSavePlanClick();

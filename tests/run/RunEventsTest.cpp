@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "run/EngineFixture.h"
+#include "run/EventTexts.h"
 #include "run/Journal.h"
 #include "run/RunEngine.h"
 #include "run/RunEvents.h"
@@ -254,6 +255,17 @@ TEST_F(RunEventsTest, TheStopAtAChangeOfControllerBelongsToTheRunsController) {
     EXPECT_EQ(stop->controller, "泵房.PSW");
     EXPECT_EQ(rec.events.back().result, "plan chosen");
     EXPECT_EQ(rec.events.back().controller, "乙.PSW");
+}
+
+// The operator's words for the stored codes: 1 and 0 are states only where
+// the kind is one; a code without words is shown as it is.
+TEST(EventTextsTest, StatesByKindAndUnknownCodesAsTheyAre) {
+    const RunEvent shown = ShownEvent({"t", "A.PSW", 2, "mismatch", "board", "1", "wanted 0"});
+    EXPECT_EQ(shown.kind + shown.source + shown.result + shown.detail, "不一致控制器接通应为断开");
+    EXPECT_EQ(ResultText("state", "0"), "断开");
+    EXPECT_EQ(ResultText("run", "1"), "1");
+    EXPECT_EQ(DetailText("on", "wanted 0"), "wanted 0");
+    EXPECT_EQ(KindText("blink") + SourceText("timer") + ResultText("on", "late"), "blinktimerlate");
 }
 
 }  // namespace

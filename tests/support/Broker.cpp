@@ -66,9 +66,9 @@ bool Broker::Start(const std::vector<std::string>& users) {
         for (const std::string& user : users) {
             const std::size_t colon = user.find(':');
             ChildProcess passwd;
-            if (!passwd.Start({"/usr/bin/mosquitto_passwd", "-b", passwords,
-                               user.substr(0, colon), user.substr(colon + 1)}) ||
-                !passwd.WaitExit(5000)) {
+            if (!passwd.Start({"/usr/bin/mosquitto_passwd", "-b", passwords, user.substr(0, colon),
+                               user.substr(colon + 1)}) ||
+                !passwd.WaitExit(kProgramStartMs)) {
                 error_ = "mosquitto_passwd failed";
                 return false;
             }
@@ -84,7 +84,10 @@ bool Broker::Start(const std::vector<std::string>& users) {
         error_ = broker_.Error();
         return false;
     }
-    for (int i = 0; i < 500; ++i) {
+    // Its first start on a fresh machine may take a while.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kProgramStartMs);
+    while (std::chrono::steady_clock::now() < deadline) {
         if (Accepts(port_)) return true;
         if (!broker_.Running()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -125,7 +128,7 @@ bool Broker::Publish(const std::string& topic, const std::string& payload, bool 
     args.insert(args.end(), {"-q", "1", "-t", topic, "-m", payload});
     if (retain) args.push_back("-r");
     ChildProcess pub;
-    return pub.Start(args) && pub.WaitExit(5000) && pub.Status() == 0;
+    return pub.Start(args) && pub.WaitExit(kProgramStartMs) && pub.Status() == 0;
 }
 
 std::vector<std::string> Broker::Collect(const std::string& filter, int count, int timeoutMs) {

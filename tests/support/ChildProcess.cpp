@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 namespace ristova::test {
@@ -103,6 +104,17 @@ bool ChildProcess::Running() {
         return false;
     }
     return true;
+}
+
+bool ChildProcess::Catches(int signal) {
+    if (!Running()) return false;
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) != 0) continue;
+        const unsigned long long caught = std::stoull(line.substr(7), nullptr, 16);
+        return (caught >> (signal - 1) & 1) != 0;
+    }
+    return false;
 }
 
 bool ChildProcess::WaitExit(int timeoutMs) {

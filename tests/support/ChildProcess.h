@@ -11,6 +11,12 @@
 
 namespace ristova::test {
 
+// How long a program may take to come up: its first start on a fresh
+// machine reads everything from a cold disk and builds caches. Waits for a
+// program to start end as soon as it has; only one that never does waits
+// this long.
+inline constexpr int kProgramStartMs = 60000;
+
 class ChildProcess {
   public:
     struct Options {
@@ -37,6 +43,9 @@ class ChildProcess {
     bool Running();
     // The status as waitpid gives it, -1 when it had been reaped already.
     int Status() const { return status_; }
+    // Whether it has its own handler for the signal (from /proc); false
+    // once it has ended.
+    bool Catches(int signal);
     // Waits for it to end by itself; false on time-out.
     bool WaitExit(int timeoutMs);
     // SIGTERM, then SIGKILL when it is still there after graceMs; Status().

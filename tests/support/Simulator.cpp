@@ -71,7 +71,7 @@ bool SimulatorProcess::Start(const std::vector<std::string>& args) {
         return false;
     }
     // The first line is the terminal's path.
-    if (!child_.ReadLine(slavePath_, 5000)) {
+    if (!child_.ReadLine(slavePath_, kProgramStartMs)) {
         slavePath_.clear();
         error_ = "ristova-sim did not report its terminal (" + BinaryPath() + ")";
         Stop();

@@ -57,15 +57,16 @@ class ManualSwitchTest : public WindowFixture {
         if (slave_ >= 0) close(slave_);
     }
 
-    // Everything the program wrote to the line within the time.
-    std::string ReadLine(int ms) {
+    // Everything the program wrote to the line within the time, or up to
+    // `until` when it comes sooner.
+    std::string ReadLine(int ms, const std::string& until = {}) {
         std::string got;
         WaitFor(
             [&] {
                 char buf[256];
                 ssize_t n;
                 while ((n = read(master_, buf, sizeof buf)) > 0) got.append(buf, n);
-                return false;
+                return !until.empty() && got.find(until) != std::string::npos;
             },
             ms);
         return got;
@@ -110,7 +111,7 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
 
     // Relay 3 is off (its state cell is "0" or still empty): on command.
     Press(Qt::LeftButton, 1, 3);
-    line = ReadLine(200);
+    line = ReadLine(20000, "\xA3\x01" + kQuery);
     EXPECT_NE(line.find("\xA3\x01" + kQuery), std::string::npos) << line;
     EXPECT_EQ(window_->SB()->PanelText(3), QStringLiteral(" 发送数据:A301"));
     EXPECT_EQ(model_->Engine().sgState().Row(), 3);
@@ -118,14 +119,14 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     // The controller answers: relay 3 on.
     const std::string answer = "S(00,0010)E";
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 3000))
+    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 20000))
         << window_->SB()->PanelText(3).toStdString() << " / "
         << window_->Page0()->lbDev()->text().toStdString() << " / " << model_->Engine().sJDQState();
     EXPECT_TRUE(window_->SB()->PanelText(3).startsWith(QStringLiteral(" 接收数据:5328")));
 
     // Now on: the next click sends the off command.
     Press(Qt::LeftButton, 1, 3);
-    line = ReadLine(200);
+    line = ReadLine(20000, std::string("\xA3\x00", 2) + kQuery);
     EXPECT_NE(line.find(std::string("\xA3\x00", 2) + kQuery), std::string::npos) << line;
 
     // The picture follows the decoded state.
@@ -159,7 +160,7 @@ TEST_F(ManualSwitchTest, ALostLineIsShownRedAndGreyAndAClickSendsNothing) {
     // The far end hangs up.
     close(master_);
     master_ = -1;
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().Line() == run::LineState::Lost; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return model_->Engine().Line() == run::LineState::Lost; }, 20000));
     window_->Sync();
     QLabel* lbCom = window_->Page0()->lbCom();
     EXPECT_EQ(lbCom->text(), QStringLiteral("通信状态:通信中断,正在重新连接"));

@@ -3,20 +3,21 @@
 // picking list entries, answering the error box.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QAbstractButton>
-#include <QPushButton>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include "base/StringGrid.h"
 
@@ -49,12 +50,14 @@ inline void Pick(QComboBox* box, int index) {
     emit box->activated(index);
 }
 
-// Closes the next modal box (the error message) once it is up.
-inline void AcceptNextMessageBox() {
+// Closes the next modal box (the error message) once it is up, however
+// long it takes to come; `seen` looks at it first.
+inline void AcceptNextMessageBox(std::function<void(QWidget*)> seen = {}) {
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, seen] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (seen) seen(modal);
             modal->close();
             timer->deleteLater();
         }

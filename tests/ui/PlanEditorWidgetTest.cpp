@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -176,14 +178,21 @@ TEST_F(PlanEditorWidgetTest, TextStillBeingTypedInACellReachesEveryAction) {
     EXPECT_EQ(savedAs.Cell(1, 1), "07");
 }
 
+// A row dropped on saving is named once the new table is the one shown.
 TEST_F(PlanEditorWidgetTest, SaveAsOffersTomorrowAndKeepsEditingTheNewTable) {
     page.sgEdPlanSetEditText(1, 1, "01");
+    Get<widgets::TMyTransBtn>("btnAdd")->Click();
+    page.sgEdPlanSetEditText(1, 2, "09");
     std::optional<SaveAsProposal> offered;
     widget->SetSaveAsPicker([&](const SaveAsProposal& p) -> std::optional<std::string> {
         offered = p;
         return p.fileName;
     });
-    Get<widgets::TMyTransBtn>("btnSaveAs")->Click();
+    QString tableWhileTold;
+    ristova::test::ui::AcceptNextMessageBox(
+        [&](QWidget*) { tableWhileTold = Get<QComboBox>("cbEdFn")->currentText(); });
+    ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btnSaveAs"));
+    EXPECT_EQ(tableWhileTold, QStringLiteral("2012-03-19.TAB"));
     ASSERT_TRUE(offered);
     EXPECT_EQ(offered->fileName, pc.File("A/2012-03-19.tab"));
     EXPECT_TRUE(FileExists(pc.File("A/2012-03-19.TAB")));
@@ -200,10 +209,8 @@ TEST_F(PlanEditorWidgetTest, SaveAsRefusesEmptyExtensionOnlyAndEscapingNames) {
         widget->SetSaveAsPicker(
             [&](const SaveAsProposal&) { return std::optional(folder + typed); });
         QString shown;
-        QTimer::singleShot(20, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box) shown = box->text();
-            if (box) box->close();
+        ristova::test::ui::AcceptNextMessageBox([&](QWidget* modal) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) shown = box->text();
         });
         ristova::test::ui::ClickButton(Get<widgets::TMyTransBtn>("btnSaveAs"));
         const QString name = QString::fromUtf8(typed);
@@ -218,16 +225,36 @@ TEST_F(PlanEditorWidgetTest, SaveAsRefusesEmptyExtensionOnlyAndEscapingNames) {
     EXPECT_FALSE(FileExists(pc.File("X.TAB")));
 }
 
+// The real dialog, answered with its own button once it is up, however long
+// its first showing takes; it never waits for the folder's file list. A
+// dialog still open long after the click is closed, so the test fails
+// instead of hanging.
 TEST_F(PlanEditorWidgetTest, TheSaveDialogStartsOnTheProposal) {
     const SaveAsProposal p = *page.SaveAsProposalFor();
     QString filter;
-    QTimer::singleShot(50, [&] {
+    QElapsedTimer sinceAnswer;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
+        if (dialog == nullptr || !dialog->isVisible()) return;
+        if (sinceAnswer.isValid()) {
+            if (sinceAnswer.elapsed() > 60000) dialog->reject();
+            return;
+        }
+        sinceAnswer.start();
         filter = dialog->selectedNameFilter();
-        QMetaObject::invokeMethod(dialog, "accept");
+        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+        ASSERT_NE(buttons, nullptr);
+        const QList<QAbstractButton*> save = buttons->buttons();
+        auto accept = std::find_if(save.begin(), save.end(), [&](QAbstractButton* b) {
+            return buttons->buttonRole(b) == QDialogButtonBox::AcceptRole;
+        });
+        ASSERT_NE(accept, save.end());
+        ristova::test::ui::ClickButton(*accept);
     });
+    answer.start(10);
     const std::optional<std::string> chosen = PlanEditorWidget::RunSaveDialog(widget.get(), p);
+    answer.stop();
     EXPECT_EQ(filter, QStringLiteral("电源控制计划表 (*.tab)"));
     ASSERT_TRUE(chosen);
     EXPECT_EQ(*chosen, p.fileName);
@@ -281,8 +308,8 @@ TEST_F(PlanEditorWidgetTest, ANewEmptyTableShowsItsHeadingsAtOnce) {
     auto* controllers = Find<QComboBox>(&shown, "cbEditDevList");
     Pick(controllers, controllers->findText(QStringLiteral("A.PSW")));
     ASSERT_EQ(plan->model()->rowCount(), 2) << "a new table of the same size as the empty page";
-    for (int k = 0; k < 50 && counter.paints == 0; ++k) QTest::qWait(10);
-    EXPECT_GT(counter.paints, 0) << "the headings were not drawn again";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 30000))
+        << "the headings were not drawn again";
     EXPECT_EQ(heading->model()->index(0, 1).data().toString(), QStringLiteral("继电器"));
     heading->viewport()->removeEventFilter(&counter);
 }

@@ -283,7 +283,7 @@ TEST_F(SetupPageWidgetTest, TestSendsReachTheSimulatedControllerAndItsAnswerIsSh
     const std::string expected =
         " 接收数据:" +
         BytesToHex(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
-    EXPECT_TRUE(pc.poster.PumpUntil([&] { return pc.status.Panel(3) == expected; }, 3000))
+    EXPECT_TRUE(pc.poster.PumpUntil([&] { return pc.status.Panel(3) == expected; }, 20000))
         << pc.status.Panel(3);
     com1.ClosePort();
 }

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QDateEdit>
-#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
@@ -16,11 +15,13 @@
 #include "base/Files.h"
 #include "base/StringGrid.h"
 #include "base/TextUtils.h"
+#include "run/EventTexts.h"
 #include "run/Journal.h"
 #include "run/PlanSelection.h"
 #include "run/ui/TimelineView.h"
 #include "widgets/ui/MyTransBtn.h"
 #include "widgets/ui/PageWidgets.h"
+#include "widgets/ui/SaveDialog.h"
 
 namespace ristova::ui {
 
@@ -37,7 +38,19 @@ QDate ToQDate(const Date& d) { return QDate(d.year, d.month, d.day); }
 }  // namespace
 
 HistoryPage::HistoryPage(MainWindowModel& model, Guard guard, QWidget* parent)
-    : QWidget(parent), model_(model), guard_(std::move(guard)) {
+    : QWidget(parent),
+      model_(model),
+      guard_(std::move(guard)),
+      exportPicker_([this](const std::string& proposed) {
+          SaveDialogSetup setup;
+          setup.objectName = QStringLiteral("dlgExport");
+          setup.title = QStringLiteral("导出CSV");
+          setup.folder = Qs(ExtractFilePath(proposed));
+          setup.fileName = Qs(proposed);
+          setup.nameFilter = QStringLiteral("CSV (*.csv)");
+          setup.defaultSuffix = QStringLiteral("csv");
+          return RunSaveDialog(this, setup);
+      }) {
     setFixedSize(MonitorPage::kWidth, MonitorPage::kHeight);
     MakeLabel(this, QStringLiteral("日期"), kMargin, 10, 30);
     dtDay_ = new QDateEdit(this);
@@ -79,7 +92,7 @@ HistoryPage::HistoryPage(MainWindowModel& model, Guard guard, QWidget* parent)
     tbEvents_->setSelectionBehavior(QAbstractItemView::SelectRows);
     tbEvents_->verticalHeader()->hide();
     tbEvents_->verticalHeader()->setDefaultSectionSize(18);
-    const int widths[] = {90, 50, 50, 70, 80};
+    const int widths[] = {90, 50, 50, 70, 90};
     for (int c = 0; c < 5; ++c) tbEvents_->setColumnWidth(c, widths[c]);
     tbEvents_->horizontalHeader()->setStretchLastSection(true);
 
@@ -217,9 +230,13 @@ void HistoryPage::FillTable() {
     tbEvents_->setRowCount(static_cast<int>(shown.size()));
     for (int row = 0; row < static_cast<int>(shown.size()); ++row) {
         const run::RunEvent& e = shown[row];
+        const run::RunEvent text = run::ShownEvent(e);
         const QString cells[] = {Qs(e.at.size() > 11 ? e.at.substr(11) : e.at),
                                  e.relay >= 1 ? QString::number(e.relay) : QString(),
-                                 Qs(e.kind), Qs(e.source), Qs(e.result), Qs(e.detail)};
+                                 Qs(text.kind),
+                                 Qs(text.source),
+                                 Qs(text.result),
+                                 Qs(text.detail)};
         for (int c = 0; c < 6; ++c) {
             QTableWidgetItem* item = tbEvents_->item(row, c);
             if (item == nullptr) tbEvents_->setItem(row, c, item = new QTableWidgetItem);
@@ -250,15 +267,10 @@ void HistoryPage::OnRunEvent(const run::RunEvent& event) {
 
 void HistoryPage::btnExportClick() {
     const std::vector<run::RunEvent> shown = ShownEvents();
-    QFileDialog dialog(this, QStringLiteral("导出CSV"), Qs(model_.Context().sAppPath),
-                       QStringLiteral("CSV (*.csv)"));
-    dialog.setObjectName(QStringLiteral("dlgExport"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(Qs("运行记录-" + DateText(true, ShownDate()) + ".csv"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    WriteFileAtomically(Std(dialog.selectedFiles().front()), run::EventsToCsv(shown));
+    const std::optional<std::string> chosen = exportPicker_(
+        model_.Context().sAppPath + "运行记录-" + DateText(true, ShownDate()) + ".csv");
+    if (!chosen) return;
+    WriteFileAtomically(*chosen, run::EventsToCsv(shown));
 }
 
 }  // namespace ristova::ui

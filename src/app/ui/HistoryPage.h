@@ -4,6 +4,7 @@
 // follows the running engine live.
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ class HistoryPage : public QWidget, public run::IRunEventSink {
     Q_OBJECT
   public:
     using Guard = std::function<void(const std::function<void()>&)>;
+    // Asks where "导出CSV" writes, starting on the proposed path; nullopt
+    // when the operator cancelled.
+    using ExportPicker = std::function<std::optional<std::string>(const std::string& proposed)>;
 
     HistoryPage(MainWindowModel& model, Guard guard, QWidget* parent = nullptr);
     ~HistoryPage() override;
@@ -44,6 +48,8 @@ class HistoryPage : public QWidget, public run::IRunEventSink {
     void FillControllers();
     // Asks for a file name and writes the events shown as CSV.
     void btnExportClick();
+    // Tests answer "导出CSV" without the dialog.
+    void SetExportPicker(ExportPicker picker) { exportPicker_ = std::move(picker); }
 
     void OnRunEvent(const run::RunEvent& event) override;
 
@@ -73,6 +79,7 @@ class HistoryPage : public QWidget, public run::IRunEventSink {
 
     MainWindowModel& model_;
     Guard guard_;
+    ExportPicker exportPicker_;
     QDateEdit* dtDay_ = nullptr;
     QComboBox* cbController_ = nullptr;
     QComboBox* cbRelay_ = nullptr;

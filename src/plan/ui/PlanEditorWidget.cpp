@@ -1,7 +1,6 @@
 #include "plan/ui/PlanEditorWidget.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,8 +14,9 @@
 
 #include "base/ui/ErrorBoundary.h"
 #include "base/ui/GridModel.h"
-#include "widgets/ui/PageWidgets.h"
 #include "widgets/ui/MyTransBtn.h"
+#include "widgets/ui/PageWidgets.h"
+#include "widgets/ui/SaveDialog.h"
 
 namespace ristova::plan::ui {
 
@@ -172,18 +172,14 @@ PlanEditorWidget::PlanEditorWidget(PlanEditorPage& page, QWidget* parent)
 
 std::optional<std::string> PlanEditorWidget::RunSaveDialog(QWidget* parent,
                                                            const SaveAsProposal& p) {
-    QFileDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("SaveDialog"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    ristova::ui::SaveDialogSetup setup;
+    setup.objectName = QStringLiteral("SaveDialog");
+    setup.folder = Qs(p.folder);
+    setup.fileName = Qs(p.fileName);
+    setup.nameFilter = QStringLiteral("电源控制计划表 (*.tab)");
     // Saving over an existing table replaces it without a question.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("电源控制计划表 (*.tab)"));
-    dialog.setDirectory(Qs(p.folder));
-    dialog.selectFile(Qs(p.fileName));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return Std(dialog.selectedFiles().first());
+    setup.replaceWithoutAsking = true;
+    return ristova::ui::RunSaveDialog(parent, setup);
 }
 
 void PlanEditorWidget::SaveAs() {
@@ -196,7 +192,15 @@ void PlanEditorWidget::SaveAs() {
 }
 
 void PlanEditorWidget::Run(const std::function<void()>& handler) {
-    ristova::ui::GuardedAction(this, handler);
+    // The page shows what the handler left behind before its message does.
+    ristova::ui::GuardedAction(this, [&] {
+        try {
+            handler();
+        } catch (...) {
+            Refresh();
+            throw;
+        }
+    });
     Refresh();
 }
 

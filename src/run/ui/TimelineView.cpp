@@ -6,10 +6,13 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "run/EventTexts.h"
+
 namespace ristova::run::ui {
 
 const QColor TimelineView::kPlanColour(186, 222, 250);
 const QColor TimelineView::kBoardColour(24, 130, 60);
+const QColor TimelineView::kMismatchColour(255, 0, 0);
 
 namespace {
 
@@ -76,6 +79,7 @@ QColor TimelineView::SourceColour(const std::string& source) {
     if (source == "manual") return QColor(210, 20, 20);
     if (source == "re-assert") return QColor(0, 150, 150);
     if (source == "remote") return QColor(140, 90, 40);
+    if (source == "restore") return QColor(200, 60, 140);
     return QColor(90, 90, 90);
 }
 
@@ -121,6 +125,18 @@ void TimelineView::paintEvent(QPaintEvent*) {
             if (e.result != "sent") c.setAlpha(110);
             p.fillRect(QRect(XOf(t.second), top, 2, rowH), c);
         }
+        // Over the ticks: the command it follows must not hide it.
+        const int markH = std::min(rowH - 2, 9);
+        for (const Tick& t : rel.mismatches) {
+            if (t.second < viewFrom_ || t.second >= viewTo) continue;
+            const int x = XOf(t.second);
+            const QPoint corners[] = {
+                {x - markH / 2 - 1, top + 1}, {x + markH / 2 + 1, top + 1}, {x, top + 1 + markH}};
+            p.setPen(Qt::NoPen);
+            p.setBrush(kMismatchColour);
+            p.drawPolygon(corners, 3);
+            p.setBrush(Qt::NoBrush);
+        }
         p.setPen(QColor(236, 236, 236));
         p.drawLine(kNameWidth, top + rowH - 1, width(), top + rowH - 1);
     }
@@ -148,21 +164,28 @@ void TimelineView::paintEvent(QPaintEvent*) {
 
 QString TimelineView::Describe(int relay, int second, int x) const {
     const RelayTimeline& rel = day_.relays[relay - 1];
-    // The command nearest the pointer within a few pixels, else the states.
+    // The mismatch or command nearest the pointer within a few pixels, else
+    // the states. A mismatch wins over the command it follows.
     const RunEvent* nearest = nullptr;
     int best = 5;
-    for (const Tick& t : rel.commands) {
-        const int d = std::abs(XOf(t.second) - x);
-        if (d < best) {
-            best = d;
-            nearest = &events_[t.event];
+    for (const std::vector<Tick>* ticks : {&rel.mismatches, &rel.commands}) {
+        for (const Tick& t : *ticks) {
+            const int d = std::abs(XOf(t.second) - x);
+            if (d < best) {
+                best = d;
+                nearest = &events_[t.event];
+            }
         }
     }
     const QString name = relay - 1 < names_.size() ? names_[relay - 1] : QString::number(relay);
     if (nearest != nullptr) {
+        const RunEvent shown = ShownEvent(*nearest);
+        const QString what =
+            nearest->kind == "mismatch"
+                ? QString::fromUtf8("未按指令动作  " + shown.detail + "  实际" + shown.result)
+                : QString::fromUtf8(shown.kind + " " + shown.source + " " + shown.result);
         return QString::fromUtf8(nearest->at.substr(11)) + QStringLiteral("  ") + name +
-               QStringLiteral("  ") + QString::fromUtf8(nearest->kind + " " + nearest->source +
-                                                        " " + nearest->result);
+               QStringLiteral("  ") + what;
     }
     QString text = ClockText(second) + QStringLiteral("  ") + name + QStringLiteral("  计划:") +
                    (Covers(rel.plan, second) ? QStringLiteral("接通") : QStringLiteral("断开")) +

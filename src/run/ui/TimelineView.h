@@ -1,8 +1,9 @@
 #pragma once
 // The day as a picture: one row per relay, the hours across. The plan's on
 // periods are a light bar, the board's reported on periods a solid bar over
-// it, commands ticks coloured by their source, spells without a line
-// hatched across all rows. The wheel zooms around the pointer.
+// it, commands ticks coloured by their source, a board that did not follow
+// a command a red triangle, spells without a line hatched across all rows.
+// The wheel zooms around the pointer.
 #include <QColor>
 #include <QStringList>
 #include <QWidget>
@@ -41,6 +42,7 @@ class TimelineView : public QWidget {
     static QColor SourceColour(const std::string& source);
     static const QColor kPlanColour;
     static const QColor kBoardColour;
+    static const QColor kMismatchColour;
 
   signals:
     void viewChanged();

@@ -44,7 +44,7 @@ TEST_F(HeadlessRunTest, OptionsAndFoldersItCannotRunSayWhy) {
     o.stderrToStdout = true;
 
     ASSERT_TRUE(child.Start({RunnerPath(), "--help"}, o));
-    EXPECT_TRUE(ReadUntil(child, "--folder DIR", lines, 3000));
+    EXPECT_TRUE(ReadUntil(child, "--folder DIR", lines, test::kProgramStartMs));
     ASSERT_TRUE(child.WaitExit(3000));
     EXPECT_EQ(ExitCode(child.Status()), 0);
 
@@ -102,7 +102,7 @@ TEST_F(HeadlessRunTest, RunsThePlanOnTheSecondAndStopsCleanlyOnSignals) {
         test::ChildProcess runner;
         ASSERT_TRUE(StartRunner(runner));
         std::vector<std::string> lines;
-        ASSERT_TRUE(ReadUntil(runner, " run engine started", lines, 5000));
+        ASSERT_TRUE(ReadUntil(runner, " run engine started", lines, test::kProgramStartMs));
         if (signal == SIGTERM) {
             // The timed command, on its second, as an event line and on the line.
             ASSERT_TRUE(ReadUntil(runner, " 2 on plan sent ", lines, 6000));
@@ -257,7 +257,7 @@ TEST_F(HeadlessRunTest, OneFolderHasOneRunner) {
     test::ChildProcess first;
     ASSERT_TRUE(StartRunner(first));
     std::vector<std::string> lines;
-    ASSERT_TRUE(ReadUntil(first, " run engine started", lines, 5000));
+    ASSERT_TRUE(ReadUntil(first, " run engine started", lines, test::kProgramStartMs));
 
     test::ChildProcess second;
     ASSERT_TRUE(StartRunner(second));
@@ -276,7 +276,7 @@ TEST_F(HeadlessRunTest, OneFolderHasOneRunner) {
     EXPECT_EQ(window.Acquire(dir.Path()), FolderLock::Result::Locked);
     window.Release();
     ASSERT_TRUE(StartRunner(second));
-    EXPECT_TRUE(ReadUntil(second, " run engine started", lines, 5000));
+    EXPECT_TRUE(ReadUntil(second, " run engine started", lines, test::kProgramStartMs));
 }
 
 // The service manager's side of sd_notify: a datagram socket in the folder.

@@ -44,7 +44,7 @@ class BridgeTest : public ::testing::Test, public test::RunnerFixture {
     void StartConnected(test::ChildProcess& runner) {
         test::Subscriber states(broker, kCtl + "/relay/4/state");
         ASSERT_TRUE(StartRunner(runner));
-        ASSERT_TRUE(ReadUntil(runner, " run engine started", lines, 5000));
+        ASSERT_TRUE(ReadUntil(runner, " run engine started", lines, test::kProgramStartMs));
         std::string line;
         ASSERT_TRUE(states.Next(line, 5000)) << "no state published";
     }
