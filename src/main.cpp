@@ -30,7 +30,7 @@ void OnTerminate(int) {
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
 
-// SIGTERM and SIGINT close the window as the operator would, so that the
+// SIGTERM, SIGINT and SIGHUP close the window as the operator would, so that the
 // shutdown steps run (the demo script stops the program this way).
 void CloseOnSignals(ristova::ui::TFrmMain* window) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
@@ -46,6 +46,7 @@ void CloseOnSignals(ristova::ui::TFrmMain* window) {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
 }
 
 }  // namespace

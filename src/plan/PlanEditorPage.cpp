@@ -449,6 +449,8 @@ std::optional<std::string> PlanEditorPage::CompleteMaskedEntry(int col, std::str
         if (!completed.empty()) completed += ':';
         completed += pad(part);
     }
+    // "08:75:00" fits the mask but is no time of a day.
+    if (!ParseTimeCell(completed)) return std::nullopt;
     return completed;
 }
 

@@ -18,7 +18,7 @@ std::string Lookup(const Texts (&texts)[N], const std::string& code) {
 
 constexpr Texts kKinds[] = {
     {"on", "接通"},         {"off", "断开"},  {"switch", "切换"}, {"state", "状态"},
-    {"mismatch", "不一致"}, {"line", "通信"}, {"run", "运行"},
+    {"mismatch", "不一致"}, {"line", "通信"}, {"run", "运行"},     {"journal", "运行记录"},
 };
 
 constexpr Texts kSources[] = {
@@ -44,6 +44,9 @@ constexpr Texts kResults[] = {
     {"plan reloaded", "计划表已更新"},
     {"date change", "日期变更"},
     {"error", "错误"},
+    {"setting-invalid", "参数无效"},
+    {"decoder-not-loaded", "处理程序无法加载"},
+    {"plan-rows-unreadable", "计划表有无法识别的行"},
 };
 
 bool IsStateKind(const std::string& kind) {
@@ -65,6 +68,8 @@ std::string SourceText(const std::string& source) {
 }
 
 std::string ResultText(const std::string& kind, const std::string& result) {
+    // The journal's own row tells of rows it could not keep.
+    if (kind == "journal" && result == "lost") return "记录丢失";
     return IsStateKind(kind) ? StateText(result) : Lookup(kResults, result);
 }
 

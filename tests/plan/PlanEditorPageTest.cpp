@@ -365,6 +365,8 @@ TEST(PlanEditorMasks, TypedEntriesAreCompletedOrRefused) {
     EXPECT_EQ(complete(2, "9::0"), "refused");
     EXPECT_EQ(complete(2, "1:2:3:4"), "refused");
     EXPECT_EQ(complete(2, "123:0:0"), "refused");
+    EXPECT_EQ(complete(2, "087500"), "refused") << "no minute 75";
+    EXPECT_EQ(complete(2, "24:00:00"), "refused");
 }
 
 TEST_F(PlanEditorPageTest, SortButtonsFromTheSettingsFile) {

@@ -266,6 +266,7 @@ TEST(EventTextsTest, StatesByKindAndUnknownCodesAsTheyAre) {
     EXPECT_EQ(ResultText("run", "1"), "1");
     EXPECT_EQ(DetailText("on", "wanted 0"), "wanted 0");
     EXPECT_EQ(KindText("blink") + SourceText("timer") + ResultText("on", "late"), "blinktimerlate");
+    EXPECT_EQ(ResultText("line", "lost") + ResultText("journal", "lost"), "通信中断记录丢失");
 }
 
 }  // namespace

@@ -81,20 +81,21 @@ TEST_F(PlanEditorWidgetTest, ShowsTheOpenTableAndTheRelayList) {
 
 TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
     TypeCell(1, 1, QStringLiteral("03"));
-    TypeCell(2, 1, QStringLiteral("087500"));
-    EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
-    // An entry that cannot be completed is refused with a message; the cell
-    // keeps its text and its editor is closed.
-    ristova::test::ui::AcceptNextMessageBox();
-    TypeCell(2, 1, QStringLiteral("09"));
-    EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:75:00");
-    EXPECT_EQ(Plan()->indexWidget(Cell(2, 1)), nullptr);
+    TypeCell(2, 1, QStringLiteral("081500"));
+    EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:15:00");
+    // An entry that cannot be completed, or is no time of a day, is refused
+    // with a message; the cell keeps its text and its editor is closed.
+    for (const QString& typed : {QStringLiteral("09"), QStringLiteral("087500")}) {
+        ristova::test::ui::AcceptNextMessageBox();
+        TypeCell(2, 1, typed);
+        EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "08:15:00") << typed.toStdString();
+        EXPECT_EQ(Plan()->indexWidget(Cell(2, 1)), nullptr);
+    }
     // What people type is completed to the mask.
     TypeCell(1, 1, QStringLiteral("3"));
     EXPECT_EQ(page.sgEdPlan().Cell(1, 1), "03");
     TypeCell(2, 1, QStringLiteral("9:5:0"));
     EXPECT_EQ(page.sgEdPlan().Cell(2, 1), "09:05:00");
-    TypeCell(2, 1, QStringLiteral("087500"));
 
     Get<widgets::TMyTransBtn>("btnAdd")->Click();
     TypeCell(1, 2, QStringLiteral("09"));  // beyond the 8 relays
@@ -104,7 +105,7 @@ TEST_F(PlanEditorWidgetTest, MaskedCellsAreTypedAndNormalisedOnSaving) {
     ristova::test::ui::AcceptNextMessageBox();
     Get<widgets::TMyTransBtn>("btnSavePlan")->Click();
     EXPECT_EQ(Plan()->model()->rowCount(), 2);
-    EXPECT_EQ(Plan()->model()->data(Cell(2, 1)).toString(), QStringLiteral("09:15:00"));
+    EXPECT_EQ(Plan()->model()->data(Cell(2, 1)).toString(), QStringLiteral("09:05:00"));
     EXPECT_EQ(Plan()->model()->data(Cell(3, 1)).toString(), QStringLiteral("断开"));
 
     emit Plan()->doubleClicked(Cell(3, 1));

@@ -64,11 +64,15 @@ TEST_F(RestoreConfirmTest, AStartLateInTheDayPutsTheBoardWhereThePlanWantsIt) {
     // Relay 2's start-on command stands; relay 3 has nothing due yet.
     ASSERT_TRUE(sim.WaitForCommands(2, 2000));
     EXPECT_EQ(Switches(), (std::vector<std::string>{test::OnCommand(2), test::OnCommand(1)}));
-    journal->Flush();
-    int restored = 0;
-    for (const RunEvent& e : ReadJournalDay(journal->FilePath(), kController, kDay))
-        restored += e.source == "restore" && e.result == "sent" ? 1 : 0;
-    EXPECT_EQ(restored, 1);
+    auto restored = [&] {
+        journal->Flush();
+        int sent = 0;
+        for (const RunEvent& e : ReadJournalDay(journal->FilePath(), kController, kDay))
+            sent += e.source == "restore" && e.result == "sent" ? 1 : 0;
+        return sent;
+    };
+    // "sent" is journaled once the writer has written the bytes.
+    EXPECT_TRUE(poster.PumpUntil([&] { return restored() == 1; }, 3000));
 }
 
 TEST_F(RestoreConfirmTest, WithoutRestoreOnlyTheStartOnCommandsGo) {
