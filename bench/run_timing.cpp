@@ -38,7 +38,7 @@
 #include "base/SecondTicker.h"
 #include "comm/MyComm32.h"
 #include "run/Journal.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 
 using namespace ristova;
 using Steady = std::chrono::steady_clock;
@@ -218,14 +218,15 @@ int main(int argc, char** argv) {
     AppContext ctx{appPath, buildDir + "PowerDll/", settingsFile, clock, sleeper, poster, status,
                    boxes};
     TMyComport com1(poster);
-    run::RunEngine engine(ctx, com1);
+    run::Site site(ctx, com1);
+    run::RunPage engine(ctx, site);
     // Journaled as the window journals, so its cost shows in the figures.
     run::Journal journal(appPath, settingsFile);
     engine.Events().Add(&journal);
     engine.FillRunDeviceList();
     engine.SetLastRunDate(clock.Now().date);
     engine.btnRunClick();
-    if (!engine.COMRUN().IsOpen()) {
+    if (!engine.Shown()->Port().IsOpen()) {
         std::fprintf(stderr, "the run port did not open: %s\n", engine.lbCom().c_str());
         return 1;
     }

@@ -368,6 +368,12 @@ bool SetupPage::InitTestPort() {
     // What the run would take from the file, on the port the page shows.
     SerialSettings settings = ReadSerialSettings(currentPath_);
     settings.port = cbComm1_.Text();
+    if (const std::string holder = portHolder_ ? portHolder_(settings.port) : std::string();
+        !holder.empty()) {
+        lbComState_ = std::string(kComStateHeldPrefix) + holder + std::string(kComStateHeldSuffix);
+        Changed();
+        return false;
+    }
     ConfigurePort(com1_, settings);
     const bool ok = com1_.OpenPort();
     if (ok) {

@@ -217,7 +217,7 @@ TEST_F(HeadlessRunTest, AFailedTickIsToldOnceAndTheRunnerStartsTheEngineAgain) {
                 WriteIniText(ControllerFile(), "COMM", "edBound", "9600");
                 mended = true;
             }
-            restarted = mended && runner.Core().Engine().Running();
+            restarted = mended && runner.Core().GetSite().AnyRunning();
             if (restarted || waited > std::chrono::seconds(30)) loop.Quit();
         });
         try {
