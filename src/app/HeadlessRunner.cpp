@@ -1,7 +1,6 @@
 #include "app/HeadlessRunner.h"
 
 #include <systemd/sd-daemon.h>
-#include <unistd.h>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -76,7 +75,7 @@ std::string HeadlessRunner::Start() {
                      core_.Journal()->FilePath().c_str());
     });
     const AppContext& ctx = core_.Context();
-    if (access(ctx.sAppPath.c_str(), W_OK) != 0)
+    if (!CanWrite(ctx.sAppPath))
         return "程序文件夹不可写: " + ctx.sAppPath +
                " (give the user that runs ristova-run write permission on it)";
     core_.ReadSwitchBoxes();
@@ -119,7 +118,7 @@ std::string HeadlessRunner::Start() {
     // From here on a failed tick is told, and the process goes on.
     loop_.SetOnError([this](const std::exception& error) { TickFailed(error); });
     clockTick_.Start();
-    loop_.Watch(clockTick_.Fd(), [this] {
+    loop_.Watch(clockTick_.Handle(), [this] {
         const SecondTicker::Reading reading = clockTick_.Read();
         if (reading.ticks == 0 && !reading.clockStepped) return;
         // Without a running engine there is no check tick to show we live.
@@ -127,11 +126,11 @@ std::string HeadlessRunner::Start() {
         core_.Engine().Timer1Timer();
         SyncTimers();
     });
-    loop_.Watch(checkTick_.Fd(), [this] { CheckTick(); });
-    loop_.Watch(runTick_.Fd(), [this] {
+    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
+    loop_.Watch(runTick_.Handle(), [this] {
         if (runTick_.Read() > 0) core_.Engine().tmRunTimer();
     });
-    loop_.Watch(restartTick_.Fd(), [this] {
+    loop_.Watch(restartTick_.Handle(), [this] {
         if (restartTick_.Read() == 0) return;
         run::RunEngine& e = core_.Engine();
         if (!e.Running()) e.btnRunClick();
@@ -192,8 +191,9 @@ void HeadlessRunner::Stop() {
     if (stopped_) return;
     stopped_ = true;
     sd_notify(0, "STOPPING=1");
-    for (int fd : {clockTick_.Fd(), checkTick_.Fd(), runTick_.Fd(), restartTick_.Fd()})
-        loop_.Unwatch(fd);
+    for (NativeHandle handle :
+         {clockTick_.Handle(), checkTick_.Handle(), runTick_.Handle(), restartTick_.Handle()})
+        loop_.Unwatch(handle);
     loop_.SetOnError({});
     clockTick_.Stop();
     checkTick_.Stop();
