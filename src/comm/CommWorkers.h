@@ -142,10 +142,9 @@ class DeviceReader {
     std::size_t Count() const;
     int Error() const;
 
-    // The order is the precedence when several come together.
     enum class Wake { Stop, LineEvent, ReadDone, Failed };
     // Waits for the stop event, a change of the line error counters or the
-    // end of the read.
+    // end of the read; when several come together, in that order.
     Wake Wait();
 
   private:
