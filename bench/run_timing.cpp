@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
     while (Steady::now() < end) {
         const auto due = std::min(nextRun, nextClock);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Steady::now()).count();
-        pollfd fds[2] = {{ticker.Fd(), POLLIN, 0}, {poster.Fd(), POLLIN, 0}};
+        pollfd fds[2] = {{ticker.Handle(), POLLIN, 0}, {poster.Fd(), POLLIN, 0}};
         poll(fds, 2, left < 0 ? 0 : static_cast<int>(left));
         if (fds[0].revents & POLLIN) {
             const SecondTicker::Reading reading = ticker.Read();

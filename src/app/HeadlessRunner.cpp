@@ -3,7 +3,6 @@
 #include <systemd/sd-daemon.h>
 
 #include <stdexcept>
-#include <unistd.h>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -92,7 +91,7 @@ std::string HeadlessRunner::Start() {
                      core_.Journal()->FilePath().c_str());
     });
     const AppContext& ctx = core_.Context();
-    if (access(ctx.sAppPath.c_str(), W_OK) != 0)
+    if (!CanWrite(ctx.sAppPath))
         return "程序文件夹不可写: " + ctx.sAppPath +
                " (give the user that runs ristova-run write permission on it)";
     core_.ReadSwitchBoxes();
@@ -134,7 +133,7 @@ std::string HeadlessRunner::Start() {
         site.ReportError(std::make_exception_ptr(std::runtime_error(error.what())));
     });
     clockTick_.Start();
-    loop_.Watch(clockTick_.Fd(), [this] {
+    loop_.Watch(clockTick_.Handle(), [this] {
         const SecondTicker::Reading reading = clockTick_.Read();
         if (reading.ticks == 0 && !reading.clockStepped) return;
         // Without a running run there is no check tick to show we live.
@@ -142,8 +141,8 @@ std::string HeadlessRunner::Start() {
         core_.GetSite().ClockTick();
         SyncTimers();
     });
-    loop_.Watch(checkTick_.Fd(), [this] { CheckTick(); });
-    loop_.Watch(restartTick_.Fd(), [this] {
+    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
+    loop_.Watch(restartTick_.Handle(), [this] {
         if (restartTick_.Read() == 0) return;
         core_.GetSite().RetryTick();
         SyncTimers();
@@ -180,7 +179,8 @@ void HeadlessRunner::Stop() {
     if (stopped_) return;
     stopped_ = true;
     sd_notify(0, "STOPPING=1");
-    for (int fd : {clockTick_.Fd(), checkTick_.Fd(), restartTick_.Fd()}) loop_.Unwatch(fd);
+    for (NativeHandle handle : {clockTick_.Handle(), checkTick_.Handle(), restartTick_.Handle()})
+        loop_.Unwatch(handle);
     loop_.SetOnError({});
     clockTick_.Stop();
     checkTick_.Stop();

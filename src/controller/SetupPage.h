@@ -42,14 +42,14 @@ std::string_view CommandColumnHint(int col);
 // The fixed lines of the help box under the serial group.
 const std::vector<std::string>& ContactHelpLines();
 
-// "COM1" to "COM16", then the serial devices found on this machine
-// (/dev/serial/by-id/* first, then /dev/ttyUSB*, /dev/ttyACM*).
+// "COM1" to "COM16", then the serial devices found on this machine.
 std::vector<std::string> ListSerialPorts();
 // What the port list shows for a stored port: "COM1 (/dev/ttyS0)", a link
-// with the device it leads to, any other path as it is.
+// with the device it leads to, any other name as it is.
 std::string PortLabel(const std::string& port);
 // A typed port as it is stored: a label of the list gives its port, "com3"
-// gives "COM3", a bare device name gets "/dev/"; empty when nothing was typed.
+// gives "COM3", a bare device name gets the device folder ("/dev/"); empty
+// when nothing was typed.
 std::string TypedPort(std::string_view typed, const std::vector<std::string>& listed);
 
 // A typed controller name made into a file name: trimmed, extension replaced

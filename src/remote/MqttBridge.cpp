@@ -1,7 +1,7 @@
 #include "remote/MqttBridge.h"
 
 #include <mosquitto.h>
-#include <unistd.h>
+#include <thread>
 
 #include <cstdio>
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "base/Files.h"
+#include "base/Process.h"
 #include "base/TextUtils.h"
 
 namespace ristova::remote {
@@ -58,7 +59,7 @@ MqttBridge::~MqttBridge() {
             std::lock_guard lock(shared_->mutex);
             if (shared_->disconnected) break;
         }
-        usleep(10'000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     mosquitto_loop_stop(mosq_, true);
     mosquitto_destroy(mosq_);
@@ -80,7 +81,7 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     InitLibrary();
     node_ = DiscoveryId(settings.topicPrefix);
     shared_ = std::make_shared<Shared>(ctx_.poster, this);
-    const std::string id = "ristova-" + node_ + "-" + std::to_string(getpid());
+    const std::string id = "ristova-" + node_ + "-" + std::to_string(ProcessId());
     mosq_ = mosquitto_new(id.c_str(), true, shared_.get());
     if (!mosq_) {
         error_ = "MQTT: no client: " + std::string(std::strerror(errno));

@@ -104,7 +104,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     // The check tick wakes on an absolute expiry of the wall clock, so it
     // neither rounds up to the next millisecond nor misses a clock set.
     tmCheck_ = std::make_unique<SecondTicker>();
-    tmCheckNotifier_ = new QSocketNotifier(tmCheck_->Fd(), QSocketNotifier::Read, this);
+    tmCheckNotifier_ = new QSocketNotifier(tmCheck_->Handle(), QSocketNotifier::Read, this);
     connect(tmCheckNotifier_, &QSocketNotifier::activated, this, [this] { tmCheckReady(); });
     connect(timer1_, &QTimer::timeout, this, [this] {
         Guarded([this] { model_.Monitor().Timer1Timer(); });
