@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = SecondsToTimeText(seconds);
     fuzz::Check(TimeTextToSeconds(text, ":") == seconds, "time text round trip");
     if (seconds >= 0 && seconds < 86400) fuzz::Check(text.size() == 8, "a day's time is hh:mm:ss");
-    const std::string input = fuzz::AsText(data, size);
+    const std::string_view input = fuzz::AsText(data, size);
     (void)TimeTextToSeconds(input, ":");
     if (seconds >= 0 && seconds < 86400)
         fuzz::Check(plan::ParseTimeCell(text) == seconds, "a day's time is a plan time");
