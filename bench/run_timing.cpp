@@ -38,7 +38,7 @@
 #include "base/SecondTicker.h"
 #include "comm/MyComm32.h"
 #include "run/Journal.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 
 using namespace ristova;
 using Steady = std::chrono::steady_clock;
@@ -218,14 +218,15 @@ int main(int argc, char** argv) {
     AppContext ctx{appPath, buildDir + "PowerDll/", settingsFile, clock, sleeper, poster, status,
                    boxes};
     TMyComport com1(poster);
-    run::RunEngine engine(ctx, com1);
+    run::Site site(ctx, com1);
+    run::RunPage engine(ctx, site);
     // Journaled as the window journals, so its cost shows in the figures.
     run::Journal journal(appPath, settingsFile);
     engine.Events().Add(&journal);
     engine.FillRunDeviceList();
     engine.SetLastRunDate(clock.Now().date);
     engine.btnRunClick();
-    if (!engine.COMRUN().IsOpen()) {
+    if (!engine.Shown()->Port().IsOpen()) {
         std::fprintf(stderr, "the run port did not open: %s\n", engine.lbCom().c_str());
         return 1;
     }
@@ -242,7 +243,7 @@ int main(int argc, char** argv) {
     while (Steady::now() < end) {
         const auto due = std::min(nextRun, nextClock);
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Steady::now()).count();
-        pollfd fds[2] = {{ticker.Fd(), POLLIN, 0}, {poster.Fd(), POLLIN, 0}};
+        pollfd fds[2] = {{ticker.Handle(), POLLIN, 0}, {poster.Fd(), POLLIN, 0}};
         poll(fds, 2, left < 0 ? 0 : static_cast<int>(left));
         if (fds[0].revents & POLLIN) {
             const SecondTicker::Reading reading = ticker.Read();

@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
             ristova::MainWindowModel m(poster, o);
             m.FormCreate();
             model.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
-            listed = m.Engine().cbRunDevList().Items.size();
-            planRows = m.Engine().sgPlan().RowCount() - 1;
-            running = m.Engine().Running();
+            listed = m.Monitor().cbRunDevList().Items.size();
+            planRows = m.Monitor().sgPlan().RowCount() - 1;
+            running = m.Monitor().Running();
         }
         QElapsedTimer t;
         t.start();

@@ -1,7 +1,8 @@
 #include "app/HeadlessRunner.h"
 
 #include <systemd/sd-daemon.h>
-#include <unistd.h>
+
+#include <stdexcept>
 
 #include "base/Errors.h"
 #include "base/Files.h"
@@ -52,12 +53,12 @@ std::string RunProblemText(const run::RunEvent& e) {
 HeadlessRunner::HeadlessRunner(EventLoop& loop, std::string folder, std::FILE* out, std::FILE* err,
                                IClock* clock)
     : loop_(loop), out_(out), err_(err), core_(loop, std::move(folder), clock) {
-    core_.Engine().Events().Add(this);
+    core_.GetSite().Events().Add(this);
 }
 
 HeadlessRunner::~HeadlessRunner() {
     Stop();
-    core_.Engine().Events().Remove(this);
+    core_.GetSite().Events().Remove(this);
 }
 
 void HeadlessRunner::OnRunEvent(const run::RunEvent& event) {
@@ -70,13 +71,27 @@ void HeadlessRunner::OnRunEvent(const run::RunEvent& event) {
     std::fflush(err_);
 }
 
+std::string HeadlessRunner::CannotRun(const std::string& file) const {
+    const AppContext& ctx = const_cast<HeadlessRunner*>(this)->core_.Context();
+    if (!FileExists(file))
+        return "没有运行控制器: " + file +
+               " (save a controller in this folder with the window's setup page, or name "
+               "one under [RUN] sPowerFn or [RUN] Controllers in " + ctx.settingsFile + ")";
+    if (const std::string unusable = controller::UnusableControllerReason(file); !unusable.empty())
+        return "控制器文件无法使用: " + file + ": " + unusable +
+               " (define the controller with the window's setup page and save it, or name "
+               "another one under [RUN] sPowerFn or [RUN] Controllers in " +
+               ctx.settingsFile + ")";
+    return {};
+}
+
 std::string HeadlessRunner::Start() {
     core_.SetLocations([this](std::uint64_t lost) {
         std::fprintf(err_, "%s: %s: %s\n", kRunnerName, run::JournalLossText(lost).c_str(),
                      core_.Journal()->FilePath().c_str());
     });
     const AppContext& ctx = core_.Context();
-    if (access(ctx.sAppPath.c_str(), W_OK) != 0)
+    if (!CanWrite(ctx.sAppPath))
         return "程序文件夹不可写: " + ctx.sAppPath +
                " (give the user that runs ristova-run write permission on it)";
     core_.ReadSwitchBoxes();
@@ -85,57 +100,51 @@ std::string HeadlessRunner::Start() {
                      "%s: hint: [RUN] RestoreOnStart=YES in %s puts the relays where the plan "
                      "wants them at every start\n",
                      kRunnerName, ctx.settingsFile.c_str());
-    run::RunEngine& engine = core_.Engine();
-    std::string missing;
-    std::string unusable;
+    run::Site& site = core_.GetSite();
+    std::string problem;
     try {
         // It runs whatever chkRun says: that is what it was started for.
         core_.PrepareRun([&] {
-            const std::string& file = engine.sRunPowerFn();
-            if (!FileExists(file)) {
-                missing = file;
-                return false;
-            }
-            unusable = controller::UnusableControllerReason(file);
-            return unusable.empty();
+            for (const auto& run : site.Runs())
+                if (problem.empty()) problem = CannotRun(run->ControllerPath());
+            return problem.empty();
         });
-        if (!missing.empty())
-            return "没有运行控制器: " + missing +
-                   " (save a controller in this folder with the window's setup page, or name "
-                   "one under [RUN] sPowerFn in " + ctx.settingsFile + ")";
-        if (!unusable.empty())
-            return "控制器文件无法使用: " + engine.sRunPowerFn() + ": " + unusable +
-                   " (define the controller with the window's setup page and save it, or name "
-                   "another one under [RUN] sPowerFn in " +
-                   ctx.settingsFile + ")";
     } catch (const OperatorError& e) {
-        return std::string(e.what()) + " (correct the controller file " + engine.sRunPowerFn() +
-               ")";
+        const std::string first = site.Runs().empty() ? std::string() : site.Runs().front()->ControllerPath();
+        // Several controllers: the others run; one alone must be corrected.
+        if (!site.Several())
+            return std::string(e.what()) + " (correct the controller file " + first + ")";
+        std::fprintf(err_, "%s: %s\n", kRunnerName, e.what());
     }
-    if (!engine.Running()) return "the run controller did not start: " + engine.sRunPowerFn();
+    if (!problem.empty()) return problem;
+    if (!site.AnyRunning()) {
+        std::string files;
+        for (const auto& run : site.Runs()) files += (files.empty() ? "" : ", ") + run->ControllerPath();
+        return "the run controller did not start: " + files;
+    }
     // Without its broker the plan still runs.
     const std::string remoteError = core_.StartRemote();
     if (!remoteError.empty()) std::fprintf(err_, "%s: %s\n", kRunnerName, remoteError.c_str());
-    // From here on a failed tick is told, and the process goes on.
-    loop_.SetOnError([this](const std::exception& error) { TickFailed(error); });
+    // From here on a failed tick is told once (by the site, on standard
+    // output, standard error and in the journal) and the process goes on;
+    // a run that should run is started again.
+    site.SetRetryStopped(true);
+    loop_.SetOnError([&site](const std::exception& error) {
+        site.ReportError(std::make_exception_ptr(std::runtime_error(error.what())));
+    });
     clockTick_.Start();
-    loop_.Watch(clockTick_.Fd(), [this] {
+    loop_.Watch(clockTick_.Handle(), [this] {
         const SecondTicker::Reading reading = clockTick_.Read();
         if (reading.ticks == 0 && !reading.clockStepped) return;
-        // Without a running engine there is no check tick to show we live.
-        if (!core_.Engine().Running()) sd_notify(0, "WATCHDOG=1");
-        core_.Engine().Timer1Timer();
+        // Without a running run there is no check tick to show we live.
+        if (!core_.GetSite().AnyRunning()) sd_notify(0, "WATCHDOG=1");
+        core_.GetSite().ClockTick();
         SyncTimers();
     });
-    loop_.Watch(checkTick_.Fd(), [this] { CheckTick(); });
-    loop_.Watch(runTick_.Fd(), [this] {
-        if (runTick_.Read() > 0) core_.Engine().tmRunTimer();
-    });
-    loop_.Watch(restartTick_.Fd(), [this] {
+    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
+    loop_.Watch(restartTick_.Handle(), [this] {
         if (restartTick_.Read() == 0) return;
-        run::RunEngine& e = core_.Engine();
-        if (!e.Running()) e.btnRunClick();
-        if (e.Running()) toldError_.clear();
+        core_.GetSite().RetryTick();
         SyncTimers();
     });
     SyncTimers();
@@ -146,41 +155,19 @@ std::string HeadlessRunner::Start() {
 void HeadlessRunner::CheckTick() {
     const SecondTicker::Reading reading = checkTick_.Read();
     if (reading.ticks == 0 && !reading.clockStepped) return;
-    core_.Engine().tmCheckTimer();
-    toldError_.clear();
+    core_.GetSite().CheckTick();
     sd_notify(0, "WATCHDOG=1");
     SyncTimers();
 }
 
-// The same timers as the window's: the check and 200 ms ticks only while
-// the engine runs; the restart tick only while it does not.
+// The site says which ticks it needs: the check tick while a run runs, the
+// restart tick while a run that should run does not.
 void HeadlessRunner::SyncTimers() {
-    if (core_.Engine().Running()) {
-        if (!checkTick_.Active()) checkTick_.Start();
-        if (!runTick_.Active()) runTick_.Start(200);
-        restartTick_.Stop();
-    } else {
-        checkTick_.Stop();
-        runTick_.Stop();
-        if (!restartTick_.Active()) restartTick_.Start(run::kReconnectMs);
-    }
-}
-
-void HeadlessRunner::TickFailed(const std::exception& error) {
-    SyncTimers();
-    const std::string message = error.what();
-    if (message == toldError_) return;
-    toldError_ = message;
-    run::RunEngine& engine = core_.Engine();
-    run::RunEvent event;
-    event.at = run::EventTimeText(core_.Context().clock.Now());
-    event.controller = engine.cbRunDevList().Text();
-    event.kind = "run";
-    event.source = "engine";
-    event.result = "error";
-    event.detail = message;
-    // Standard output and error, the journal and the broker alike.
-    engine.Events().OnRunEvent(event);
+    const run::Site::Ticks needed = core_.GetSite().Needed();
+    if (needed.check && !checkTick_.Active()) checkTick_.Start();
+    if (!needed.check) checkTick_.Stop();
+    if (needed.retry && !restartTick_.Active()) restartTick_.Start(run::kReconnectMs);
+    if (!needed.retry) restartTick_.Stop();
 }
 
 void HeadlessRunner::Run() {
@@ -192,16 +179,13 @@ void HeadlessRunner::Stop() {
     if (stopped_) return;
     stopped_ = true;
     sd_notify(0, "STOPPING=1");
-    for (int fd : {clockTick_.Fd(), checkTick_.Fd(), runTick_.Fd(), restartTick_.Fd()})
-        loop_.Unwatch(fd);
+    for (NativeHandle handle : {clockTick_.Handle(), checkTick_.Handle(), restartTick_.Handle()})
+        loop_.Unwatch(handle);
     loop_.SetOnError({});
     clockTick_.Stop();
     checkTick_.Stop();
-    runTick_.Stop();
     restartTick_.Stop();
-    run::RunEngine& engine = core_.Engine();
-    engine.Shutdown();
-    engine.COMRUN().ClosePort();
+    core_.GetSite().Shutdown();
     if (run::Journal* journal = core_.Journal()) journal->Flush();
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // The program folder run without a window: the same core and start-up
-// steps, the engine started whatever chkRun says, driven by the poll loop.
+// steps, every run of the site started whatever chkRun says, driven by the
+// poll loop.
 // One line per run event on standard output; what keeps a run from doing
 // its work also on standard error.
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
 
@@ -37,12 +37,12 @@ class HeadlessRunner : public run::IRunEventSink {
     HeadlessRunner(const HeadlessRunner&) = delete;
     HeadlessRunner& operator=(const HeadlessRunner&) = delete;
 
-    // Start-up and the start of the engine; empty, or what keeps it from
+    // Start-up and the start of the runs; empty, or what keeps them from
     // running and what to do about it.
     std::string Start();
     // Runs the loop until SIGTERM, SIGINT or SIGHUP, then stops cleanly.
     void Run();
-    // The engine stops, the port closes, the journal is written out.
+    // The runs stop, the ports close, the journal is written out.
     void Stop();
 
     ProgramCore& Core() { return core_; }
@@ -51,9 +51,8 @@ class HeadlessRunner : public run::IRunEventSink {
   private:
     void SyncTimers();
     void CheckTick();
-    // A tick that failed: told once per spell on standard error and in the
-    // journal. A stopped engine waits for the restart tick.
-    void TickFailed(const std::exception& error);
+    // What keeps a controller of the site from starting; empty when none.
+    std::string CannotRun(const std::string& file) const;
 
     EventLoop& loop_;
     std::FILE* out_;
@@ -61,13 +60,10 @@ class HeadlessRunner : public run::IRunEventSink {
     ProgramCore core_;
     SecondTicker clockTick_;
     SecondTicker checkTick_;
-    IntervalTimer runTick_;
-    // While the engine is stopped (a start failed), it is started again at
-    // the reconnect interval.
+    // While a run that should run is stopped (a start failed), it is
+    // started again at the reconnect interval.
     IntervalTimer restartTick_;
     bool stopped_ = false;
-    // The error last told; cleared when a check tick or a start goes through.
-    std::string toldError_;
 };
 
 }  // namespace ristova

@@ -19,9 +19,11 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
       boxes_(core_.Boxes()),
       ctx_(core_.Context()),
       com1_(core_.Com1()),
-      engine_(core_.Engine()),
+      monitor_(ctx_, core_.GetSite()),
       setup_(ctx_, com1_),
       planEditor_(ctx_) {
+    setup_.SetPortHolder(
+        [this](const std::string& port) { return core_.GetSite().PortHolder(port); });
     // Both ports start as the design leaves them.
     com1_.SetCommPort("COM1");
     com1_.SetReadTimeout(10);
@@ -47,7 +49,7 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     step([&] { setup_.InitControllerList(); });
     step([&] { planEditor_.InitPlanEditor(); });
     // 7., 8. and 10.
-    core_.PrepareRun([this] { return boxes_.chkRun; }, guard);
+    core_.PrepareRun([this] { return boxes_.chkRun; }, guard, &monitor_);
     // The broker link, when the settings name one.
     step([&] {
         const std::string error = core_.StartRemote();
@@ -62,8 +64,8 @@ void MainWindowModel::FormCreate(const Guard& guard) {
 void MainWindowModel::FormShow() {
     activePage_ = 0;
     FitDeviceGridColumns(setup_.sgCom());
-    FitPlanGridColumns(engine_.sgPlan());
-    engine_.FitMonitorColumns();
+    FitPlanGridColumns(monitor_.sgPlan());
+    monitor_.FitMonitorColumns();
     ++revision_;
 }
 
@@ -71,13 +73,13 @@ void MainWindowModel::SetActivePage(int page) {
     const bool changed = page != activePage_;
     activePage_ = page;
     if (!changed || !created_) return;
-    if (page == kRunPageIndex) engine_.RefreshDeviceList();
+    if (page == kRunPageIndex) monitor_.RefreshDeviceList();
     if (page == kEditorPageIndex) planEditor_.RefreshControllerList();
     ++revision_;
 }
 
 void MainWindowModel::FormDestroy() {
-    engine_.Shutdown();
+    monitor_.Shutdown();
 }
 
 void MainWindowModel::LoadSettings() {

@@ -17,7 +17,7 @@
 #include "controller/SetupPage.h"
 #include "plan/PlanEditorPage.h"
 #include "run/Journal.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 
 namespace ristova {
 
@@ -91,7 +91,9 @@ class MainWindowModel {
     SettingsBoxes& Boxes() { return boxes_; }
     const SettingsBoxes& Boxes() const { return boxes_; }
     TMyComport& Com1() { return com1_; }
-    run::RunEngine& Engine() { return engine_; }
+    // The run page ("电源控制监视和操作") over the site's runs.
+    run::RunPage& Monitor() { return monitor_; }
+    run::Site& GetSite() { return core_.GetSite(); }
     controller::SetupPage& Setup() { return setup_; }
     plan::PlanEditorPage& PlanEditor() { return planEditor_; }
     // The switching journal; null before FormCreate.
@@ -117,7 +119,7 @@ class MainWindowModel {
     SettingsBoxes& boxes_;
     AppContext& ctx_;
     TMyComport& com1_;
-    run::RunEngine& engine_;
+    run::RunPage monitor_;
     controller::SetupPage setup_;
     plan::PlanEditorPage planEditor_;
 

@@ -35,12 +35,9 @@ ProgramCore::ProgramCore(IMainThreadPoster& poster, std::string programFolder, I
            boxes_},
       programFolder_(std::move(programFolder)),
       com1_(poster),
-      engine_(ctx_, com1_) {}
+      site_(ctx_, com1_) {}
 
-ProgramCore::~ProgramCore() {
-    remote_.reset();
-    if (journal_) engine_.Events().Remove(journal_.get());
-}
+ProgramCore::~ProgramCore() = default;
 
 void ProgramCore::SetLocations(std::function<void(std::uint64_t lost)> onRowsLost) {
     ctx_.sAppPath =
@@ -48,15 +45,7 @@ void ProgramCore::SetLocations(std::function<void(std::uint64_t lost)> onRowsLos
     ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
     ctx_.sSysDllPath = InstalledPluginFolder(ExecutableFolder());
     ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
-    if (journal_) return;
-    journal_ = std::make_unique<run::Journal>(ctx_.sAppPath, ctx_.settingsFile);
-    journal_->SetOnRowsLost([this, onRowsLost = std::move(onRowsLost)](std::uint64_t lost) {
-        ctx_.poster.Post([this, onRowsLost, lost] {
-            status_.ShowStatus(3, run::JournalLossText(lost));
-            if (onRowsLost) onRowsLost(lost);
-        });
-    });
-    engine_.Events().Add(journal_.get());
+    site_.OpenJournal(std::move(onRowsLost));
 }
 
 void ProgramCore::ReadSwitchBoxes() {
@@ -69,27 +58,39 @@ void ProgramCore::ReadSwitchBoxes() {
     boxes_.chkRestoreOnStart = settings::ReadSwitch(file, settings::kRestoreOnStart);
 }
 
-void ProgramCore::PrepareRun(const std::function<bool()>& start, const Step& step) {
+void ProgramCore::PrepareRun(const std::function<bool()>& start, const Step& step,
+                             run::RunPage* page) {
     auto run = [&](const std::function<void()>& f) {
         if (step)
             step(f);
         else
             f();
     };
-    run([&] { engine_.FillRunDeviceList(); });
-    if (start()) run([&] { engine_.btnRunClick(); });
+    run([&] {
+        if (page)
+            page->FillRunDeviceList();
+        else
+            site_.Configure();
+    });
+    if (start()) run([&] {
+            if (page)
+                page->btnRunClick();
+            else
+                site_.StartAll();
+        });
     // The plan's own date: a start-up that crossed midnight after the plan
     // was selected then still sees the change of date.
-    engine_.SetLastRunDate(engine_.PlanDate());
+    for (const auto& r : site_.Runs()) r->SetLastRunDate(r->PlanDate());
 }
 
 std::string ProgramCore::StartRemote() {
     if (remote_) return {};
     const remote::MqttSettings settings = remote::ReadMqttSettings(ctx_.settingsFile);
     if (settings.host.empty()) return {};
-    auto bridge = std::make_unique<remote::MqttBridge>(ctx_, engine_);
+    auto bridge = std::make_unique<remote::MqttBridge>(ctx_, site_);
     if (!bridge->Start(settings)) return bridge->Error();
-    remote_ = std::move(bridge);
+    remote_ = bridge.get();
+    site_.AddService(std::move(bridge));
     return {};
 }
 

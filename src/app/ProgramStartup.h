@@ -1,7 +1,8 @@
 #pragma once
 // What the window and the headless runner share: the clock, the status bar,
-// the settings boxes, the context, the ports, the run engine and the
-// journal, and the start-up steps that do not belong to a window.
+// the settings boxes, the context, the test port, the site with its runs,
+// journal and broker bridge, and the start-up steps that do not belong to a
+// window.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,7 +16,8 @@
 #include "comm/MyComm32.h"
 #include "remote/MqttBridge.h"
 #include "run/Journal.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
+#include "run/Site.h"
 
 namespace ristova {
 
@@ -25,14 +27,14 @@ class ProgramCore {
     // the system's.
     ProgramCore(IMainThreadPoster& poster, std::string programFolder, IClock* clock = nullptr,
                 ISleeper* sleeper = nullptr);
-    // The broker link ends; the journal leaves the engine's sinks and
+    // The site goes: the broker link ends, the runs stop, the journal
     // writes what it holds.
     ~ProgramCore();
     ProgramCore(const ProgramCore&) = delete;
     ProgramCore& operator=(const ProgramCore&) = delete;
 
     // The first start-up step: the folder's locations, then the journal in
-    // it, attached to the engine's events. Panel 3 tells when the journal
+    // it, attached to the site's events. Panel 3 tells when the journal
     // lost rows, with their number (also onRowsLost when given, on the main
     // thread).
     void SetLocations(std::function<void(std::uint64_t lost)> onRowsLost = {});
@@ -41,22 +43,23 @@ class ProgramCore {
     void ReadSwitchBoxes();
     // Runs one start-up step; the window shows an error there and goes on.
     using Step = std::function<void(const std::function<void()>&)>;
-    // The run side for the engine: its list, its controller and plan, the
-    // start when start() says so, then today as the last run date. Each in
-    // a step.
-    void PrepareRun(const std::function<bool()>& start, const Step& step = {});
+    // The run side: the site's runs and their plans (through the run page
+    // when there is one), the start when start() says so, then the plans'
+    // date as the last run date. Each in a step.
+    void PrepareRun(const std::function<bool()>& start, const Step& step = {},
+                    run::RunPage* page = nullptr);
 
     // The broker link of section [MQTT], when it names a host. Empty, or
     // why it could not start (the plan runs on without it).
     std::string StartRemote();
-    remote::MqttBridge* Remote() { return remote_.get(); }
+    remote::MqttBridge* Remote() { return remote_; }
 
     AppContext& Context() { return ctx_; }
     StatusBar& Status() { return status_; }
     SettingsBoxes& Boxes() { return boxes_; }
     TMyComport& Com1() { return com1_; }
-    run::RunEngine& Engine() { return engine_; }
-    run::Journal* Journal() { return journal_.get(); }
+    run::Site& GetSite() { return site_; }
+    run::Journal* Journal() { return site_.GetJournal(); }
 
   private:
     std::unique_ptr<SystemClock> ownClock_;
@@ -66,9 +69,8 @@ class ProgramCore {
     AppContext ctx_;
     std::string programFolder_;
     TMyComport com1_;
-    run::RunEngine engine_;
-    std::unique_ptr<run::Journal> journal_;
-    std::unique_ptr<remote::MqttBridge> remote_;
+    run::Site site_;
+    remote::MqttBridge* remote_ = nullptr;  // one of the site's services
 };
 
 }  // namespace ristova

@@ -43,6 +43,15 @@ int Date::DayOfWeek() const {
 
 Date Date::AddDays(int days) const { return CivilFromDays(DaysFromCivil(year, month, day) + days); }
 
+long long Date::DaysSinceEpoch() const {
+    return DaysFromCivil(year, month, day);
+}
+
+long long LocalMilliseconds(const LocalDateTime& t) {
+    return ((t.date.DaysSinceEpoch() * 24 + t.hour) * 3600LL + t.minute * 60LL + t.second) * 1000LL +
+           t.millisecond;
+}
+
 bool Date::IsValid() const {
     if (month < 1 || month > 12 || day < 1) return false;
     return CivilFromDays(DaysFromCivil(year, month, day)) == *this;

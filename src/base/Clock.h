@@ -14,6 +14,8 @@ struct Date {
     int DayOfWeek() const;
     Date AddDays(int days) const;
     bool IsValid() const;
+    // Days since 1970-01-01 (proleptic Gregorian).
+    long long DaysSinceEpoch() const;
     auto operator<=>(const Date&) const = default;
 };
 
@@ -24,6 +26,11 @@ struct LocalDateTime {
     int second = 0;
     int millisecond = 0;
 };
+
+// A local time on one line of milliseconds since 1970-01-01 00:00 local:
+// for intervals of a few seconds, where a clock that steps only makes one
+// of them short or long.
+long long LocalMilliseconds(const LocalDateTime& t);
 
 class IClock {
 public:

@@ -1,7 +1,8 @@
 #pragma once
 // Texts live in memory as UTF-8; files, plug-ins and the hex tool speak code
-// page 936. This is the only place where the two meet (GB18030 through iconv,
-// a superset of GBK, so nothing the operator types is lost).
+// page 936. This is the only place where the two meet (GB18030, a superset
+// of GBK, so nothing the operator types is lost). ToCodePage and FromCodePage
+// are the platform's converter (posix/Codec.cpp: iconv); the rest is shared.
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -1,7 +1,5 @@
 #include "base/DataFolder.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -31,7 +29,7 @@ std::string ChooseProgramFolder(const std::string& givenFolder, const std::strin
     if (!givenFolder.empty()) return IncludeTrailingSeparator(givenFolder);
     // The installed layout beside the executable marks an installation
     // also for root, who could write into /usr/bin.
-    if (::access(exeFolder.c_str(), W_OK) == 0 && !DirectoryExists(InstalledPluginFolder(exeFolder)))
+    if (CanWrite(exeFolder) && !DirectoryExists(InstalledPluginFolder(exeFolder)))
         return IncludeTrailingSeparator(exeFolder);
     // The XDG rule: a relative $XDG_DATA_HOME is ignored.
     std::string dataHome = env.xdgDataHome;

@@ -1,9 +1,9 @@
 #pragma once
-// The headless runner's event loop: one thread waiting in poll() on
-// descriptors (timer fds, the poster's eventfd, a signalfd). It is also the
-// main-thread poster of everything that runs on it.
-#include <sys/types.h>
-
+// The headless runner's event loop: one thread waiting on native handles
+// (timers, its own wake-up, the stop signals). It is also the main-thread
+// poster of everything that runs on it. The waits are the platform's
+// (posix/EventLoop.cpp); the queue and the dispatch are the same everywhere.
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -12,17 +12,18 @@
 #include <vector>
 
 #include "base/MainThreadPoster.h"
+#include "base/NativeHandle.h"
 
 namespace ristova {
 
-// A monotonic periodic timer as a descriptor (timerfd).
+// A monotonic periodic timer as a handle that becomes readable at each expiry.
 class IntervalTimer {
   public:
     IntervalTimer();  // throws std::system_error
     ~IntervalTimer();
     IntervalTimer(const IntervalTimer&) = delete;
     IntervalTimer& operator=(const IntervalTimer&) = delete;
-    int Fd() const { return fd_; }
+    NativeHandle Handle() const { return handle_; }
     void Start(int intervalMs);
     void Stop();
     bool Active() const { return active_; }
@@ -30,15 +31,43 @@ class IntervalTimer {
     std::uint64_t Read();
 
   private:
-    int fd_ = -1;
+    NativeHandle handle_ = kNoHandle;
     bool active_ = false;
+};
+
+// What the loop waits on: its wake-up, the stop signals and the watched
+// handles.
+class LoopWaiter {
+  public:
+    // Takes SIGTERM, SIGINT and SIGHUP (or the platform's equivalents) away
+    // from their default action; each then ends a Wait. Throws
+    // std::system_error.
+    LoopWaiter();
+    ~LoopWaiter();
+    LoopWaiter(const LoopWaiter&) = delete;
+    LoopWaiter& operator=(const LoopWaiter&) = delete;
+
+    // Any thread: the next Wait returns with woken set.
+    void Wake();
+
+    struct Ready {
+        int signal = 0;                     // a stop signal came (its number)
+        bool woken = false;                 // Wake was called; cleared by this Wait
+        std::vector<NativeHandle> handles;  // readable, hung up or failed, in watch order
+    };
+    // Blocks until one of them; throws std::system_error when the wait fails.
+    Ready Wait(const std::vector<NativeHandle>& handles);
+
+  private:
+    NativeHandle wake_ = kNoHandle;
+    NativeHandle signals_ = kNoHandle;
 };
 
 class EventLoop : public IMainThreadPoster {
   public:
-    // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread (call it before
-    // any other thread starts, so they inherit the mask) and takes them
-    // through a signalfd: each ends Run(). Throws std::system_error.
+    // Takes the stop signals in the calling thread (make it before any other
+    // thread starts, so they inherit that); each ends Run(). Throws
+    // std::system_error.
     EventLoop();
     ~EventLoop() override;
     EventLoop(const EventLoop&) = delete;
@@ -47,10 +76,10 @@ class EventLoop : public IMainThreadPoster {
     // Callable from any thread; false once the loop has ended.
     bool Post(std::function<void()> call) override;
 
-    // Calls onReadable on the loop whenever fd is readable. The descriptor
-    // stays the caller's.
-    void Watch(int fd, std::function<void()> onReadable);
-    void Unwatch(int fd);
+    // Calls onReadable on the loop whenever the handle is readable. The
+    // handle stays the caller's.
+    void Watch(NativeHandle handle, std::function<void()> onReadable);
+    void Unwatch(NativeHandle handle);
 
     // Every watched and posted call runs through this guard: an exception
     // that leaves a call is handed to it and the loop goes on. Without one,
@@ -66,12 +95,11 @@ class EventLoop : public IMainThreadPoster {
     void Call(const std::function<void()>& call);
 
     struct Watched {
-        int fd;
+        NativeHandle handle;
         std::function<void()> call;
     };
     std::vector<Watched> watched_;
-    int wakeFd_ = -1;
-    int signalFd_ = -1;
+    LoopWaiter waiter_;
     bool quit_ = false;
     int signal_ = 0;
     std::mutex mutex_;

@@ -1,5 +1,6 @@
 #pragma once
-// File system helpers. Paths are UTF-8.
+// File system helpers. Paths are UTF-8. The path texts are shared; what asks
+// the file system is the platform's (posix/Files.cpp).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,10 @@ void ListFolderFiles(std::vector<std::string>& list, std::string folder, std::st
 void ForceDeleteFile(const std::string& fileName);
 bool FileExists(const std::string& fileName);
 bool DirectoryExists(const std::string& path);
+// A regular file (no folder, device or pipe), followed through links.
+bool IsRegularFile(const std::string& path);
+// This process may write the file, or create entries in the folder.
+bool CanWrite(const std::string& path);
 // Creates the folder with its missing parents; false when that failed.
 bool ForceDirectories(const std::string& path);
 // What a stat call tells of an entry, to notice that it changed: a rewrite
@@ -46,7 +51,7 @@ std::string RemoveLastExtension(const std::string& name);
 std::string ChangeFileExt(const std::string& name, std::string_view ext);
 std::string IncludeTrailingSeparator(const std::string& folder);
 
-// The running executable's path (/proc/self/exe); empty when unknown.
+// The running executable's path; empty when unknown.
 std::string ExecutablePath();
 // The folder of the running executable, ending in '/'.
 std::string ExecutableFolder();

@@ -1,8 +1,11 @@
 #pragma once
-// One program folder, one running program: an exclusive flock on a lock
+// One program folder, one running program: an exclusive lock on a lock
 // file in the folder, held for the process's life and released by the
-// kernel however the process ends.
+// system however the process ends. The lock is the platform's
+// (posix/FolderLock.cpp).
 #include <string>
+
+#include "base/NativeHandle.h"
 
 namespace ristova {
 
@@ -25,7 +28,10 @@ class FolderLock {
     const std::string& Error() const { return error_; }
 
   private:
-    int fd_ = -1;
+    // Locks the file at path, making it when missing; sets error_ on Failed.
+    Result Lock(const std::string& path);
+
+    NativeHandle handle_ = kNoHandle;
     std::string error_;
 };
 

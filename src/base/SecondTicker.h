@@ -1,14 +1,17 @@
 #pragma once
-// A descriptor that becomes readable at the start of every second of the
-// wall clock, and also when the wall clock is set. Both event loops (the
-// window's and the headless runner's) wait on Fd(); neither drifts, because
-// each expiry is an absolute time.
+// A handle that becomes readable at the start of every second of the wall
+// clock, and also when the wall clock is set. Both event loops (the window's
+// and the headless runner's) wait on Handle(); neither drifts, because each
+// expiry is an absolute time. The timer is the platform's
+// (posix/SecondTicker.cpp).
 #include <cstdint>
+
+#include "base/NativeHandle.h"
 
 namespace ristova {
 
 class SecondTicker {
-public:
+  public:
     struct Reading {
         std::uint64_t ticks = 0;    // seconds that began since the last Read
         bool clockStepped = false;  // the wall clock was set meanwhile
@@ -20,16 +23,16 @@ public:
     SecondTicker(const SecondTicker&) = delete;
     SecondTicker& operator=(const SecondTicker&) = delete;
 
-    int Fd() const { return fd_; }
+    NativeHandle Handle() const { return handle_; }
     // Arms for the next whole second and every second after it.
     void Start();
     void Stop();
     bool Active() const { return active_; }
-    // Call when Fd() is readable (never blocks). A set clock re-arms.
+    // Call when Handle() is readable (never blocks). A set clock re-arms.
     Reading Read();
 
-private:
-    int fd_ = -1;
+  private:
+    NativeHandle handle_ = kNoHandle;
     bool active_ = false;
 };
 

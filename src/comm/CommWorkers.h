@@ -1,8 +1,10 @@
 #pragma once
 // The receive and transmit workers of TMyComport and what they share with
-// the main thread. Each worker gets its descriptor, the stop event and (the
-// receive worker) the notification window when it is made, and never
-// touches the component afterwards.
+// the main thread. Each worker gets the device, the stop event and the
+// notification window when it is made, and never touches the component
+// afterwards. What the workers do is the same everywhere; how they wait on
+// the device and the stop event is the platform's (StopEvent, DeviceReader
+// and DeviceWriter: posix/CommWorkers.cpp).
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -12,6 +14,7 @@
 #include <thread>
 
 #include "base/MainThreadPoster.h"
+#include "base/NativeHandle.h"
 #include "comm/MyComm32.h"
 #include "comm/SerialLine.h"
 
@@ -20,8 +23,10 @@ namespace ristova::comm {
 inline constexpr std::size_t kReceiveBlockSize = 2048;
 inline constexpr int kPauseAfterWriteMs = 50;
 
-// Manual-reset stop event: an eventfd that stays readable once signalled,
-// so both workers see it.
+using serial::LineErrorCounts;
+
+// Manual-reset stop event: once signalled it stays so, and both workers
+// see it.
 class StopEvent {
   public:
     StopEvent() = default;
@@ -31,10 +36,12 @@ class StopEvent {
     bool Create();
     void Signal();
     bool IsSignalled() const;
-    int Fd() const { return fd_; }
+    // Waits at most timeoutMs; true when it is signalled.
+    bool WaitFor(int timeoutMs) const;
+    NativeHandle Handle() const { return handle_; }
 
   private:
-    int fd_ = -1;
+    NativeHandle handle_ = kNoHandle;
 };
 
 // A heap block with a zero byte after its data; one owner at a time.
@@ -106,6 +113,78 @@ struct EndedReport {
 // the receive worker's next read uses it.
 using SharedReadTimeout = std::shared_ptr<std::atomic<std::uint16_t>>;
 
+// The receive worker's outstanding read and its waits. A read takes up to a
+// block; it waits without limit for its first byte and ends when the line
+// has been silent for the read time-out after one, when the block is full,
+// or on an error.
+class DeviceReader {
+  public:
+    DeviceReader(const serial::SerialDevice& device, const StopEvent& stop,
+                 SharedReadTimeout readTimeout);
+    ~DeviceReader();
+    DeviceReader(const DeviceReader&) = delete;
+    DeviceReader& operator=(const DeviceReader&) = delete;
+
+    // Takes the line error counters as they stand, for LineErrorsChanged to
+    // compare with. Fails when the driver keeps none (then no change is
+    // ever seen) or when the device is gone.
+    serial::SysStatus WatchLineErrors();
+    // The counters moved since they were last taken.
+    bool LineErrorsChanged();
+    // The errors since the counters were last taken; takes them again.
+    serial::SysStatus TakeLineErrors(LineErrorCounts& since);
+
+    // Starts a read with what the device holds already.
+    void StartRead();
+    bool ReadComplete() const;
+    // The read's bytes so far, and the error that ended it (0 while none).
+    const char* Data() const;
+    std::size_t Count() const;
+    int Error() const;
+
+    enum class Wake { Stop, LineEvent, ReadDone, Failed };
+    // Waits for the stop event, a change of the line error counters or the
+    // end of the read; when several come together, in that order.
+    Wake Wait();
+
+  private:
+    struct Native;
+    std::unique_ptr<Native> native_;
+};
+
+// The transmit worker's waits and writes.
+class DeviceWriter {
+  public:
+    DeviceWriter(const serial::SerialDevice& device, const StopEvent& stop);
+    ~DeviceWriter();
+    DeviceWriter(const DeviceWriter&) = delete;
+    DeviceWriter& operator=(const DeviceWriter&) = delete;
+
+    // False when it could not make its wake-up event.
+    bool Valid() const;
+    // Any thread: a block was queued.
+    void Wake();
+    enum class WakeReason { Stop, Queued, Failed };
+    // Waits for the stop event or a Wake, and takes the Wake.
+    WakeReason WaitForWork();
+
+    struct Written {
+        enum Kind { Done, Stopped, WaitFailed, Gone, Refused } kind = Done;
+        // It had to wait for the device to take bytes.
+        bool waited = false;
+    };
+    // Writes the whole block; only the stop event cuts it short.
+    Written Write(const char* data, std::size_t count);
+
+  private:
+    struct Native;
+    std::unique_ptr<Native> native_;
+};
+
+// Sets the calling worker one step above normal priority; without the right
+// it stays as it is, which is harmless.
+void RaiseWorkerPriority();
+
 class WorkerThread {
   public:
     virtual ~WorkerThread();
@@ -119,7 +198,7 @@ class WorkerThread {
     virtual void Execute() = 0;
     virtual void OnStart() {}
     // After Execute: tells the main thread unless the stop event ended it.
-    void ReportEnd(int stopFd) const;
+    void ReportEnd(const StopEvent& stop) const;
 
     EndedReport report_;
 
@@ -131,46 +210,28 @@ class WorkerThread {
 
 class TReadThread : public WorkerThread {
   public:
-    TReadThread(int fd, int stopFd, std::shared_ptr<NotificationWindow> window,
-                SharedReadTimeout readTimeout, unsigned line = 0);
+    TReadThread(serial::SerialDevice& device, const StopEvent& stop,
+                std::shared_ptr<NotificationWindow> window, SharedReadTimeout readTimeout,
+                unsigned line = 0);
     ~TReadThread() override;
 
   private:
-    enum WaitResult { kStop = 0, kLineEvent = 1, kReadDone = 2, kWaitFailed = -1 };
-
     void Execute() override;
     bool SetupReadEvent();
     bool HandleReadEvent();
     bool HandleReadData(const char* bytes, std::size_t count);
     bool SetupCommEvent();
-    bool HandleCommEvent(bool collect);
-    WaitResult WaitEvents();
+    bool HandleCommEvent();
 
-    void StartRead();
-    void PumpRead(short revents);
-    bool ReadComplete() const;
-    int ReadWaitMs() const;
-    bool LineErrorsChanged();
-
-    const int fd_;
-    const int stopFd_;
+    serial::SerialDevice& device_;
+    const StopEvent& stop_;
     const std::shared_ptr<NotificationWindow> window_;
-    const SharedReadTimeout readTimeout_;
-
-    // The outstanding read: bytes so far, the time of the last one, and the
-    // error that ended it (0 while none).
-    char buffer_[kReceiveBlockSize];
-    std::size_t count_ = 0;
-    std::chrono::steady_clock::time_point lastByte_;
-    int readError_ = 0;
-
-    bool lineCounters_ = false;
-    serial::LineErrorCounts counts_;
+    DeviceReader reader_;
 };
 
 class TWriteThread : public WorkerThread {
   public:
-    TWriteThread(int fd, int stopFd, EndedReport report = {});
+    TWriteThread(serial::SerialDevice& device, const StopEvent& stop, EndedReport report = {});
     ~TWriteThread() override;
     // Main thread: queues a block; false once the worker has ended.
     bool Post(Block block);
@@ -184,9 +245,9 @@ class TWriteThread : public WorkerThread {
     void Pause();
     void CloseQueue();
 
-    const int fd_;
-    const int stopFd_;
-    int wakeFd_ = -1;
+    serial::SerialDevice& device_;
+    const StopEvent& stop_;
+    DeviceWriter writer_;
     std::mutex mutex_;
     std::deque<Block> queue_;
     bool closed_ = false;

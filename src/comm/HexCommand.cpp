@@ -15,14 +15,26 @@ std::string CommandHexText(std::string_view hexText) {
     return bytes ? BytesToHex(*bytes) : std::string(hexText);
 }
 
-SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText, SendDoneHandler onDone) {
-    const auto bytes = HexToBytes(hexText);
-    if (!bytes) return {SendResult::Invalid, std::string(hexText)};
-    std::string hex = BytesToHex(*bytes);
-    if (bytes->size() > kMaxCommandBytes) return {SendResult::TooLong, std::move(hex)};
+Command Command::FromText(std::string_view hexText) {
+    return {std::string(hexText), HexToBytes(hexText)};
+}
+
+std::string Command::Hex() const {
+    return bytes ? BytesToHex(*bytes) : text;
+}
+
+SendOutcome SendCommand(TMyComport& port, const Command& command, SendDoneHandler onDone) {
+    if (!command.bytes) return {SendResult::Invalid, command.text};
+    const std::vector<std::uint8_t>& bytes = *command.bytes;
+    std::string hex = BytesToHex(bytes);
+    if (bytes.size() > kMaxCommandBytes) return {SendResult::TooLong, std::move(hex)};
     const bool queued =
-        port.SendData(bytes->data(), static_cast<std::uint16_t>(bytes->size()), std::move(onDone));
+        port.SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size()), std::move(onDone));
     return {queued ? SendResult::Sent : SendResult::Failed, std::move(hex)};
+}
+
+SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText, SendDoneHandler onDone) {
+    return SendCommand(port, Command::FromText(hexText), std::move(onDone));
 }
 
 std::string OutcomeText(const SendOutcome& outcome) {

@@ -2,8 +2,11 @@
 // Sending a command given as hex text: the one way every command leaves the
 // program, on the run port and on the setup page's test port.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/StatusBar.h"
 #include "comm/MyComm32.h"
@@ -28,6 +31,18 @@ struct SendOutcome {
     std::string hex;
 };
 
+// A command as stored (hex text), read into bytes once: every send of it
+// takes the bytes, and a text that is no hex is known as such up front.
+struct Command {
+    std::string text;
+    std::optional<std::vector<std::uint8_t>> bytes;  // nullopt: no hex text
+
+    static Command FromText(std::string_view hexText);
+    bool Empty() const { return bytes && bytes->empty(); }
+    // Upper-case hex pairs of the bytes, or the text itself when invalid.
+    std::string Hex() const;
+};
+
 // True when the text is a command that can be sent (see HexToBytes).
 bool IsHexCommand(std::string_view hexText);
 // The command's bytes as hex pairs, or the text itself when it is invalid.
@@ -38,6 +53,10 @@ std::string CommandHexText(std::string_view hexText);
 // Sent means queued; onDone then hears whether the bytes were written.
 SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText,
                            SendDoneHandler onDone = nullptr);
+
+// The same for a command read before: nothing is parsed again.
+SendOutcome SendCommand(TMyComport& port, const Command& command,
+                        SendDoneHandler onDone = nullptr);
 
 // The panel 3 text of an outcome.
 std::string OutcomeText(const SendOutcome& outcome);

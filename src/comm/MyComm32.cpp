@@ -1,14 +1,11 @@
 #include "comm/MyComm32.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
 #include "comm/CommLog.h"
 #include "comm/CommWorkers.h"
+#include "comm/PortDiscovery.h"
 #include "comm/SerialLine.h"
 
 namespace ristova {
@@ -39,8 +36,7 @@ struct TMyComport::Impl {
     PortOpenFailure lastFailure = PortOpenFailure::None;
     std::string settingsProblem;
 
-    int fd = -1;
-    serial::SavedLine savedLine;
+    std::unique_ptr<serial::SerialDevice> device;
     comm::SharedReadTimeout deviceReadTimeout;
     std::unique_ptr<comm::StopEvent> stop;
     std::unique_ptr<comm::TReadThread> reader;
@@ -56,25 +52,12 @@ TMyComport::~TMyComport() {
 }
 
 std::string TMyComport::DevicePath(const std::string& commPort) {
-    // "COMn" (any letter case, n from 1) is the n-th on-board port; every
-    // other name is a path and used as it is.
-    if (commPort.size() > 3 && std::toupper(static_cast<unsigned char>(commPort[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(commPort[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(commPort[2])) == 'M' && commPort.size() <= 8) {
-        unsigned long n = 0;
-        bool digits = true;
-        for (std::size_t i = 3; i < commPort.size(); ++i) {
-            if (!std::isdigit(static_cast<unsigned char>(commPort[i]))) digits = false;
-            n = n * 10 + static_cast<unsigned long>(commPort[i] - '0');
-        }
-        if (digits && commPort[3] != '0' && n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
-    }
-    return commPort;
+    return comm::PortDevice(commPort);
 }
 
 bool TMyComport::OpenPort() {
     Impl& d = *impl_;
-    if (d.fd >= 0) {
+    if (d.device) {
         WriteCommLogTimed(" 端口已经打开" + d.commPort);
         return false;
     }
@@ -85,36 +68,15 @@ bool TMyComport::OpenPort() {
         return false;
     }
 
-    serial::SysStatus status;
-    int fd = serial::OpenLocked(DevicePath(d.commPort), status);
-    if (fd < 0) {
-        d.lastError = status.Text();
-        d.lastFailure = OpenFailureOfErrno(status.error);
-        WriteCommLog("打开端口失败:" + d.commPort);
-        return false;
-    }
-    if (!serial::IsTerminal(fd)) {
-        close(fd);
-        d.lastError = "not a terminal";
-        d.lastFailure = PortOpenFailure::NoDevice;
-        WriteCommLog("打开端口类型错误:" + d.commPort);
-        return false;
-    }
-    status = serial::SetExclusive(fd, true);
-    if (!status.Ok()) {
-        close(fd);
-        d.lastError = status.Text();
-        d.lastFailure = OpenFailureOfErrno(status.error);
-        WriteCommLog("打开端口失败:" + d.commPort);
+    serial::OpenRefusal refusal;
+    d.device = serial::SerialDevice::Open(DevicePath(d.commPort), refusal);
+    if (!d.device) {
+        d.Failed(refusal.failure, std::move(refusal.text));
+        WriteCommLog((refusal.notSerial ? "打开端口类型错误:" : "打开端口失败:") + d.commPort);
         return false;
     }
     WriteCommLogTimed(" 打开" + d.commPort + "成功");
 
-    d.savedLine.Save(fd);
-    serial::MakeRaw(fd);
-    // Bytes left over from an earlier user of the line are not ours.
-    serial::FlushInput(fd);
-    d.fd = fd;
     d.deviceReadTimeout = std::make_shared<std::atomic<std::uint16_t>>(d.readTimeout);
     d.lastError.clear();
     d.lastFailure = PortOpenFailure::None;
@@ -139,8 +101,8 @@ bool TMyComport::OpenPort() {
     // A worker that cannot be made leaves nothing half set up: what was
     // started is stopped again and the result is False.
     try {
-        d.reader =
-            std::make_unique<comm::TReadThread>(d.fd, d.stop->Fd(), d.window, d.deviceReadTimeout, line);
+        d.reader = std::make_unique<comm::TReadThread>(*d.device, *d.stop, d.window,
+                                                       d.deviceReadTimeout, line);
         d.reader->Start();
     } catch (const std::exception& e) {
         d.reader.reset();
@@ -151,7 +113,8 @@ bool TMyComport::OpenPort() {
         return false;
     }
     try {
-        d.writer = std::make_unique<comm::TWriteThread>(d.fd, d.stop->Fd(), comm::EndedReport{d.window, line});
+        d.writer = std::make_unique<comm::TWriteThread>(*d.device, *d.stop,
+                                                        comm::EndedReport{d.window, line});
         d.writer->Start();
     } catch (const std::exception& e) {
         d.writer.reset();
@@ -166,16 +129,16 @@ bool TMyComport::OpenPort() {
 
 void TMyComport::ClosePort() {
     Impl& d = *impl_;
-    if (d.fd < 0) return;
+    if (!d.device) return;
     WriteCommLogTimed(" Stopping the Comm");
     auto stopWorker = [&](auto& worker, const char* closing, const char* stuck, bool input) {
         if (!worker) return;
         WriteCommLogTimed(closing);
         if (d.stop) d.stop->Signal();
         if (input) {
-            serial::FlushInput(d.fd);
+            d.device->FlushInput();
         } else {
-            serial::FlushOutput(d.fd);
+            d.device->FlushOutput();
         }
         // Workers always wake on the stop event; the wait is a safeguard
         // that only writes a line, since a thread cannot be killed safely.
@@ -188,10 +151,7 @@ void TMyComport::ClosePort() {
     // before the close returns.
     d.window->DeliverSendFates();
 
-    d.savedLine.Restore(d.fd);
-    serial::SetExclusive(d.fd, false);
-    close(d.fd);
-    d.fd = -1;
+    d.device.reset();
     d.stop.reset();
     d.deviceReadTimeout.reset();
     // What the closed line's workers still report is no news of a line.
@@ -227,7 +187,7 @@ bool TMyComport::SendData(const void* data, std::uint16_t length, SendDoneHandle
 }
 
 void TMyComport::ApplyLineSettings() {
-    if (impl_->fd >= 0) impl_->ApplyLine();
+    if (impl_->device) impl_->ApplyLine();
 }
 
 std::string TMyComport::Impl::ApplyLine() {
@@ -240,8 +200,8 @@ std::string TMyComport::Impl::ApplyLine() {
     line.stopBits = static_cast<int>(stopBits);
     line.rtsCts = hwHandshaking == hhRTSCTS;
     line.xonXoff = swHandshaking == shXONXOFF;
-    const serial::LineApplied applied = serial::ApplyLine(fd, line);
-    if (enableDtrOnOpen) serial::RaiseDtr(fd);
+    const serial::LineApplied applied = device->ApplyLine(line);
+    if (enableDtrOnOpen) device->RaiseDtr();
     if (applied.refused == serial::LineRefusal::None && applied.status.Ok())
         WriteCommLogTimed(" SetCommState OK");
     switch (applied.refused) {
@@ -307,7 +267,7 @@ void TMyComport::SetComPortSwHandshaking(TComPortSwHandshaking v) {
 }
 
 int TMyComport::CommFileHandle() const {
-    return impl_->fd;
+    return impl_->device ? impl_->device->Handle() : kNoHandle;
 }
 std::uint16_t TMyComport::ReadTimeout() const {
     return impl_->readTimeout;
@@ -335,18 +295,10 @@ void TMyComport::SetOnLineEnded(TLineEndedEvent handler) {
     impl_->window->SetEndedHandler(std::move(handler));
 }
 bool TMyComport::LineEnded() const {
-    return impl_->fd >= 0 && impl_->window->Ended();
+    return impl_->device && impl_->window->Ended();
 }
 bool TMyComport::DeviceGone() const {
-    if (impl_->fd < 0) return false;
-    // The node that was opened, by its device number: a name that now
-    // leads elsewhere or nowhere is a device gone.
-    struct stat opened {};
-    struct stat named {};
-    if (fstat(impl_->fd, &opened) != 0) return true;
-    if (stat(DevicePath(impl_->commPort).c_str(), &named) != 0)
-        return errno == ENOENT || errno == ENOTDIR;
-    return named.st_rdev != opened.st_rdev;
+    return impl_->device && impl_->device->GoneFrom(DevicePath(impl_->commPort));
 }
 PortOpenFailure TMyComport::LastOpenFailure() const {
     return impl_->lastFailure;

@@ -1,25 +1,29 @@
 #pragma once
-// The termios side of a serial device, behind a small interface so that the
-// component and its workers never see struct termios. Every call returns a
-// status and keeps errno, so a failure is a value.
+// What TMyComport asks of the platform's serial device: opening it for this
+// process alone, its line settings, and giving it back as it was found. The
+// component never sees the platform's types; comm/posix/ implements this
+// with termios, a Windows backend would with CreateFileA and SetCommState.
+// Every call returns a status that keeps the system's error number, so a
+// failure is a value.
 #include <cstdint>
 #include <memory>
 #include <string>
 
-// Declared only: SerialLinux.cpp sees the kernel's struct, the rest glibc's.
-struct termios;
+#include "base/NativeHandle.h"
+#include "comm/MyComm32.h"
 
 namespace ristova::serial {
 
 struct SysStatus {
-    int error = 0;  // errno; 0 is success
+    int error = 0;  // the system's error number; 0 is success
     bool Ok() const { return error == 0; }
     std::string Text() const;
-    static SysStatus FromErrno();
+    // The calling thread's last system error (never 0).
+    static SysStatus Last();
 };
 
 // True for the errors that mean the device has gone away (hang-up, unplug,
-// closed descriptor); the workers end on them instead of retrying.
+// closed handle); the workers end on them instead of retrying.
 bool IsDeviceGone(int error);
 
 struct LineSettings {
@@ -31,34 +35,6 @@ struct LineSettings {
     bool xonXoff = false;
 };
 
-// The line settings found at open, restored at close.
-class SavedLine {
-  public:
-    SavedLine();
-    ~SavedLine();
-    SavedLine(const SavedLine&) = delete;
-    SavedLine& operator=(const SavedLine&) = delete;
-    SysStatus Save(int fd);
-    // Does nothing when nothing was saved.
-    void Restore(int fd);
-
-  private:
-    struct Data;
-    std::unique_ptr<Data> data_;
-};
-
-// open(O_RDWR|O_NOCTTY|O_NONBLOCK|O_CLOEXEC) plus flock(LOCK_EX|LOCK_NB); the
-// descriptor is closed again when the lock is refused. Returns -1 on failure.
-int OpenLocked(const std::string& path, SysStatus& status);
-bool IsTerminal(int fd);
-SysStatus SetExclusive(int fd, bool on);
-
-// Raw mode (cfmakeraw, CLOCAL|CREAD, VMIN = VTIME = 0); it clears the cooked
-// defaults of a terminal, which a serial line must never have.
-SysStatus MakeRaw(int fd);
-// Puts the line into tio: sizes, parity, stop bits and a standard speed are
-// set, flow control is only added. False for settings no line can have.
-bool ComposeLine(termios& tio, const LineSettings& line);
 // What a line did not take. Flags that a device ignores (a pseudo-terminal
 // keeps 8 bits without parity) do not count: only settings that no line can
 // have, and a speed the device does not run at.
@@ -67,27 +43,52 @@ struct LineApplied {
     LineRefusal refused = LineRefusal::None;
     SysStatus status;  // the failed call, if any
 };
-// Reads the current settings and adds to them: flow control that is already
-// on stays on. Sizes, parity, stop bits and speed are set as given; the
-// speed is read back, since a device may take the call and run at another.
-LineApplied ApplyLine(int fd, const LineSettings& line);
-// TIOCMBIS; fails harmlessly on pseudo-terminals.
-SysStatus RaiseDtr(int fd);
-void FlushInput(int fd);
-void FlushOutput(int fd);
 
-// Line error counters (TIOCGICOUNT); not every driver has them.
+// Line error counters; not every driver keeps them.
 struct LineErrorCounts {
     std::uint32_t frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     bool operator==(const LineErrorCounts&) const = default;
 };
-// ENOTTY/EINVAL when the driver keeps no counters.
-SysStatus ReadLineErrorCounts(int fd, LineErrorCounts& counts);
-bool IsUnsupported(int error);
 
-// Speeds through termios2 (any rate, BOTHER), in a file of its own since
-// <asm/termbits.h> and glibc's <termios.h> cannot meet.
-SysStatus SetAnyBaud(int fd, std::uint32_t baud);
-SysStatus ReadBaud(int fd, std::uint32_t& baud);
+// Why a device did not open.
+struct OpenRefusal {
+    PortOpenFailure failure = PortOpenFailure::None;
+    std::string text;        // as the system put it
+    bool notSerial = false;  // it opened, but is no serial line
+};
+
+// One open serial device, held by this process alone.
+class SerialDevice {
+  public:
+    // Opens the device for this process alone and checks that it is a serial
+    // line; then saves its settings, makes it raw (nothing translated,
+    // reads never wait) and drops the input an earlier user left. Null, with
+    // refusal filled in, when it cannot be had.
+    static std::unique_ptr<SerialDevice> Open(const std::string& path, OpenRefusal& refusal);
+    // Puts the saved settings back and gives the device up.
+    ~SerialDevice();
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    NativeHandle Handle() const;
+    // Sets sizes, parity, stop bits and speed as given and adds flow
+    // control (flow control that is already on stays on). The speed is read
+    // back, since a device may take the call and run at another.
+    LineApplied ApplyLine(const LineSettings& line);
+    // Fails harmlessly on lines without modem control.
+    SysStatus RaiseDtr();
+    void FlushInput();
+    void FlushOutput();
+    // The device node at path is no longer the one that was opened
+    // (unplugged, or a name that now leads elsewhere or nowhere).
+    bool GoneFrom(const std::string& path) const;
+    // Fails when the driver keeps no counters.
+    SysStatus ReadLineErrorCounts(LineErrorCounts& counts) const;
+
+  private:
+    struct Native;
+    explicit SerialDevice(std::unique_ptr<Native> native);
+    std::unique_ptr<Native> native_;
+};
 
 }  // namespace ristova::serial

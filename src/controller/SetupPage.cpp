@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <filesystem>
 
 #include "base/Codec.h"
-#include "base/Errors.h"
 #include "base/DataFolder.h"
+#include "base/Errors.h"
 #include "base/Files.h"
 #include "base/GridOps.h"
 #include "base/IniFile.h"
 #include "base/Settings.h"
 #include "base/TextUtils.h"
+#include "comm/HexCommand.h"
+#include "comm/PortDiscovery.h"
 #include "controller/ControllerFile.h"
 #include "controller/SerialSettings.h"
 #include "controller/StatePlugin.h"
-#include "comm/HexCommand.h"
 
 namespace ristova::controller {
 
@@ -72,19 +72,6 @@ void KeepLoading(std::exception_ptr& refused, Step&& step) {
     }
 }
 
-void AppendSortedMatches(std::vector<std::string>& out, const std::filesystem::path& folder,
-                         std::string_view prefix) {
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.starts_with(prefix)) found.push_back(it->path().string());
-    }
-    std::sort(found.begin(), found.end());
-    out.insert(out.end(), found.begin(), found.end());
-}
-
 }  // namespace
 
 std::string_view CommandColumnHint(int col) {
@@ -120,19 +107,15 @@ const std::vector<std::string>& ContactHelpLines() {
 std::vector<std::string> ListSerialPorts() {
     std::vector<std::string> ports;
     for (int i = 1; i <= kPortNameCount; ++i) ports.push_back("COM" + std::to_string(i));
-    AppendSortedMatches(ports, "/dev/serial/by-id", "");
-    AppendSortedMatches(ports, "/dev", "ttyUSB");
-    AppendSortedMatches(ports, "/dev", "ttyACM");
+    const std::vector<std::string> present = comm::PresentSerialDevices();
+    ports.insert(ports.end(), present.begin(), present.end());
     return ports;
 }
 
 std::string PortLabel(const std::string& port) {
-    const std::string device = TMyComport::DevicePath(port);
-    if (device != port) return port + " (" + device + ")";
-    std::error_code ec;
-    if (!std::filesystem::is_symlink(port, ec)) return port;
-    const std::filesystem::path target = std::filesystem::canonical(port, ec);
-    return ec ? port : port + " (" + target.string() + ")";
+    std::string device = comm::PortDevice(port);
+    if (device == port) device = comm::LinkedDevice(port);
+    return device.empty() ? port : port + " (" + device + ")";
 }
 
 std::string TypedPort(std::string_view typed, const std::vector<std::string>& listed) {
@@ -141,10 +124,8 @@ std::string TypedPort(std::string_view typed, const std::vector<std::string>& li
     for (const std::string& port : listed) {
         if (text == port || text == PortLabel(port)) return port;
     }
-    const std::string device = TMyComport::DevicePath(text);
-    if (device != text) return AsciiUpper(text);
-    if (text.find('/') == std::string::npos) return "/dev/" + text;
-    return text;
+    if (comm::ComPortNumber(text) != 0) return AsciiUpper(text);
+    return comm::TypedDevice(text);
 }
 
 std::string NormaliseControllerName(std::string_view typed) {
@@ -368,6 +349,12 @@ bool SetupPage::InitTestPort() {
     // What the run would take from the file, on the port the page shows.
     SerialSettings settings = ReadSerialSettings(currentPath_);
     settings.port = cbComm1_.Text();
+    if (const std::string holder = portHolder_ ? portHolder_(settings.port) : std::string();
+        !holder.empty()) {
+        lbComState_ = std::string(kComStateHeldPrefix) + holder + std::string(kComStateHeldSuffix);
+        Changed();
+        return false;
+    }
     ConfigurePort(com1_, settings);
     const bool ok = com1_.OpenPort();
     if (ok) {

@@ -31,6 +31,9 @@ inline constexpr std::string_view kComStateUnavailable = "串口状态：被占�
 inline constexpr std::string_view kComStatePrefix = "串口状态：";
 // The test port was open and its line went away.
 inline constexpr std::string_view kComStateLost = "串口状态：不可用";
+// A run holds the port: prefix + the controller + suffix.
+inline constexpr std::string_view kComStateHeldPrefix = "串口状态：端口正由运行中的控制器";
+inline constexpr std::string_view kComStateHeldSuffix = "使用";
 
 // Hint of a column of sgCom, shown in status panel 3 while the mouse is over a
 // relay row; empty beyond the last column.
@@ -39,14 +42,14 @@ std::string_view CommandColumnHint(int col);
 // The fixed lines of the help box under the serial group.
 const std::vector<std::string>& ContactHelpLines();
 
-// "COM1" to "COM16", then the serial devices found on this machine
-// (/dev/serial/by-id/* first, then /dev/ttyUSB*, /dev/ttyACM*).
+// "COM1" to "COM16", then the serial devices found on this machine.
 std::vector<std::string> ListSerialPorts();
 // What the port list shows for a stored port: "COM1 (/dev/ttyS0)", a link
-// with the device it leads to, any other path as it is.
+// with the device it leads to, any other name as it is.
 std::string PortLabel(const std::string& port);
 // A typed port as it is stored: a label of the list gives its port, "com3"
-// gives "COM3", a bare device name gets "/dev/"; empty when nothing was typed.
+// gives "COM3", a bare device name gets the device folder ("/dev/"); empty
+// when nothing was typed.
 std::string TypedPort(std::string_view typed, const std::vector<std::string>& listed);
 
 // A typed controller name made into a file name: trimmed, extension replaced
@@ -58,6 +61,8 @@ class SetupPage {
   public:
     using PortScanner = std::function<std::vector<std::string>()>;
     using DescriptionQuery = std::function<std::string(const std::string& pluginFileName)>;
+    // The running controller that holds a port, or empty.
+    using PortHolder = std::function<std::string(const std::string& port)>;
 
     // Hooks the test port's received-data event to Com1ReceiveData.
     SetupPage(AppContext& ctx, TMyComport& com1);
@@ -68,6 +73,8 @@ class SetupPage {
     // Tests replace the machine's serial devices and the plug-in query.
     void SetPortScanner(PortScanner scanner);
     void SetDescriptionQuery(DescriptionQuery query);
+    // The test port opens no port that a run holds.
+    void SetPortHolder(PortHolder holder) { portHolder_ = std::move(holder); }
 
     // Start-up and internal steps.
     void InitControllerList();
@@ -177,6 +184,7 @@ class SetupPage {
     TMyComport& com1_;
     PortScanner portScanner_;
     DescriptionQuery descriptionQuery_;
+    PortHolder portHolder_;
 
     std::string currentPath_;
     PickList cbComDevList_;

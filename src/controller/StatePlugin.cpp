@@ -1,11 +1,9 @@
 #include "controller/StatePlugin.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "base/Codec.h"
+#include "base/Files.h"
 #include "ristova/state_plugin.h"
 
 namespace ristova::controller {
@@ -21,29 +19,27 @@ std::string CopyPluginText(const char* text) {
     return codec::FromCodePage(std::string_view(text, strnlen(text, kMaxPluginTextBytes)));
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// dlopen only for a safe name of an existing file, so that neither the
+// Loaded only for a safe name of an existing file, so that neither the
 // library search path nor anything outside the folder is ever tried.
-void* OpenPlugin(const std::string& dllFolder, const std::string& fileName, std::string& path,
-                 std::string* error = nullptr) {
-    auto fail = [&](const char* why) -> void* {
-        if (error) *error = why ? why : "";
-        return nullptr;
-    };
-    if (!IsSafePluginName(fileName)) return fail("name refused");
+bool OpenPlugin(SharedLibrary& library, const std::string& dllFolder, const std::string& fileName,
+                std::string& path, std::string& error) {
+    if (!IsSafePluginName(fileName)) {
+        error = "name refused";
+        return false;
+    }
     path = dllFolder + fileName;
-    if (path.find('/') == std::string::npos || !IsRegularFile(path)) return fail("no such file");
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    return handle ? handle : fail(::dlerror());
+    if (path.find('/') == std::string::npos || !IsRegularFile(path)) {
+        error = "no such file";
+        return false;
+    }
+    if (library.Open(path)) return true;
+    error = library.LastError();
+    return false;
 }
 
 template <typename Fn>
-Fn LookUp(void* handle, const char* name) {
-    return reinterpret_cast<Fn>(::dlsym(handle, name));
+Fn LookUp(const SharedLibrary& library, const char* name) {
+    return reinterpret_cast<Fn>(library.Symbol(name));
 }
 
 }  // namespace
@@ -58,15 +54,13 @@ bool IsSafePluginName(std::string_view name) {
 }
 
 std::string QueryPluginDescription(const std::string& dllFolder, const std::string& fileName) {
+    SharedLibrary library;
     std::string path;
-    void* handle = OpenPlugin(dllFolder, fileName, path);
-    if (handle == nullptr) return {};
-    std::string text;
+    std::string error;
+    if (!OpenPlugin(library, dllFolder, fileName, path, error)) return {};
     auto describe =
-        LookUp<RistovaGetDeviceDescriptionFn>(handle, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
-    if (describe != nullptr) text = CopyPluginText(describe());
-    ::dlclose(handle);
-    return text;
+        LookUp<RistovaGetDeviceDescriptionFn>(library, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
+    return describe != nullptr ? CopyPluginText(describe()) : std::string();
 }
 
 StatePlugin::~StatePlugin() {
@@ -74,7 +68,7 @@ StatePlugin::~StatePlugin() {
 }
 
 bool StatePlugin::LoadStatePlugin(const std::string& dllFolder, const std::string& fileName) {
-    if (handle_ != nullptr) {
+    if (library_.IsOpen()) {
         if (path_ == dllFolder + fileName) return true;
         // Another controller's plug-in would decode this one's answers wrongly.
         UnloadStatePlugin();
@@ -82,12 +76,11 @@ bool StatePlugin::LoadStatePlugin(const std::string& dllFolder, const std::strin
     getDeviceDescription_ = nullptr;
     getJDQState_ = nullptr;
     std::string path;
-    handle_ = OpenPlugin(dllFolder, fileName, path, &lastError_);
-    if (handle_ == nullptr) return false;
+    if (!OpenPlugin(library_, dllFolder, fileName, path, lastError_)) return false;
     lastError_.clear();
     path_ = path;
-    getDeviceDescription_ = LookUp<DescriptionFn>(handle_, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
-    getJDQState_ = LookUp<DecodeFn>(handle_, RISTOVA_JDQ_STATE_SYMBOL);
+    getDeviceDescription_ = LookUp<DescriptionFn>(library_, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
+    getJDQState_ = LookUp<DecodeFn>(library_, RISTOVA_JDQ_STATE_SYMBOL);
     return true;
 }
 
@@ -104,8 +97,7 @@ std::string StatePlugin::DecodeStates(const void* data, std::size_t count) const
 void StatePlugin::UnloadStatePlugin() {
     getDeviceDescription_ = nullptr;
     getJDQState_ = nullptr;
-    if (handle_ != nullptr) ::dlclose(handle_);
-    handle_ = nullptr;
+    library_.Close();
     path_.clear();
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/SharedLibrary.h"
+
 namespace ristova::controller {
 
 inline constexpr std::string_view kPluginMask = "*.so";
@@ -40,7 +42,7 @@ class StatePlugin {
     // Forgets both entries, then releases the library when one is loaded.
     void UnloadStatePlugin();
 
-    bool IsLoaded() const { return handle_ != nullptr; }
+    bool IsLoaded() const { return library_.IsOpen(); }
     bool HasDecoder() const { return getJDQState_ != nullptr; }
     // Full path of the loaded library; empty when none.
     const std::string& LoadedPath() const { return path_; }
@@ -52,7 +54,7 @@ class StatePlugin {
     using DescriptionFn = const char* (*)();
     using DecodeFn = const char* (*)(const unsigned char*, std::int32_t);
 
-    void* handle_ = nullptr;
+    SharedLibrary library_;
     DescriptionFn getDeviceDescription_ = nullptr;
     DecodeFn getJDQState_ = nullptr;
     std::string path_;

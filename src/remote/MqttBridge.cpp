@@ -1,7 +1,7 @@
 #include "remote/MqttBridge.h"
 
 #include <mosquitto.h>
-#include <unistd.h>
+#include <thread>
 
 #include <cstdio>
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "base/Files.h"
+#include "base/Process.h"
 #include "base/TextUtils.h"
 
 namespace ristova::remote {
@@ -28,12 +29,6 @@ void InitLibrary() {
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 }  // namespace
 
 // What the client thread's callbacks need: the poster, and whether the
@@ -47,11 +42,11 @@ struct MqttBridge::Shared : std::enable_shared_from_this<Shared> {
     bool disconnected = false;
 };
 
-MqttBridge::MqttBridge(AppContext& ctx, run::RunEngine& engine) : ctx_(ctx), engine_(engine) {}
+MqttBridge::MqttBridge(AppContext& ctx, run::Site& site) : ctx_(ctx), site_(site) {}
 
 MqttBridge::~MqttBridge() {
     if (!mosq_) return;
-    engine_.Events().Remove(this);
+    site_.Events().Remove(this);
     shared_->bridge = nullptr;
     if (connected_) {
         // A clean end says so itself: the broker sends the will only on a loss.
@@ -64,7 +59,7 @@ MqttBridge::~MqttBridge() {
             std::lock_guard lock(shared_->mutex);
             if (shared_->disconnected) break;
         }
-        usleep(10'000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     mosquitto_loop_stop(mosq_, true);
     mosquitto_destroy(mosq_);
@@ -86,7 +81,7 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     InitLibrary();
     node_ = DiscoveryId(settings.topicPrefix);
     shared_ = std::make_shared<Shared>(ctx_.poster, this);
-    const std::string id = "ristova-" + node_ + "-" + std::to_string(getpid());
+    const std::string id = "ristova-" + node_ + "-" + std::to_string(ProcessId());
     mosq_ = mosquitto_new(id.c_str(), true, shared_.get());
     if (!mosq_) {
         error_ = "MQTT: no client: " + std::string(std::strerror(errno));
@@ -112,19 +107,21 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     mosquitto_connect_callback_set(mosq_, &MqttBridge::OnConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttBridge::OnDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttBridge::OnMessage);
-    controller_ = engine_.cbRunDevList().Text();
-    states_.assign(static_cast<std::size_t>(engine_.RelayCount()), '?');
-    line_ = engine_.Running() ? (engine_.Line() == run::LineState::Lost       ? "lost"
-                                 : engine_.Line() == run::LineState::NoAnswer ? "no-answer"
-                                                                              : "ok")
-                              : "stopped";
-    engine_.Events().Add(this);
+    for (const auto& run : site_.Runs()) {
+        Controller& c = Of(run->File());
+        c.states.assign(static_cast<std::size_t>(run->RelayCount()), '?');
+        c.line = run->Running() ? (run->Line() == run::LineState::Lost       ? "lost"
+                                   : run->Line() == run::LineState::NoAnswer ? "no-answer"
+                                                                             : "ok")
+                                : "stopped";
+    }
+    site_.Events().Add(this);
     // A refused or failed first try is retried by the client thread.
     mosquitto_connect_async(mosq_, settings.host.c_str(), settings.port, kKeepAliveSeconds);
     const int rc = mosquitto_loop_start(mosq_);
     if (rc != MOSQ_ERR_SUCCESS) {
         error_ = "MQTT: " + std::string(mosquitto_strerror(rc));
-        engine_.Events().Remove(this);
+        site_.Events().Remove(this);
         mosquitto_destroy(mosq_);
         mosq_ = nullptr;
         return false;
@@ -217,62 +214,78 @@ void MqttBridge::Publish(const std::string& topic, const std::string& payload, b
                       payload.data(), retain ? 1 : 0, retain);
 }
 
-std::string MqttBridge::ControllerPrefix() const {
-    return settings_.topicPrefix + "/" + ControllerTopic(controller_);
+MqttBridge::Controller& MqttBridge::Of(const std::string& controller) {
+    return controllers_[controller];
+}
+
+std::string MqttBridge::ControllerPrefix(const std::string& controller) const {
+    return settings_.topicPrefix + "/" + ControllerTopic(controller);
 }
 
 std::string MqttBridge::DiscoveryTopic(const std::string& objectId) const {
     return settings_.discoveryPrefix + "/switch/" + node_ + "/" + objectId + "/config";
 }
 
+run::ControllerRun* MqttBridge::RunOfTopic(const std::string& level) const {
+    for (const auto& run : site_.Runs())
+        if (ControllerTopic(run->File()) == level) return run.get();
+    return nullptr;
+}
+
 void MqttBridge::PublishAll() {
     Publish(settings_.topicPrefix + "/status", "online", true);
     if (settings_.discovery) PublishDiscovery();
-    PublishLine();
-    for (int r = 1; r <= static_cast<int>(states_.size()); ++r) PublishState(r);
+    for (auto& [controller, c] : controllers_) {
+        PublishLine(controller);
+        for (int r = 1; r <= static_cast<int>(c.states.size()); ++r) PublishState(controller, r);
+    }
 }
 
-void MqttBridge::PublishState(int relay) {
-    if (!connected_ || controller_.empty()) return;
-    const char state = states_[static_cast<std::size_t>(relay - 1)];
+void MqttBridge::PublishState(const std::string& controller, int relay) {
+    if (!connected_) return;
+    const run::ControllerRun* run = site_.Find(controller);
+    const Controller& c = Of(controller);
+    const char state = c.states[static_cast<std::size_t>(relay - 1)];
     // An unknown state is not guessed.
-    if (state == '?' || engine_.StatesUnknown()) return;
-    Publish(ControllerPrefix() + "/relay/" + std::to_string(relay) + "/state",
+    if (state == '?' || !run || run->StatesUnknown()) return;
+    Publish(ControllerPrefix(controller) + "/relay/" + std::to_string(relay) + "/state",
             state == '1' ? "ON" : "OFF", true);
 }
 
-void MqttBridge::PublishLine() {
-    if (!connected_ || controller_.empty()) return;
-    Publish(ControllerPrefix() + "/line", line_, true);
+void MqttBridge::PublishLine(const std::string& controller) {
+    if (!connected_) return;
+    Publish(ControllerPrefix(controller) + "/line", Of(controller).line, true);
 }
 
 void MqttBridge::PublishDiscovery() {
-    if (!connected_ || controller_.empty()) return;
-    const std::string ctl = ControllerTopic(controller_);
-    const std::string ctlId = DiscoveryId(ctl);
-    const std::string prefix = ControllerPrefix();
+    if (!connected_) return;
     std::set<std::string> current;
-    const std::string device = "{\"identifiers\":[" + JsonString(node_ + "_" + ctlId) +
-                               "],\"name\":" + JsonString(ctl) +
-                               ",\"manufacturer\":\"Ristova\",\"model\":" +
-                               JsonString(engine_.Plugin().DeviceDescription()) + "}";
-    for (int k = 1; k <= engine_.RelayCount(); ++k) {
-        const std::string objectId = ctlId + "_" + std::to_string(k);
-        std::string name = Trim(engine_.sgPower().Cell(3, k));
-        if (name.empty()) name = "继电器 " + std::to_string(k);
-        const std::string relay = prefix + "/relay/" + std::to_string(k);
-        const std::string config =
-            "{\"unique_id\":" + JsonString("ristova_" + node_ + "_" + objectId) +
-            ",\"name\":" + JsonString(name) +
-            ",\"command_topic\":" + JsonString(relay + "/set") +
-            ",\"state_topic\":" + JsonString(relay + "/state") +
-            ",\"availability_topic\":" + JsonString(settings_.topicPrefix + "/status") +
-            ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\"" +
-            ",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":"
-            "\"OFF\",\"device\":" +
-            device + "}";
-        Publish(DiscoveryTopic(objectId), config, true);
-        current.insert(objectId);
+    for (const auto& run : site_.Runs()) {
+        const std::string ctl = ControllerTopic(run->File());
+        const std::string ctlId = DiscoveryId(ctl);
+        const std::string prefix = ControllerPrefix(run->File());
+        const std::string device = "{\"identifiers\":[" + JsonString(node_ + "_" + ctlId) +
+                                   "],\"name\":" + JsonString(ctl) +
+                                   ",\"manufacturer\":\"Ristova\",\"model\":" +
+                                   JsonString(run->DecoderDescription()) + "}";
+        for (const controller::RelayDefinition& relay : run->Definition().relays) {
+            const int k = relay.number;
+            const std::string objectId = ctlId + "_" + std::to_string(k);
+            const std::string topic = prefix + "/relay/" + std::to_string(k);
+            const std::string config =
+                "{\"unique_id\":" + JsonString("ristova_" + node_ + "_" + objectId) +
+                ",\"name\":" + JsonString(relay.Name()) +
+                ",\"command_topic\":" + JsonString(topic + "/set") +
+                ",\"state_topic\":" + JsonString(topic + "/state") +
+                ",\"availability_topic\":" + JsonString(settings_.topicPrefix + "/status") +
+                ",\"payload_available\":\"online\",\"payload_not_available\":\"offline\"" +
+                ",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":"
+                "\"OFF\",\"device\":" +
+                device + "}";
+            Publish(DiscoveryTopic(objectId), config, true);
+            current.insert(objectId);
+        }
+        Of(run->File()).announced = run->RelayCount();
     }
     for (const std::string& old : configs_)
         if (!current.count(old)) Publish(DiscoveryTopic(old), "", true);
@@ -282,64 +295,73 @@ void MqttBridge::PublishDiscovery() {
 void MqttBridge::Received(const std::string& topic, const std::string& payload) {
     const std::string configs = settings_.discoveryPrefix + "/switch/" + node_ + "/";
     if (topic.rfind(configs, 0) == 0) {
-        // A retained config left from an earlier run of this controller.
+        // A retained config left from an earlier run of one of the site's
+        // controllers: its relay is gone when this session did not publish it.
         const std::string rest = topic.substr(configs.size());
         const std::string objectId = rest.substr(0, rest.find('/'));
-        const std::string ctlId = DiscoveryId(ControllerTopic(controller_));
-        if (!payload.empty() && !controller_.empty() && objectId.rfind(ctlId + "_", 0) == 0 &&
-            !configs_.count(objectId))
-            Publish(topic, "", true);
+        bool ours = false;
+        for (const auto& run : site_.Runs()) {
+            const std::string head = DiscoveryId(ControllerTopic(run->File())) + "_";
+            const std::string tail =
+                objectId.rfind(head, 0) == 0 ? objectId.substr(head.size()) : std::string();
+            ours = ours || (!tail.empty() && tail.find_first_not_of("0123456789") == std::string::npos);
+        }
+        if (!payload.empty() && ours && !configs_.count(objectId)) Publish(topic, "", true);
         return;
     }
     // <prefix>/<ctl>/relay/<k>/set
-    const std::string own = ControllerPrefix() + "/relay/";
-    if (controller_.empty() || topic.rfind(own, 0) != 0) return;
-    const std::string rest = topic.substr(own.size());
-    const std::size_t slash = rest.find('/');
-    if (slash == std::string::npos || rest.substr(slash) != "/set") return;
-    const std::string number = rest.substr(0, slash);
+    const std::string prefix = settings_.topicPrefix + "/";
+    if (topic.rfind(prefix, 0) != 0) return;
+    const std::string rest = topic.substr(prefix.size());
+    const std::size_t relayAt = rest.find("/relay/");
+    if (relayAt == std::string::npos) return;
+    run::ControllerRun* run = RunOfTopic(rest.substr(0, relayAt));
+    if (!run) return;
+    const std::string tail = rest.substr(relayAt + 7);
+    const std::size_t slash = tail.find('/');
+    if (slash == std::string::npos || tail.substr(slash) != "/set") return;
+    const std::string number = tail.substr(0, slash);
     int relay = 0;
     if (!number.empty() && number.size() <= 3 &&
         number.find_first_not_of("0123456789") == std::string::npos)
         relay = std::stoi(number);
-    const std::string word = Upper(Trim(payload));
+    const std::string word = AsciiUpper(Trim(payload));
     std::optional<bool> on;
     if (word == "ON") on = true;
     if (word == "OFF") on = false;
-    engine_.RemoteSwitch(relay == 0 ? -1 : relay, on);
+    run->Switch(relay == 0 ? -1 : relay, on, "remote");
 }
 
 void MqttBridge::OnRunEvent(const run::RunEvent& event) {
-    if (event.kind == "run" && event.result == "started") {
-        if (event.controller != controller_ || static_cast<int>(states_.size()) !=
-                                                   engine_.RelayCount()) {
-            controller_ = event.controller;
-            states_.assign(static_cast<std::size_t>(engine_.RelayCount()), '?');
+    Controller& c = Of(event.controller);
+    const run::ControllerRun* run = site_.Find(event.controller);
+    if (event.kind == "run" && event.result == "started" && run) {
+        c.states.assign(static_cast<std::size_t>(run->RelayCount()), '?');
+        if (c.announced != run->RelayCount()) {
             // After the start is complete: the decoder names the device.
             if (settings_.discovery)
                 ctx_.poster.Post([shared = shared_] {
                     if (shared->bridge) shared->bridge->PublishDiscovery();
                 });
         }
-        std::fill(states_.begin(), states_.end(), '?');
-        line_ = "ok";
-        PublishLine();
+        c.line = "ok";
+        PublishLine(event.controller);
     } else if (event.kind == "run" && event.result == "stopped") {
-        std::fill(states_.begin(), states_.end(), '?');
-        line_ = "stopped";
-        PublishLine();
+        std::fill(c.states.begin(), c.states.end(), '?');
+        c.line = "stopped";
+        PublishLine(event.controller);
     } else if (event.kind == "line") {
         const std::string line = event.result == "lost"        ? "lost"
                                  : event.result == "no-answer" ? "no-answer"
                                                                : "ok";
-        if (line != line_) {
-            line_ = line;
-            PublishLine();
+        if (line != c.line) {
+            c.line = line;
+            PublishLine(event.controller);
         }
     } else if (event.kind == "state" && event.relay >= 1 &&
-               event.relay <= static_cast<int>(states_.size()) && event.result.size() == 1) {
-        states_[static_cast<std::size_t>(event.relay - 1)] = event.result[0];
-        PublishState(event.relay);
+               event.relay <= static_cast<int>(c.states.size()) && event.result.size() == 1) {
+        c.states[static_cast<std::size_t>(event.relay - 1)] = event.result[0];
+        PublishState(event.controller, event.relay);
     }
     if (!connected_) return;
     const std::string json =

@@ -28,7 +28,7 @@ std::vector<TPlanAction> LoadActions(const std::string& folder, const std::strin
     if (table.empty() || !plan::PlanFileExists(folder, table)) return {};
     StringGrid grid;
     plan::LoadPlanGrid(plan::ResolvePlanPath(folder, table), grid);
-    return PlanActionsFromGrid(grid);
+    return plan::PlanActionsFromGrid(grid);
 }
 
 std::string CsvField(const std::string& text) {

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "base/Clock.h"
-#include "run/RunEngine.h"
+#include "plan/PlanRow.h"
 #include "run/RunEvents.h"
 
 namespace ristova::run {
+
+using plan::TPlanAction;
 
 inline constexpr int kDaySeconds = 24 * 3600;
 

@@ -88,11 +88,11 @@ TEST_F(MainWindowModelTest, FirstStartWritesTheFiveSwitchesAndCreatesTheSetupCon
     EXPECT_TRUE(DirectoryExists(Prog("PowerDll/")));
     EXPECT_EQ(ReadIniText(Prog("未命名电源设备.PSW"), "LOAD", "FLAG"), "Quelmar电源控制文件");
     EXPECT_EQ(m->Setup().cbComDevList().Text(), "未命名电源设备.PSW");
-    EXPECT_FALSE(m->Engine().Running());
+    EXPECT_FALSE(m->Monitor().Running());
     EXPECT_FALSE(m->Boxes().chkAutoStart);
     EXPECT_TRUE(m->OwnerDrawTabs());
     EXPECT_TRUE(m->StateDoubleBuffered());
-    EXPECT_EQ(m->Engine().LastRunDate(), (Date{2012, 2, 16}));
+    EXPECT_EQ(m->Monitor().LastRunDate(), (Date{2012, 2, 16}));
 }
 
 TEST_F(MainWindowModelTest, StoredValuesAreReadAndOnlyDifferencesFromTheDesignAreWrittenBack) {
@@ -192,8 +192,8 @@ TEST_F(MainWindowModelTest, StoredRunStartsRunningDuringStartUpAndShowingPicksPa
     auto m = Make();
     m->SetActivePage(2);
     m->FormCreate();
-    EXPECT_TRUE(m->Engine().Running());
-    EXPECT_FALSE(m->Engine().BtnRunEnabled());
+    EXPECT_TRUE(m->Monitor().Running());
+    EXPECT_FALSE(m->Monitor().BtnRunEnabled());
     m->FormShow();
     EXPECT_EQ(m->ActivePage(), 0);
     m->FormDestroy();
@@ -207,10 +207,10 @@ TEST_F(MainWindowModelTest, AStartUpOverMidnightKeepsThePlansDate) {
     m->FormCreate([&](const std::function<void()>& step) {
         step();
         // The run list is filled by the step that chooses the plan.
-        if (!m->Engine().cbRunDevList().Items.empty())
+        if (!m->Monitor().cbRunDevList().Items.empty())
             clock_.now = LocalDateTime{Date{2012, 2, 17}, 0, 0, 0, 5};
     });
-    const Date d = m->Engine().LastRunDate();
+    const Date d = m->Monitor().LastRunDate();
     EXPECT_EQ(d.year * 10000 + d.month * 100 + d.day, 20120216);
 }
 

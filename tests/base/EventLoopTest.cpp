@@ -27,7 +27,7 @@ TEST(EventLoopTest, PostedCallsAndTimersRunOnTheLoopThreadUntilASignal) {
     IntervalTimer timer;
     int ticks = 0;
     timer.Start(10);
-    loop.Watch(timer.Fd(), [&] {
+    loop.Watch(timer.Handle(), [&] {
         ticks += static_cast<int>(timer.Read());
         if (ticks >= 3 && order.size() == 100) {
             timer.Stop();

@@ -12,7 +12,7 @@ namespace {
 TEST(SecondTicker, FiresAtTheStartOfTheNextWholeSecond) {
     SecondTicker ticker;
     ticker.Start();
-    pollfd pfd{ticker.Fd(), POLLIN, 0};
+    pollfd pfd{ticker.Handle(), POLLIN, 0};
     ASSERT_EQ(poll(&pfd, 1, 1500), 1);
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -35,7 +35,7 @@ TEST(SecondTicker, DISABLED_ASetClockIsSeenAtOnceAndTheTickGoesOn) {
     SecondTicker ticker;
     // Just after a tick, so that the next one is most of a second away.
     ticker.Start();
-    pollfd pfd{ticker.Fd(), POLLIN, 0};
+    pollfd pfd{ticker.Handle(), POLLIN, 0};
     ASSERT_EQ(poll(&pfd, 1, 1500), 1);
     ticker.Read();
     timespec now{};

@@ -58,6 +58,9 @@ TEST_F(Comport, DevicePathOfPortNames) {
     EXPECT_EQ(TMyComport::DevicePath("/dev/serial/by-id/usb-x"), "/dev/serial/by-id/usb-x");
     EXPECT_EQ(TMyComport::DevicePath("COM0"), "COM0");
     EXPECT_EQ(TMyComport::DevicePath("COMX"), "COMX");
+    EXPECT_EQ(TMyComport::DevicePath("COM1a"), "COM1a");
+    EXPECT_EQ(TMyComport::DevicePath("COM99999"), "/dev/ttyS99998");
+    EXPECT_EQ(TMyComport::DevicePath("COM100000"), "COM100000");
 }
 
 TEST_F(Comport, BurstsArriveWholeInBlocksOfAtMost2048InOrder) {

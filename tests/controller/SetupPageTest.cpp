@@ -15,6 +15,7 @@
 #include "controller/ControllerFile.h"
 #include "support/PageContext.h"
 #include "support/PtyPair.h"
+#include "support/TempDir.h"
 
 namespace ristova::controller {
 namespace {
@@ -437,6 +438,19 @@ TEST(PortOpenFailure, ErrorsNameTheCauseTheOperatorCanMend) {
                  "没有权限打开端口,请把用户加入dialout组");
     EXPECT_EQ(OpenFailureOfErrno(EIO), PortOpenFailure::Other);
     EXPECT_STREQ(OpenFailureText(PortOpenFailure::Other), "端口不存在或被其它程序占用");
+}
+
+TEST(PortLabel, NamesTheDeviceBehindANumberedPortOrALink) {
+    EXPECT_EQ(PortLabel("COM3"), "COM3 (/dev/ttyS2)");
+    test::PtyPair pty;
+    test::TempDir dir;
+    const std::string link = dir.File("泵房 box");
+    ASSERT_EQ(symlink(pty.SlavePath().c_str(), link.c_str()), 0);
+    EXPECT_EQ(PortLabel(link), link + " (" + pty.SlavePath() + ")");
+    EXPECT_EQ(PortLabel(pty.SlavePath()), pty.SlavePath());
+    // A link that leads nowhere names nothing.
+    ASSERT_EQ(symlink(dir.File("nowhere").c_str(), dir.File("gone").c_str()), 0);
+    EXPECT_EQ(PortLabel(dir.File("gone")), dir.File("gone"));
 }
 
 }  // namespace

@@ -3,10 +3,25 @@
 # base <- widgets <- comm <- controller <- plan <- run <- remote <- app <- main.cpp and
 # ristova-run.cpp (which, being headless, includes no Qt either).
 # A folder may include from its own layer and the ones below it; core files
-# (outside ui/ folders) include no ui/ header and no Qt header.
+# (outside ui/ folders) include no ui/ header and no Qt header. A layer's
+# posix/ and win32/ sub-folders hold the platform backends of its fronts:
+# only they include the platform's headers, and no other file includes them.
 set -uo pipefail
 src=${1:?usage: check-layers.sh SRC_DIR}
 declare -A rank=([base]=0 [widgets]=1 [comm]=2 [controller]=3 [plan]=4 [run]=5 [remote]=6 [app]=7)
+# The platform's own headers.
+platform_header='^(unistd|fcntl|poll|termios|dlfcn|pthread|signal|iconv|pty|windows|dirent|fnmatch|pwd|grp)\.h$|^(sys|systemd|linux|asm)/'
+# Files outside the backends that still include a platform header, each
+# with the header and why. Shrink it; never grow it for a file that could
+# call a front instead.
+declare -A allowed=(
+  # The window's signal handling: a socket pair that wakes the Qt loop.
+  [main.cpp:sys/socket.h]=1 [main.cpp:unistd.h]=1
+  # The service manager's notifications (READY, WATCHDOG, STOPPING).
+  [app/HeadlessRunner.cpp:systemd/sd-daemon.h]=1
+  # gethostname, for the default topic prefix.
+  [remote/MqttSettings.cpp:unistd.h]=1
+)
 bad=0
 while IFS= read -r file; do
   rel=${file#"$src"/}
@@ -16,6 +31,8 @@ while IFS= read -r file; do
   fi
   core=1
   case "$rel" in */ui/*|main.cpp) core=0 ;; esac
+  platform=
+  case "$rel" in */posix/*) platform=posix ;; */win32/*) platform=win32 ;; esac
   while IFS= read -r line; do
     n=${line%%:*}
     inc=${line#*:}
@@ -28,8 +45,17 @@ while IFS= read -r file; do
       if [ "$core" = 1 ] && [[ $rest == ui/* ]]; then
         echo "$rel:$n: core file includes the ui header $dir/$rest"; bad=1
       fi
-    elif [ "$core" = 1 ] && [[ $inc =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<Q ]]; then
-      echo "$rel:$n: core file includes Qt"; bad=1
+      if [[ $rest =~ ^(posix|win32)/ ]] && [ "${BASH_REMATCH[1]}" != "$platform" ]; then
+        echo "$rel:$n: includes the backend header $dir/$rest"; bad=1
+      fi
+    elif [[ $inc =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<([^\>]*)\> ]]; then
+      header=${BASH_REMATCH[1]}
+      if [ "$core" = 1 ] && [[ $header == Q* ]]; then
+        echo "$rel:$n: core file includes Qt"; bad=1
+      fi
+      if [ -z "$platform" ] && [[ $header =~ $platform_header ]] && [ -z "${allowed[$rel:$header]:-}" ]; then
+        echo "$rel:$n: includes the platform header <$header> outside a posix/ or win32/ folder"; bad=1
+      fi
     fi
   done < <(grep -n '^[[:space:]]*#[[:space:]]*include' "$file")
 done < <(find "$src" -name '*.h' -o -name '*.cpp' | sort)

@@ -18,7 +18,8 @@
 #include "base/TextUtils.h"
 #include "base/MainThreadPoster.h"
 #include "comm/MyComm32.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
+#include "run/Site.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
 
@@ -113,12 +114,22 @@ class EngineFixture {
         WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", kController);
     }
 
-    run::RunEngine& Engine() {
-        if (!engine_) engine_ = std::make_unique<run::RunEngine>(ctx, com1);
+    // The run page over a site of the folder's runs.
+    run::RunPage& Engine() {
+        if (!engine_) {
+            site_ = std::make_unique<run::Site>(ctx, com1);
+            engine_ = std::make_unique<run::RunPage>(ctx, *site_);
+        }
         return *engine_;
     }
+    run::Site& GetSite() {
+        Engine();
+        return *site_;
+    }
+    // The run the page shows.
+    run::ControllerRun& ShownRun() { return *Engine().Shown(); }
     // As start-up does: the run side is prepared, then LastRunDate is today.
-    run::RunEngine& Prepared() {
+    run::RunPage& Prepared() {
         Engine().FillRunDeviceList();
         Engine().SetLastRunDate(clock.Now().date);
         return Engine();
@@ -179,7 +190,8 @@ class EngineFixture {
     TMyComport com1;
 
   private:
-    std::unique_ptr<run::RunEngine> engine_;
+    std::unique_ptr<run::Site> site_;
+    std::unique_ptr<run::RunPage> engine_;
 };
 
 }  // namespace ristova::test

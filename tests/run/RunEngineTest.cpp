@@ -1,4 +1,4 @@
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ class RunEngineTest : public ::testing::Test, public test::EngineFixture {
         clock.Set(kDay, hour, minute, second, ms);
         Prepared().btnRunClick();
         ASSERT_TRUE(Engine().Running());
-        ASSERT_TRUE(Engine().COMRUN().IsOpen());
+        ASSERT_TRUE(ShownRun().Port().IsOpen());
     }
     // One check tick at the start of the given second of the current day.
     void TickAt(int hour, int minute, int second, int ms = 0) {
@@ -52,7 +52,7 @@ TEST_F(RunEngineTest, FillRunDeviceListSelectsTheStoredControllerAndBuildsTheMon
                {"x", "08:30:00:99", "断开"},
                {"  3 ", "23:59:59", "开"},
                {"1", "", "接通"}});
-    RunEngine& e = Prepared();
+    RunPage& e = Prepared();
     EXPECT_EQ(e.cbRunDevList().Items, (std::vector<std::string>{"乙.PSW", "泵房.PSW"}));
     EXPECT_EQ(e.cbRunDevList().Text(), "泵房.PSW");
     EXPECT_EQ(e.sRunPowerFn(), dir.File("泵房.PSW"));
@@ -65,7 +65,7 @@ TEST_F(RunEngineTest, FillRunDeviceListSelectsTheStoredControllerAndBuildsTheMon
     // Rows that cannot be understood are kept in place and never acted on:
     // a relay that is no number, an action that is neither, an empty time.
     EXPECT_EQ(e.PlanActions(),
-              (std::vector<TPlanAction>{
+              (std::vector<plan::TPlanAction>{
                   {2, 30600, true}, {0, -1, false}, {0, -1, false}, {0, -1, false}}));
     EXPECT_EQ(status.Panel(3), " 计划表中有3行无法识别,未执行");
     // Nothing is sent or opened before a start.
@@ -85,7 +85,7 @@ TEST_F(RunEngineTest, PickingAnEntryOpensExactlyThatFile) {
     WriteController(2, far.SlavePath(), {}, "Pump.PSW");
     WriteController(3, far.SlavePath(), {}, "pump.PSW");
     WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "pump.PSW");
-    RunEngine& e = Prepared();
+    RunPage& e = Prepared();
     EXPECT_EQ(e.sRunPowerFn(), dir.File("pump.PSW"));
     const auto& items = e.cbRunDevList().Items;
     const int upper = static_cast<int>(
@@ -117,7 +117,7 @@ TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {
     com1.SetCommPort(testPortEnd.SlavePath());
     ASSERT_TRUE(com1.OpenPort());
     StartAt(8, 0, 0);
-    RunEngine& e = Engine();
+    RunPage& e = Engine();
     EXPECT_FALSE(com1.IsOpen());
     EXPECT_EQ(e.lbState(), "状态指令:" + Hex(kQuery));
     EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + "SimRelay.so");
@@ -126,13 +126,13 @@ TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {
     EXPECT_EQ(e.sJDQState(), "000");
     EXPECT_FALSE(e.BtnRunEnabled());
     EXPECT_TRUE(e.BtnStopEnabled());
-    EXPECT_TRUE(e.Plugin().IsLoaded());
+    EXPECT_TRUE(ShownRun().Plugin().IsLoaded());
 
     const auto revision = e.Revision();
     e.btnStopClick();
     EXPECT_GT(e.Revision(), revision);
     EXPECT_FALSE(e.Running());
-    EXPECT_FALSE(e.COMRUN().IsOpen());
+    EXPECT_FALSE(ShownRun().Port().IsOpen());
     EXPECT_TRUE(e.BtnRunEnabled());
     EXPECT_FALSE(e.BtnStopEnabled());
     // Stopped: a tick does nothing.
@@ -145,10 +145,10 @@ TEST_F(RunEngineTest, APortThatCannotBeOpenedRunsAsALostLine) {
     WritePlan({{"1", "08:00:01", "接通"}});
     clock.Set(kDay, 8, 0, 0, 500);
     Prepared().btnRunClick();
-    RunEngine& e = Engine();
+    RunPage& e = Engine();
     EXPECT_EQ(e.lbCom(), "通信状态:启动失败,端口不存在");
     EXPECT_TRUE(e.Running());
-    EXPECT_FALSE(e.COMRUN().IsOpen());
+    EXPECT_FALSE(ShownRun().Port().IsOpen());
     EXPECT_EQ(e.Line(), LineState::Lost);
     EXPECT_TRUE(e.StatesUnknown());
     TickAt(8, 0, 1);
@@ -173,14 +173,14 @@ TEST_F(RunEngineTest, ANonIntegerRateOrTimeOutEndsTheStartStopped) {
         } catch (const OperatorError& error) {
             EXPECT_STREQ(error.what(), "'96O0' is not a valid integer value") << key;
         }
-        RunEngine& e = Engine();
+        RunPage& e = Engine();
         EXPECT_FALSE(e.Running());
         EXPECT_TRUE(e.BtnRunEnabled());
         EXPECT_FALSE(e.BtnStopEnabled());
         EXPECT_EQ(e.lbState(), "状态指令:" + Hex(kQuery));
         EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + "SimRelay.so");
         EXPECT_EQ(e.lbCom(), "通信状态：");
-        EXPECT_FALSE(e.COMRUN().IsOpen());
+        EXPECT_FALSE(ShownRun().Port().IsOpen());
     }
     // An empty value is present and not a number either; other fields fall
     // back to their defaults.
@@ -204,12 +204,12 @@ TEST_F(RunEngineTest, SettingsNoLineCanTakeKeepThePortClosedWithTheirReason) {
         WriteIniText(ControllerFile(), "COMM", key, value);
         clock.Set(kDay, 8, 0, 0);
         Engine().btnRunClick();
-        RunEngine& e = Engine();
+        RunPage& e = Engine();
         EXPECT_TRUE(e.Running());
-        EXPECT_FALSE(e.COMRUN().IsOpen()) << key;
+        EXPECT_FALSE(ShownRun().Port().IsOpen()) << key;
         EXPECT_EQ(e.lbCom(), std::string("通信状态:启动失败,") + reason);
         TickAt(8, 0, 3);
-        EXPECT_FALSE(e.COMRUN().IsOpen()) << key;
+        EXPECT_FALSE(ShownRun().Port().IsOpen()) << key;
         EXPECT_EQ(e.Line(), LineState::Lost);
         e.btnStopClick();
     }
@@ -267,7 +267,7 @@ TEST_F(RunEngineTest, EachActionGoesOutInItsSecondInPlanOrderThenOneQuery) {
     }
     EXPECT_EQ(far.Read(4 * std::string(kQuery).size(), 2000),
               std::string(kQuery) + kQuery + kQuery + kQuery);
-    EXPECT_EQ(CountUnreadablePlanRows(Engine().sgPlan()), 7);
+    EXPECT_EQ(plan::CountUnreadablePlanRows(Engine().sgPlan()), 7);
 }
 
 TEST_F(RunEngineTest, LateTicksCatchUpAndNoSecondIsHandledTwice) {
@@ -390,7 +390,7 @@ TEST_F(RunEngineTest, AStateQueryThatIsNoHexIsNotSent) {
 TEST_F(RunEngineTest, ReceivedBlocksToggleTheLampAndReplaceTheStates) {
     WriteController(3, far.SlavePath());
     StartAt(8, 0, 0);
-    RunEngine& e = Engine();
+    RunPage& e = Engine();
     far.Write(std::string("\x01\x0A\xFF", 3));
     ASSERT_TRUE(poster.PumpUntil([&] { return e.Lamp() == LampColour::Red; }, 2000));
     EXPECT_EQ(Panel3(), " 接收数据:010AFF");
@@ -426,7 +426,7 @@ TEST_F(RunEngineTest, PluginsThatAreMissingIncompleteNullOrTooLong) {
         Prepared().btnRunClick();
         EXPECT_EQ(Engine().lbDev(), c.lbDev) << c.plugin;
         EXPECT_EQ(Panel3() == std::string(" 状态数据处理程序无法加载:") + c.plugin,
-                  !Engine().Plugin().IsLoaded())
+                  !ShownRun().Plugin().IsLoaded())
             << c.plugin;
         const auto lamp = Engine().Lamp();
         far.Write("S(00,111)E");
@@ -443,12 +443,13 @@ TEST_F(RunEngineTest, PluginsThatAreMissingIncompleteNullOrTooLong) {
 TEST_F(RunEngineTest, ManualSwitchingOnlyInColumnOneWhileRunningAndAllowed) {
     WriteController(3, far.SlavePath());
     Prepared();
-    RunEngine& e = Engine();
+    RunPage& e = Engine();
     e.sgStateMouseDown(MouseButton::Left, 1, 1);
     EXPECT_FALSE(e.CursorIsHand(1, 1));
     EXPECT_EQ(e.sgState().Row(), 1);
     StartAt(8, 0, 0);
-    e.ShowRelayStates("1");
+    // The click goes by the state the board last reported.
+    ShownRun().COMRUNReceiveData("S(00,1)E", 8);
     EXPECT_TRUE(e.CursorIsHand(1, 3));
     for (int col : {0, 2, 3}) EXPECT_FALSE(e.CursorIsHand(col, 1));
     EXPECT_FALSE(e.CursorIsHand(1, 0));
@@ -471,7 +472,7 @@ TEST_F(RunEngineTest, ManualSwitchingOnlyInColumnOneWhileRunningAndAllowed) {
     EXPECT_EQ(far.Read(on.size(), 2000), on);
     // A remote set sends the same, but never pauses the main thread.
     sleeper.pauses.clear();
-    EXPECT_EQ(e.RemoteSwitch(1, true), SwitchResult::Queued);
+    EXPECT_EQ(ShownRun().Switch(1, true, "remote"), SwitchResult::Queued);
     const std::string remote = OnCommand(1) + kQuery;
     EXPECT_EQ(far.Read(remote.size(), 2000), remote);
     EXPECT_TRUE(sleeper.pauses.empty());
@@ -492,12 +493,12 @@ TEST_F(RunEngineTest, ChoosingAnotherControllerStopsAndKeepsTheMonitorRows) {
     WriteController(2, otherEnd.SlavePath(), {}, "乙.PSW");
     WritePlan({{"1", "08:00:01", "接通"}}, "计划表.tab", "乙");
     StartAt(8, 0, 0);
-    RunEngine& e = Engine();
+    RunPage& e = Engine();
     e.cbRunDevListChange(0);
     EXPECT_EQ(e.cbRunDevList().Text(), "乙.PSW");
     EXPECT_EQ(ReadIniText(ctx.settingsFile, "RUN", "sPowerFn"), "乙.PSW");
     EXPECT_FALSE(e.Running());
-    EXPECT_FALSE(e.COMRUN().IsOpen());
+    EXPECT_FALSE(ShownRun().Port().IsOpen());
     EXPECT_TRUE(e.BtnRunEnabled());
     EXPECT_FALSE(e.BtnStopEnabled());
     EXPECT_EQ(e.sRunPlanFn(), dir.File("乙/计划表.tab"));
@@ -692,20 +693,6 @@ TEST_F(RunEngineTest, MillisecondsToNextSecond) {
     EXPECT_EQ(Engine().MillisecondsToNextSecond(), 1);
     clock.Set(kDay, 8, 0, 0, 250);
     EXPECT_EQ(Engine().MillisecondsToNextSecond(), 750);
-}
-
-TEST_F(RunEngineTest, OnChangedIsCalledOnceAfterAHandler) {
-    WriteController(2, far.SlavePath());
-    int calls = 0;
-    Engine().SetOnChanged([&] { ++calls; });
-    Prepared();
-    calls = 0;
-    Engine().btnRunClick();
-    EXPECT_EQ(calls, 1);
-    Engine().tmRunTimer();
-    EXPECT_EQ(calls, 2);  // the state cells were empty
-    Engine().tmRunTimer();
-    EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "run/EngineFixture.h"
 #include "run/EventTexts.h"
 #include "run/Journal.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 #include "run/RunEvents.h"
 
 namespace ristova::run {
@@ -106,8 +106,8 @@ TEST_F(RunEventsTest, ARunPublishesEveryCommandStateAndRunEvent) {
     PumpUntilCommands(4);
     // The board answers: relay 1 and 3 on; the same answer again changes nothing.
     const std::string answer = "S(00,101)E";
-    Engine().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
-    Engine().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
+    ShownRun().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
+    ShownRun().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
     Engine().tmRunTimer();
     Engine().sgStateMouseDown(MouseButton::Left, 1, 1);
     PumpUntilCommands(5);
@@ -134,7 +134,7 @@ TEST_F(RunEventsTest, ACommandIsSentOnceItsBytesAreAtTheFarEndAndStampedThen) {
     rec.farEnd = &far;
     // Each set is followed by its query: relay 3's command waits out four of
     // the writer's 50 ms pauses.
-    for (int relay = 1; relay <= 3; ++relay) Engine().RemoteSwitch(relay, true);
+    for (int relay = 1; relay <= 3; ++relay) ShownRun().Switch(relay, true, "remote");
     PumpUntilCommands(3);
     EXPECT_EQ(rec.atFarEnd, (std::vector<bool>{true, true, true}));
     std::vector<RunEvent> commands;
@@ -157,12 +157,12 @@ TEST_F(RunEventsTest, CommandsStillQueuedAtAStopOrADateChangeAreJournaledDropped
     clock.Set(kDay, 23, 59, 58, 0);
     Prepared().btnRunClick();
     // Sixteen blocks with 50 ms after each: relay 8's leaves after 0.7 s.
-    for (int relay = 1; relay <= 8; ++relay) Engine().RemoteSwitch(relay, true);
+    for (int relay = 1; relay <= 8; ++relay) ShownRun().Switch(relay, true, "remote");
     Engine().btnStopClick();
     // The close tells every fate before it returns.
     EXPECT_EQ(rec.Commands(), 8u);
     Engine().btnRunClick();
-    for (int relay = 1; relay <= 8; ++relay) Engine().RemoteSwitch(relay, false);
+    for (int relay = 1; relay <= 8; ++relay) ShownRun().Switch(relay, false, "remote");
     clock.Set(kDay.AddDays(1), 0, 0, 0, 0);
     Engine().Timer1Timer();
     EXPECT_TRUE(Engine().Running());
@@ -192,14 +192,17 @@ TEST_F(RunEventsTest, SwitchingSaysWhetherTheCommandWasQueued) {
     // Relay 2's on command as no hex, too long, and empty.
     for (const std::string& bad :
          {std::string("O(00,02,1)E"), std::string(600, 'A'), std::string()}) {
-        Engine().sgPower().SetCell(1, 2, bad);
-        EXPECT_EQ(Engine().RemoteSwitch(2, true), SwitchResult::NotSent) << bad;
+        // The definition is read at each start.
+        WriteIniText(ControllerFile(), "COMMAND", "Row2", "   2^^" + bad + "^^0000^^a^^b^^ X^^");
+        Engine().btnStopClick();
+        Engine().btnRunClick();
+        EXPECT_EQ(ShownRun().Switch(2, true, "remote"), SwitchResult::NotSent) << bad;
         EXPECT_EQ(rec.events.back().result, "not-sent") << bad;
         EXPECT_EQ(Engine().sgStateMouseDown(MouseButton::Left, 1, 2), SwitchResult::NotSent) << bad;
         EXPECT_EQ(rec.events.back().result, "not-sent") << bad;
     }
-    EXPECT_EQ(Engine().RemoteSwitch(1, true), SwitchResult::Queued);
-    EXPECT_EQ(Engine().RemoteSwitch(3, true), SwitchResult::Refused);
+    EXPECT_EQ(ShownRun().Switch(1, true, "remote"), SwitchResult::Queued);
+    EXPECT_EQ(ShownRun().Switch(3, true, "remote"), SwitchResult::Refused);
     EXPECT_EQ(Engine().sgStateMouseDown(MouseButton::Right, 1, 1), SwitchResult::Refused);
 }
 

@@ -196,7 +196,7 @@ TEST_F(HistoryPageTest, TodaysPageFollowsARun) {
     const std::size_t before = Page()->Events().size();
     window_->PC()->setCurrentIndex(0);
     QTest::mouseClick(window_->Page0()->btnRun(), Qt::LeftButton);
-    ASSERT_TRUE(model_->Engine().Running());
+    ASSERT_TRUE(model_->Monitor().Running());
     // The board reports relay 2 on.
     const std::string answer = "S(00,01)E";
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));

@@ -93,20 +93,20 @@ TEST_F(LiveEditsTest, AControllerAddedOrDeletedReachesTheRunAndEditorListsWhenSh
 
 TEST_F(LiveEditsTest, ARunningEngineKeepsItsControllerWhenItIsDeleted) {
     window_->Page0()->btnRun()->Click();
-    ASSERT_TRUE(model_->Engine().Running());
+    ASSERT_TRUE(model_->Monitor().Running());
     ShowPage(1);
     ui::Pick(SetupList(), SetupList()->findText(QStringLiteral("乙.PSW")));
     ui::AnswerNextQuestion(true);
     window_->Page1()->findChild<widgets::TMyTransBtn*>(QStringLiteral("btnDelComDev"))->Click();
     ShowPage(0);
-    EXPECT_TRUE(model_->Engine().Running());
+    EXPECT_TRUE(model_->Monitor().Running());
     EXPECT_EQ(RunList()->currentText(), QStringLiteral("乙.PSW"));
     window_->Page0()->btnStop()->Click();
 }
 
 TEST_F(LiveEditsTest, ClosingWhileThePlanRunsAsksAndASessionCloseDoesNot) {
     window_->Page0()->btnRun()->Click();
-    ASSERT_TRUE(model_->Engine().Running());
+    ASSERT_TRUE(model_->Monitor().Running());
     ui::Asked asked;
     ui::AnswerNextQuestion(false, &asked);
     EXPECT_FALSE(window_->close());
@@ -115,7 +115,7 @@ TEST_F(LiveEditsTest, ClosingWhileThePlanRunsAsksAndASessionCloseDoesNot) {
     // Qt's own buttons speak Chinese too.
     EXPECT_TRUE(asked.yesText.startsWith(QStringLiteral("是"))) << asked.yesText.toStdString();
     EXPECT_TRUE(window_->isVisible());
-    EXPECT_TRUE(model_->Engine().Running());
+    EXPECT_TRUE(model_->Monitor().Running());
 
     ui::AnswerNextQuestion(true);
     EXPECT_TRUE(window_->close());

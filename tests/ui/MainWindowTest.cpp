@@ -156,7 +156,7 @@ TEST_F(MainWindowTest, MonitorCellsShowThePictureOfTheirState) {
     WithController();
     Create();
     window_->show();
-    model_->Engine().ShowRelayStates("10?");  // relay 4 and 5 stay empty
+    model_->Monitor().ShowRelayStates("10?");  // relay 4 and 5 stay empty
     window_->Sync();
     const ui::RelayPictures& pics = ui::RelayPictures::Get();
     auto expect = [&](int col, int row, const QPixmap& pic, const char* what) {
@@ -198,8 +198,8 @@ TEST_F(MainWindowTest, RunGridsKeepTheirHeadingRowWhileScrolled) {
     WithController();
     Create();
     window_->show();
-    for (auto [view, grid] : {std::pair{Page()->sgPower(), &model_->Engine().sgPower()},
-                              std::pair{Page()->sgPlan(), &model_->Engine().sgPlan()}}) {
+    for (auto [view, grid] : {std::pair{Page()->sgPower(), &model_->Monitor().sgPower()},
+                              std::pair{Page()->sgPlan(), &model_->Monitor().sgPlan()}}) {
         grid->SetRow(grid->RowCount() - 1);
         window_->Sync();
         const QHeaderView* heading = view->horizontalHeader();
@@ -226,7 +226,7 @@ TEST_F(MainWindowTest, MonitorScrollsToTheCurrentRelayUnderItsHeading) {
     WriteProgFile("系统参数.INI", "[RUN]\nsPowerFn=监视测试.PSW\n");
     Create();
     window_->show();
-    StringGrid& g = model_->Engine().sgState();
+    StringGrid& g = model_->Monitor().sgState();
     ASSERT_EQ(g.RowCount(), 21);
     auto inSight = [&](int row) { return Grid()->rect().contains(Grid()->CellRect(1, row)); };
     EXPECT_TRUE(inSight(1));
@@ -267,7 +267,7 @@ TEST_F(MainWindowTest, HandCursorOnlyWhereAClickWouldSwitch) {
     };
     EXPECT_EQ(shape(1, 2), Qt::ArrowCursor) << "stopped";
     Page()->btnRun()->Click();
-    ASSERT_TRUE(model_->Engine().Running());
+    ASSERT_TRUE(model_->Monitor().Running());
     EXPECT_EQ(shape(1, 2), Qt::PointingHandCursor);
     EXPECT_EQ(shape(1, 0), Qt::ArrowCursor) << "heading";
     EXPECT_EQ(shape(0, 2), Qt::ArrowCursor);
@@ -284,7 +284,7 @@ TEST_F(MainWindowTest, StoredRunStartsBeforeTheWindowShowsOnPageZero) {
     WithController("[LOAD]\nchkRun=YES\n");
     Create();
     EXPECT_FALSE(window_->isVisible());
-    EXPECT_TRUE(model_->Engine().Running());
+    EXPECT_TRUE(model_->Monitor().Running());
     EXPECT_TRUE(window_->tmCheck()->Active());
     EXPECT_TRUE(window_->tmRun()->isActive());
     EXPECT_EQ(window_->tmRun()->interval(), 200);

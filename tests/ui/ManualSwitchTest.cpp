@@ -99,7 +99,7 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     Create();
     window_->show();
     window_->Page0()->btnRun()->Click();
-    ASSERT_TRUE(model_->Engine().Running());
+    ASSERT_TRUE(model_->Monitor().Running());
     ASSERT_EQ(window_->Page0()->lbCom()->text(), QStringLiteral("通信状态:正常启动"));
     ReadLine(50);
 
@@ -114,14 +114,14 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     line = ReadLine(20000, "\xA3\x01" + kQuery);
     EXPECT_NE(line.find("\xA3\x01" + kQuery), std::string::npos) << line;
     EXPECT_EQ(window_->SB()->PanelText(3), QStringLiteral(" 发送数据:A301"));
-    EXPECT_EQ(model_->Engine().sgState().Row(), 3);
+    EXPECT_EQ(model_->Monitor().sgState().Row(), 3);
 
     // The controller answers: relay 3 on.
     const std::string answer = "S(00,0010)E";
     ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().sgState().Cell(1, 3) == "1"; }, 20000))
+    ASSERT_TRUE(WaitFor([&] { return model_->Monitor().sgState().Cell(1, 3) == "1"; }, 20000))
         << window_->SB()->PanelText(3).toStdString() << " / "
-        << window_->Page0()->lbDev()->text().toStdString() << " / " << model_->Engine().sJDQState();
+        << window_->Page0()->lbDev()->text().toStdString() << " / " << model_->Monitor().sJDQState();
     EXPECT_TRUE(window_->SB()->PanelText(3).startsWith(QStringLiteral(" 接收数据:5328")));
 
     // Now on: the next click sends the off command.
@@ -138,11 +138,11 @@ TEST_F(ManualSwitchTest, AClickSendsTheRelaysCommandThenTheQueryAndTheAnswerTurn
     ui::MonitorGrid* grid = window_->Page0()->sgState();
     const int unframed = RedPixels(grid, 1, 3);
     const int other = RedPixels(grid, 1, 2);
-    for (int i = 0; i < 3 && !model_->Engine().RelayMismatch(3); ++i) {
+    for (int i = 0; i < 3 && !model_->Monitor().RelayMismatch(3); ++i) {
         ASSERT_EQ(write(master_, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
         ReadLine(150);
     }
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().RelayMismatch(3); }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return model_->Monitor().RelayMismatch(3); }, 3000));
     window_->Sync();
     EXPECT_EQ(window_->SB()->PanelText(3), QStringLiteral(" 继电器3未按指令动作"));
     EXPECT_GT(RedPixels(grid, 1, 3), unframed + 40);
@@ -153,14 +153,14 @@ TEST_F(ManualSwitchTest, ALostLineIsShownRedAndGreyAndAClickSendsNothing) {
     Create();
     window_->show();
     window_->Page0()->btnRun()->Click();
-    ASSERT_TRUE(model_->Engine().Running());
+    ASSERT_TRUE(model_->Monitor().Running());
     ui::MonitorGrid* grid = window_->Page0()->sgState();
     EXPECT_GT(RedPixels(grid, 1, 1), 0);
 
     // The far end hangs up.
     close(master_);
     master_ = -1;
-    ASSERT_TRUE(WaitFor([&] { return model_->Engine().Line() == run::LineState::Lost; }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return model_->Monitor().Line() == run::LineState::Lost; }, 20000));
     window_->Sync();
     QLabel* lbCom = window_->Page0()->lbCom();
     EXPECT_EQ(lbCom->text(), QStringLiteral("通信状态:通信中断,正在重新连接"));

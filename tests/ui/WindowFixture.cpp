@@ -54,7 +54,7 @@ QImage WindowFixture::ShownPicture(int col, int row, QSize size) const {
 
 QImage WindowFixture::ExpectedPicture(int row, const QPixmap& picture) const {
     QImage want(picture.size(), QImage::Format_RGB32);
-    const bool current = model_->Engine().sgState().Row() == row;
+    const bool current = model_->Monitor().sgState().Row() == row;
     want.fill(current ? ui::MonitorGrid::kCurrentRowColour
                       : window_->Page0()->sgState()->palette().color(QPalette::Window));
     QPainter(&want).drawPixmap(0, 0, picture);

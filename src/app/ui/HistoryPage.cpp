@@ -122,11 +122,11 @@ HistoryPage::HistoryPage(MainWindowModel& model, Guard guard, QWidget* parent)
     connect(timeline_, &run::ui::TimelineView::viewChanged, this, [this] { SyncZoomControls(); });
     SyncZoomControls();
 
-    model_.Engine().Events().Add(this);
+    model_.Monitor().Events().Add(this);
 }
 
 HistoryPage::~HistoryPage() {
-    model_.Engine().Events().Remove(this);
+    model_.Monitor().Events().Remove(this);
 }
 
 Date HistoryPage::ShownDate() const {
@@ -155,7 +155,7 @@ void HistoryPage::FillControllers() {
     ListFolderFiles(names, model_.Context().sAppPath, "*.PSW");
     std::sort(names.begin(), names.end());
     std::string chosen = ShownController();
-    if (chosen.empty()) chosen = model_.Engine().cbRunDevList().Text();
+    if (chosen.empty()) chosen = model_.Monitor().cbRunDevList().Text();
     if (!chosen.empty() && std::find(names.begin(), names.end(), chosen) == names.end())
         names.insert(names.begin(), chosen);
     QStringList items;

@@ -104,15 +104,19 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     // The check tick wakes on an absolute expiry of the wall clock, so it
     // neither rounds up to the next millisecond nor misses a clock set.
     tmCheck_ = std::make_unique<SecondTicker>();
-    tmCheckNotifier_ = new QSocketNotifier(tmCheck_->Fd(), QSocketNotifier::Read, this);
+    tmCheckNotifier_ = new QSocketNotifier(tmCheck_->Handle(), QSocketNotifier::Read, this);
     connect(tmCheckNotifier_, &QSocketNotifier::activated, this, [this] { tmCheckReady(); });
     connect(timer1_, &QTimer::timeout, this, [this] {
-        Guarded([this] { model_.Engine().Timer1Timer(); });
-        timer1_->start(model_.Engine().MillisecondsToNextSecond());
+        Guarded([this] { model_.Monitor().Timer1Timer(); });
+        timer1_->start(model_.Monitor().MillisecondsToNextSecond());
     });
     connect(tmRun_, &QTimer::timeout, this,
-            [this] { Guarded([this] { model_.Engine().tmRunTimer(); }); });
+            [this] { Guarded([this] { model_.Monitor().tmRunTimer(); }); });
 
+    // A tick that fails is told by the site, once, as a handler's error is.
+    model_.GetSite().SetOnError([this](const run::ControllerRun*, std::exception_ptr error) {
+        GuardedCall(this, [&] { std::rethrow_exception(error); });
+    });
     // The column-fitting rules of the core work on the grids' outer widths.
     model_.Setup().sgCom().SetWidth(page1_->sgComView()->width());
 
@@ -126,7 +130,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     pc_->SetOwnerDraw(model_.OwnerDrawTabs());
     Sync();
     // The clock tick runs from the start of the message loop.
-    timer1_->start(model_.Engine().MillisecondsToNextSecond());
+    timer1_->start(model_.Monitor().MillisecondsToNextSecond());
     // The pages' own handlers can write the status bar (hints, sent and
     // received data): draw once after each input event.
     qApp->installEventFilter(this);
@@ -141,6 +145,7 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+    model_.GetSite().SetOnError({});
     SetRefusedWriteNotice({});
     qApp->removeEventFilter(this);
     timer1_->stop();
@@ -180,7 +185,7 @@ void TFrmMain::CloseWithoutAsking() {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
-    if (!closeWithoutAsking_ && model_.Engine().Running() &&
+    if (!closeWithoutAsking_ && model_.Monitor().Running() &&
         !AskYesNo(this, kCloseWhileRunningQuestion)) {
         event->ignore();
         return;
@@ -233,9 +238,9 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// The site says which ticks it needs.
 void TFrmMain::SyncTimers() {
-    run::RunEngine& engine = model_.Engine();
-    if (engine.Running()) {
+    if (model_.GetSite().Needed().check) {
         if (!tmCheck_->Active()) tmCheck_->Start();
         if (!tmRun_->isActive()) tmRun_->start();
     } else {
@@ -248,7 +253,7 @@ void TFrmMain::tmCheckReady() {
     const SecondTicker::Reading reading = tmCheck_->Read();
     // A set clock is handled at once: the engine sees the new time now.
     if (reading.ticks == 0 && !reading.clockStepped) return;
-    Guarded([this] { model_.Engine().tmCheckTimer(); });
+    Guarded([this] { model_.Monitor().tmCheckTimer(); });
 }
 
 void TFrmMain::showEvent(QShowEvent* event) {

@@ -68,16 +68,16 @@ void ComLed::paintEvent(QPaintEvent*) {
 MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     : QWidget(parent), model_(model), guard_(std::move(guard)) {
     setFixedSize(kWidth, kHeight);
-    run::RunEngine& engine = model_.Engine();
+    run::RunPage& engine = model_.Monitor();
 
     // Left column, top strip.
     const int lx = kBorder + 4;
     btnRun_ = MakeRunButton("开始运行", "btnRun", this, lx, kBorder + 4);
     btnStop_ = MakeRunButton("停止运行", "btnStop", this, lx + 59, kBorder + 4);
     connect(btnRun_, &widgets::TMyTransBtn::clicked, this,
-            [this] { guard_([this] { model_.Engine().btnRunClick(); }); });
+            [this] { guard_([this] { model_.Monitor().btnRunClick(); }); });
     connect(btnStop_, &widgets::TMyTransBtn::clicked, this,
-            [this] { guard_([this] { model_.Engine().btnStopClick(); }); });
+            [this] { guard_([this] { model_.Monitor().btnStopClick(); }); });
     comLed_ = new ComLed(this);
     comLed_->move(lx + 120, kBorder + 4);
     chkAutoDelete_ = MakeBox("chkAutoDelete", "自动删除30天以前的计划表", lx + 144, kBorder + 6,
@@ -107,7 +107,7 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     cbRunDevList_->setObjectName(QStringLiteral("cbRunDevList"));
     cbRunDevList_->setGeometry(rx + 92, 5, kRightWidth - 104, 21);
     connect(cbRunDevList_, &QComboBox::activated, this, [this](int index) {
-        guard_([this, index] { model_.Engine().cbRunDevListChange(index); });
+        guard_([this, index] { model_.Monitor().cbRunDevListChange(index); });
     });
     chk4Level_ =
         MakeBox("chk4Level", "按四级优先规则加载计划表", rx, 30, &MainWindowModel::chk4LevelClick);
@@ -126,7 +126,7 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgPlan_->setObjectName(QStringLiteral("sgPlan"));
     // Rows that are never acted on are seen as such.
     sgPlanModel_->SetRowAlert(
-        [e = &engine](int row) { return run::PlanRowUnreadable(e->sgPlan(), row); });
+        [e = &engine](int row) { return plan::PlanRowUnreadable(e->sgPlan(), row); });
     const int ly = kColumnsBottom - kLabelStripHeight;
     lbState_ = MakeLabel(rx, ly + 4, kRightWidth - 12, 16);
     lbCom_ = MakeLabel(rx, ly + 23, kRightWidth - 12, 16);
@@ -192,7 +192,7 @@ QTableView* MonitorPage::MakeGrid(GridModel*& model, StringGrid& grid, const cha
 }
 
 void MonitorPage::SyncDeviceList() {
-    const run::DeviceList& list = model_.Engine().cbRunDevList();
+    const run::DeviceList& list = model_.Monitor().cbRunDevList();
     if (list.Items != shownDevices_) {
         shownDevices_ = list.Items;
         const QSignalBlocker block(cbRunDevList_);
@@ -206,7 +206,9 @@ void MonitorPage::SyncDeviceList() {
 }
 
 void MonitorPage::Sync() {
-    run::RunEngine& engine = model_.Engine();
+    run::RunPage& engine = model_.Monitor();
+    // A received block or a reconnect changed a run between the handlers.
+    engine.Sync();
     if (engine.Revision() != seenEngine_) {
         seenEngine_ = engine.Revision();
         btnRun_->setEnabled(engine.BtnRunEnabled());

@@ -16,7 +16,7 @@
 
 namespace ristova::ui {
 
-MonitorGrid::MonitorGrid(run::RunEngine& engine, QWidget* parent)
+MonitorGrid::MonitorGrid(run::RunPage& engine, QWidget* parent)
     : QWidget(parent), engine_(engine) {
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);

@@ -7,7 +7,7 @@
 
 class QScrollBar;
 
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 
 namespace ristova::ui {
 
@@ -20,7 +20,7 @@ class MonitorGrid : public QWidget {
 
     // onHandled runs after every forwarded event, so that the window can
     // draw what the engine changed; errors are the caller's to show.
-    MonitorGrid(run::RunEngine& engine, QWidget* parent = nullptr);
+    MonitorGrid(run::RunPage& engine, QWidget* parent = nullptr);
 
     void SetGuard(std::function<void(const std::function<void()>&)> guard) {
         guard_ = std::move(guard);
@@ -58,7 +58,7 @@ class MonitorGrid : public QWidget {
     void SyncScrollBar();
     void ScrollTo(int topRow);
 
-    run::RunEngine& engine_;
+    run::RunPage& engine_;
     std::function<void(const std::function<void()>&)> guard_;
     std::uint64_t seen_ = ~std::uint64_t{0};
     int topRow_ = 1;  // first body row shown under the heading

@@ -208,7 +208,7 @@ TEST_F(HeadlessRunTest, AFailedTickIsToldOnceAndTheRunnerStartsTheEngineAgain) {
         IntervalTimer watch;
         watch.Start(100);
         bool mended = false;
-        loop.Watch(watch.Fd(), [&] {
+        loop.Watch(watch.Handle(), [&] {
             watch.Read();
             const auto waited = std::chrono::steady_clock::now() - begin;
             std::fflush(err);
@@ -217,7 +217,7 @@ TEST_F(HeadlessRunTest, AFailedTickIsToldOnceAndTheRunnerStartsTheEngineAgain) {
                 WriteIniText(ControllerFile(), "COMM", "edBound", "9600");
                 mended = true;
             }
-            restarted = mended && runner.Core().Engine().Running();
+            restarted = mended && runner.Core().GetSite().AnyRunning();
             if (restarted || waited > std::chrono::seconds(30)) loop.Quit();
         });
         try {
@@ -225,7 +225,7 @@ TEST_F(HeadlessRunTest, AFailedTickIsToldOnceAndTheRunnerStartsTheEngineAgain) {
         } catch (const std::exception& e) {
             escaped = e.what();
         }
-        loop.Unwatch(watch.Fd());
+        loop.Unwatch(watch.Handle());
     }).join();
     std::fclose(out);
     std::fclose(err);

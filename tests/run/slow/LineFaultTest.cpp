@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "run/EngineFixture.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 #include "support/Simulator.h"
 
 namespace ristova::run {
@@ -59,7 +59,7 @@ class LineFaultTest : public ::testing::Test, public test::EngineFixture {
         for (int r = 1; r < Engine().sgState().RowCount(); ++r) shown += Engine().sgState().Cell(1, r);
         return shown;
     }
-    RunEngine& Engine() const { return const_cast<LineFaultTest*>(this)->EngineFixture::Engine(); }
+    RunPage& Engine() const { return const_cast<LineFaultTest*>(this)->EngineFixture::Engine(); }
 
     std::string link;
     EventLog log;
@@ -134,9 +134,9 @@ TEST_F(LineFaultTest, APortMissingAtStartIsOpenedOnceItAppears) {
     test::SimulatorProcess sim;
     ASSERT_TRUE(sim.Start({"--relays", "2", "--link", link})) << sim.Error();
     TickAt(2);
-    EXPECT_FALSE(Engine().COMRUN().IsOpen()) << "1.5 s after the start";
+    EXPECT_FALSE(ShownRun().Port().IsOpen()) << "1.5 s after the start";
     TickAt(3);
-    EXPECT_TRUE(Engine().COMRUN().IsOpen());
+    EXPECT_TRUE(ShownRun().Port().IsOpen());
     EXPECT_EQ(Engine().lbCom(), "通信状态:已重新连接");
     ASSERT_TRUE(sim.WaitForCommands(1, 3000));
     EXPECT_EQ(Logged(sim), (std::vector<std::string>{test::OnCommand(2)}));

@@ -7,7 +7,7 @@
 
 #include "run/EngineFixture.h"
 #include "run/Journal.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 #include "support/Simulator.h"
 
 namespace ristova::run {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "run/EngineFixture.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 #include "support/Simulator.h"
 
 namespace ristova::run {
@@ -19,7 +19,7 @@ class SimulatorTest : public ::testing::Test, public test::EngineFixture {
             {{"2", "08:00:01", "接通"}, {"4", "08:00:01", "接通"}, {"2", "08:00:02", "断开"}});
         clock.Set(Date{2012, 3, 18}, 8, 0, 0, 500);
         Prepared().btnRunClick();
-        ASSERT_TRUE(Engine().COMRUN().IsOpen());
+        ASSERT_TRUE(ShownRun().Port().IsOpen());
     }
     // A check tick, then the 200 ms tick until the monitor shows `states`.
     bool TickUntil(int second, const std::string& states) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "run/EngineFixture.h"
-#include "run/RunEngine.h"
+#include "run/RunPage.h"
 
 namespace ristova::run {
 namespace {
@@ -50,7 +50,7 @@ TEST_F(WholeDayTest, EveryActionOnceInItsSecondInPlanOrder) {
 
     clock.Set(Date{2012, 3, 18}, 0, 0, 0, 0);
     Prepared().btnRunClick();
-    ASSERT_TRUE(Engine().COMRUN().IsOpen());
+    ASSERT_TRUE(ShownRun().Port().IsOpen());
     int mismatches = 0;
     for (int second = 0; second < 86400 && mismatches < 5; ++second) {
         clock.SetSecond(second);

@@ -1,14 +1,16 @@
-// glibc termios backend of SerialLine.h.
-#include "comm/SerialLine.h"
-
+// The serial device on POSIX: open with flock and TIOCEXCL, glibc's termios
+// for the line settings, saved at open and restored at close.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "comm/posix/Termios.h"
 
 namespace ristova::serial {
 
@@ -16,75 +18,12 @@ std::string SysStatus::Text() const {
     return error == 0 ? std::string() : std::strerror(error);
 }
 
-SysStatus SysStatus::FromErrno() {
+SysStatus SysStatus::Last() {
     return SysStatus{errno == 0 ? EIO : errno};
 }
 
 bool IsDeviceGone(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
-}
-
-bool IsUnsupported(int error) {
-    return error == ENOTTY || error == EINVAL || error == ENOSYS;
-}
-
-struct SavedLine::Data {
-    termios tio{};
-};
-
-SavedLine::SavedLine() = default;
-SavedLine::~SavedLine() = default;
-
-SysStatus SavedLine::Save(int fd) {
-    data_.reset();
-    auto data = std::make_unique<Data>();
-    if (tcgetattr(fd, &data->tio) != 0) return SysStatus::FromErrno();
-    data_ = std::move(data);
-    return {};
-}
-
-void SavedLine::Restore(int fd) {
-    if (data_) tcsetattr(fd, TCSANOW, &data_->tio);
-}
-
-int OpenLocked(const std::string& path, SysStatus& status) {
-    int fd;
-    do {
-        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        status = SysStatus::FromErrno();
-        return -1;
-    }
-    // flock holds against root and against a second open in this process,
-    // where TIOCEXCL does not.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        status = SysStatus::FromErrno();
-        close(fd);
-        return -1;
-    }
-    status = {};
-    return fd;
-}
-
-bool IsTerminal(int fd) {
-    return isatty(fd) == 1;
-}
-
-SysStatus SetExclusive(int fd, bool on) {
-    if (ioctl(fd, on ? TIOCEXCL : TIOCNXCL) != 0) return SysStatus::FromErrno();
-    return {};
-}
-
-SysStatus MakeRaw(int fd) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return SysStatus::FromErrno();
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return SysStatus::FromErrno();
-    return {};
 }
 
 namespace {
@@ -218,7 +157,103 @@ bool ComposeLine(termios& tio, const LineSettings& line) {
     return true;
 }
 
-LineApplied ApplyLine(int fd, const LineSettings& line) {
+struct SerialDevice::Native {
+    int fd = -1;
+    // The settings found at open, put back at close.
+    termios saved{};
+    bool haveSaved = false;
+};
+
+SerialDevice::SerialDevice(std::unique_ptr<Native> native) : native_(std::move(native)) {}
+
+namespace {
+
+// O_NONBLOCK: neither the open nor any read or write may wait for the line.
+int OpenLocked(const std::string& path, SysStatus& status) {
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        status = SysStatus::Last();
+        return -1;
+    }
+    // flock holds against root and against a second open in this process,
+    // where TIOCEXCL does not.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        status = SysStatus::Last();
+        close(fd);
+        return -1;
+    }
+    status = {};
+    return fd;
+}
+
+SysStatus SetExclusive(int fd, bool on) {
+    if (ioctl(fd, on ? TIOCEXCL : TIOCNXCL) != 0) return SysStatus::Last();
+    return {};
+}
+
+// Raw mode (cfmakeraw, CLOCAL|CREAD, VMIN = VTIME = 0); it clears the cooked
+// defaults of a terminal, which a serial line must never have.
+SysStatus MakeRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return SysStatus::Last();
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return SysStatus::Last();
+    return {};
+}
+
+OpenRefusal Refused(const SysStatus& status) {
+    return {OpenFailureOfErrno(status.error), status.Text(), false};
+}
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> SerialDevice::Open(const std::string& path, OpenRefusal& refusal) {
+    SysStatus status;
+    const int fd = OpenLocked(path, status);
+    if (fd < 0) {
+        refusal = Refused(status);
+        return nullptr;
+    }
+    if (isatty(fd) != 1) {
+        close(fd);
+        refusal = {PortOpenFailure::NoDevice, "not a terminal", true};
+        return nullptr;
+    }
+    status = SetExclusive(fd, true);
+    if (!status.Ok()) {
+        close(fd);
+        refusal = Refused(status);
+        return nullptr;
+    }
+    auto native = std::make_unique<Native>();
+    native->fd = fd;
+    native->haveSaved = tcgetattr(fd, &native->saved) == 0;
+    MakeRaw(fd);
+    // Bytes left over from an earlier user of the line are not ours.
+    tcflush(fd, TCIFLUSH);
+    refusal = {};
+    return std::unique_ptr<SerialDevice>(new SerialDevice(std::move(native)));
+}
+
+SerialDevice::~SerialDevice() {
+    const int fd = native_->fd;
+    if (native_->haveSaved) tcsetattr(fd, TCSANOW, &native_->saved);
+    SetExclusive(fd, false);
+    close(fd);
+}
+
+NativeHandle SerialDevice::Handle() const {
+    return native_->fd;
+}
+
+LineApplied SerialDevice::ApplyLine(const LineSettings& line) {
+    const int fd = native_->fd;
     termios tio{};
     // When reading fails the settings are built from an empty structure.
     tcgetattr(fd, &tio);
@@ -226,7 +261,7 @@ LineApplied ApplyLine(int fd, const LineSettings& line) {
     LineApplied applied;
     // A failure here may only mean that the device ignored a flag; the speed
     // read back below tells whether the line is usable.
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) applied.status = SysStatus::FromErrno();
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) applied.status = SysStatus::Last();
     if (StandardSpeed(line.baud) == B0) {
         const SysStatus any = SetAnyBaud(fd, line.baud);
         if (!any.Ok()) return {LineRefusal::Speed, any};
@@ -242,18 +277,32 @@ LineApplied ApplyLine(int fd, const LineSettings& line) {
     return applied;
 }
 
-SysStatus RaiseDtr(int fd) {
+SysStatus SerialDevice::RaiseDtr() {
     int bits = TIOCM_DTR;
-    if (ioctl(fd, TIOCMBIS, &bits) != 0) return SysStatus::FromErrno();
+    if (ioctl(native_->fd, TIOCMBIS, &bits) != 0) return SysStatus::Last();
     return {};
 }
 
-void FlushInput(int fd) {
-    tcflush(fd, TCIFLUSH);
+void SerialDevice::FlushInput() {
+    tcflush(native_->fd, TCIFLUSH);
 }
 
-void FlushOutput(int fd) {
-    tcflush(fd, TCOFLUSH);
+void SerialDevice::FlushOutput() {
+    tcflush(native_->fd, TCOFLUSH);
+}
+
+bool SerialDevice::GoneFrom(const std::string& path) const {
+    // The node that was opened, by its device number: a name that now
+    // leads elsewhere or nowhere is a device gone.
+    struct stat opened {};
+    struct stat named {};
+    if (fstat(native_->fd, &opened) != 0) return true;
+    if (stat(path.c_str(), &named) != 0) return errno == ENOENT || errno == ENOTDIR;
+    return named.st_rdev != opened.st_rdev;
+}
+
+SysStatus SerialDevice::ReadLineErrorCounts(LineErrorCounts& counts) const {
+    return serial::ReadLineErrorCounts(native_->fd, counts);
 }
 
 }  // namespace ristova::serial

@@ -7,31 +7,31 @@
 
 #include <cerrno>
 
-#include "comm/SerialLine.h"
+#include "comm/posix/Termios.h"
 
 namespace ristova::serial {
 
 SysStatus SetAnyBaud(int fd, std::uint32_t baud) {
     termios2 tio{};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return SysStatus::FromErrno();
+    if (ioctl(fd, TCGETS2, &tio) != 0) return SysStatus::Last();
     tio.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     tio.c_ispeed = baud;
     tio.c_ospeed = baud;
-    if (ioctl(fd, TCSETS2, &tio) != 0) return SysStatus::FromErrno();
+    if (ioctl(fd, TCSETS2, &tio) != 0) return SysStatus::Last();
     return {};
 }
 
 SysStatus ReadBaud(int fd, std::uint32_t& baud) {
     termios2 tio{};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return SysStatus::FromErrno();
+    if (ioctl(fd, TCGETS2, &tio) != 0) return SysStatus::Last();
     baud = tio.c_ospeed;
     return {};
 }
 
 SysStatus ReadLineErrorCounts(int fd, LineErrorCounts& counts) {
     serial_icounter_struct icount{};
-    if (ioctl(fd, TIOCGICOUNT, &icount) != 0) return SysStatus::FromErrno();
+    if (ioctl(fd, TIOCGICOUNT, &icount) != 0) return SysStatus::Last();
     counts.frame = static_cast<std::uint32_t>(icount.frame);
     counts.overrun = static_cast<std::uint32_t>(icount.overrun);
     counts.parity = static_cast<std::uint32_t>(icount.parity);

@@ -1,7 +1,7 @@
 #include <termios.h>
 
 #include "comm/ComportFixture.h"
-#include "comm/SerialLine.h"
+#include "comm/posix/Termios.h"
 
 namespace ristova::test {
 namespace {

@@ -1,0 +1,31 @@
+#pragma once
+// The serial ports of this machine and what a port name stands for. The
+// numbered names ("COM1") are the same everywhere; the devices behind them
+// and the devices found are the platform's (posix/PortDiscovery.cpp).
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ristova::comm {
+
+// n for "COMn" in any letter case (n from 1, no leading zero, at most five
+// digits); 0 for every other name.
+int ComPortNumber(std::string_view name);
+
+// The device that a port name opens: the numbered port's device, any other
+// name as it is.
+std::string PortDevice(const std::string& port);
+
+// The device of the n-th numbered port ("/dev/ttyS<n-1>" here).
+std::string NumberedPortDevice(int n);
+// The serial devices present on this machine, in the order a port list
+// shows them (/dev/serial/by-id/* first, then /dev/ttyUSB*, /dev/ttyACM*).
+std::vector<std::string> PresentSerialDevices();
+// The device that a port name leads to when it is a link; empty otherwise.
+std::string LinkedDevice(const std::string& port);
+// A typed name that is no numbered port, as the device it names: a bare
+// device name in the device folder ("ttyUSB0" is /dev/ttyUSB0), a path as
+// it is.
+std::string TypedDevice(const std::string& typed);
+
+}  // namespace ristova::comm

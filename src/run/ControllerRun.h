@@ -1,0 +1,316 @@
+#pragma once
+// One controller's run: its definition read once into typed values, the day's
+// plan as typed actions, the run port, the decoder, the line watch, the
+// answers joined and decoded, the re-assert after a reconnect, the restore
+// at start and the confirmation that the board followed. It knows nothing of
+// a window: what it did goes out as events, and the one line of news that
+// the status bar's panel 3 may show goes to its message handler.
+//
+// Everything runs on the main thread; the site drives the ticks.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/AppContext.h"
+#include "base/Clock.h"
+#include "base/Files.h"
+#include "comm/MyComm32.h"
+#include "controller/ControllerDefinition.h"
+#include "controller/StatePlugin.h"
+#include "plan/PlanRow.h"
+#include "run/AnswerJoiner.h"
+#include "run/RunEvents.h"
+#include "run/SwitchConfirmation.h"
+
+namespace ristova::run {
+
+// A lost run line is opened again this often; states unconfirmed by an
+// answer for this long are unknown.
+inline constexpr int kReconnectMs = 2000;
+inline constexpr int kNoAnswerMs = 5000;
+// The run port's pauses, in ms.
+inline constexpr int kStartOnPauseMs = 10;
+inline constexpr int kCommandPauseMs = 20;
+// A gap up to this many seconds is caught up second by second; after a
+// longer one only the last missed action of each relay is carried out.
+inline constexpr int kCatchUpSeconds = 120;
+// A step back over midnight of at most this long repeats nothing (the
+// daylight-saving step back is one hour); a clock set back further starts
+// the plan again from the current second.
+inline constexpr int kKeepAheadSeconds = 2 * 3600;
+
+// Panel 3 texts of a run.
+inline constexpr const char* kNotSentPrefix = "通信中断,未发送:";  // + the hex
+inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不能手动切换";
+inline constexpr const char* kMismatchPrefix = "继电器";  // + k + suffix
+inline constexpr const char* kMismatchSuffix = "未按指令动作";
+inline constexpr const char* kDecoderNotLoadedPrefix = "状态数据处理程序无法加载:";  // + name
+inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";  // + name
+inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";  // + N + suffix
+inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
+
+// The details of a refused switch asked for from outside the window.
+inline constexpr const char* kRefusedNotRunning = "not running";
+inline constexpr const char* kRefusedManualOff = "manual operation off";
+inline constexpr const char* kRefusedNoRelay = "no such relay";
+inline constexpr const char* kRefusedUnknownState = "state unknown";
+inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
+
+// The run line as a running run sees it (Normal while stopped).
+enum class LineState { Normal, Lost, NoAnswer };
+
+// What the line did since the start, as the run page's lbCom tells it.
+enum class ComStatus {
+    Stopped,         // not running
+    Opened,          // the port opened at the start
+    StartFailed,     // it did not open at the start (ComFailure() says why)
+    StartRetrying,   // and the reopens since have failed too
+    Lost,            // it was open and went away; reopening
+    Reconnected,     // it came back
+    NoAnswer,        // open, but the board has not answered for 5 s
+};
+
+// What a switch asked for came to.
+enum class SwitchResult {
+    // Nothing was due: not running, manual operation off, no such relay, the
+    // states unknown, a request neither on nor off.
+    Refused,
+    // Due but not queued: the line is lost, or the command is empty, not
+    // hex, too long, or refused by the port.
+    NotSent,
+    // Queued on the run port; "sent" or "dropped" is published once the
+    // writer is done with it.
+    Queued,
+};
+
+class ControllerRun {
+  public:
+    using MessageHandler = std::function<void(const std::string& text)>;
+
+    // controllerFile: the definition's full path. Events go to the sink.
+    ControllerRun(AppContext& ctx, std::string controllerFile, IRunEventSink& events);
+    ~ControllerRun();  // the port closes, the decoder is released
+    ControllerRun(const ControllerRun&) = delete;
+    ControllerRun& operator=(const ControllerRun&) = delete;
+
+    void SetOnMessage(MessageHandler handler) { onMessage_ = std::move(handler); }
+    // Called after every change the run page shows.
+    void SetOnChanged(std::function<void()> handler) { onChanged_ = std::move(handler); }
+
+    // --- the plan ------------------------------------------------------
+    // Reads the definition and chooses and loads the table of the date.
+    void SelectPlan(const Date& date);
+    // A table of the plan folder that was written, added or deleted so that
+    // the table in force changed: it is loaded again, handled seconds stay
+    // handled. True when it reloaded.
+    bool ReloadPlanIfChanged(const Date& today);
+
+    // --- running -------------------------------------------------------
+    // Reads the definition again, opens the port, sends the start-on
+    // commands, loads the decoder and, when set, restores the plan's state.
+    // Throws OperatorError for a [COMM] rate or time-out that is no integer;
+    // the run is stopped then.
+    void Start(const LocalDateTime& now);
+    void Stop();
+    // The program ends: a run ends without a stop, the decoder is released.
+    void Shutdown();
+    // The second's actions, then the line watch and the state query.
+    void CheckTick(const LocalDateTime& now);
+    // Between check ticks: a lost line noticed, reopened when due.
+    void WatchLine();
+    // A new date: the port closes, the new day's plan is chosen, and a run
+    // that ran (or, with startStopped, one that did not) starts again. The
+    // old day's actions still owed go out after the new start.
+    void HandleDateChange(const LocalDateTime& now, bool startStopped);
+
+    // --- switching -----------------------------------------------------
+    // A switch of relay k (1-based) as a manual click does it: only while
+    // running, with manual operation on and the states known. on is nullopt
+    // for a request that is neither on nor off. A refusal sends nothing; it
+    // is published (result "refused" with the reason) for every source but
+    // "manual", which tells panel 3 instead.
+    SwitchResult Switch(int relay, std::optional<bool> on, const char* source);
+    // A click: the relay goes to the other state from the one decoded.
+    SwitchResult Toggle(int relay, const char* source);
+    // A block the run port received: the lamp, panel 3, the answer joined
+    // and decoded, the states, the confirmation.
+    void COMRUNReceiveData(const char* buffer, std::uint16_t length);
+
+    // --- what it is ----------------------------------------------------
+    const controller::ControllerDefinition& Definition() const { return definition_; }
+    const std::string& File() const { return definition_.file; }
+    const std::string& ControllerPath() const { return path_; }
+    int RelayCount() const { return definition_.RelayCount(); }
+    bool Running() const { return running_; }
+    // The run port's device name as the definition gives it ("COM1").
+    const std::string& PortName() const { return definition_.serial.port; }
+    LineState Line() const { return line_; }
+    ComStatus Com() const { return com_; }
+    // Why the port did not open, for StartFailed and StartRetrying.
+    const std::string& ComFailure() const { return comFailure_; }
+    // The states of the monitor are not confirmed (drawn grey; no switching).
+    bool StatesUnknown() const { return running_ && line_ != LineState::Normal; }
+    // Decoded relay states, one character a relay ('1' on); all '0' at each
+    // plan selection and start, until the board answers.
+    const std::string& States() const { return states_; }
+    bool RelayOn(int relay) const;
+    // The relay did not follow its last command.
+    bool RelayMismatch(int relay) const { return confirm_.Mismatched(relay); }
+    // Blocks received since the start of the program (the lamp blinks on each).
+    std::uint64_t BlocksReceived() const { return blocksReceived_; }
+    // The relay of the last timed or re-asserted command, and how many such
+    // commands there were: the monitor makes that relay its current row.
+    int CommandedRelay() const { return commandedRelay_; }
+    std::uint64_t CommandsIssued() const { return commandsIssued_; }
+
+    const std::string& PlanPath() const { return planPath_; }
+    const Date& PlanDate() const { return planDate_; }
+    // The date whose plan is in place; a new date seen by a tick is a change.
+    const Date& LastRunDate() const { return lastRunDate_; }
+    void SetLastRunDate(const Date& date) { lastRunDate_ = date; }
+    // The loaded table: six cells a row (number, relay, time, action, uses).
+    using PlanRowCells = std::array<std::string, 6>;
+    const std::vector<PlanRowCells>& PlanRows() const { return planRows_; }
+    const std::vector<plan::TPlanAction>& PlanActions() const { return planActions_; }
+    int UnreadablePlanRows() const { return unreadableRows_; }
+
+    // Each run of the program has its own number.
+    std::uint64_t Id() const { return id_; }
+    // It started at least once; the texts below are of the last start (kept
+    // after a stop): the state query as stored, the decoder's full path and
+    // its description.
+    bool EverStarted() const { return everStarted_; }
+    const std::string& StartedStateQuery() const { return startedStateQuery_; }
+    const std::string& DecoderPath() const { return decoderPath_; }
+    std::string DecoderDescription() const { return plugin_.DeviceDescription(); }
+    const controller::StatePlugin& Plugin() const { return plugin_; }
+    TMyComport& Port() { return port_; }
+    // Grows on every change the run page shows.
+    std::uint64_t Revision() const { return revision_; }
+    // How often the plan was loaded and the definition read, so that a view
+    // rebuilds its tables only when they changed.
+    std::uint64_t PlanLoads() const { return planLoads_; }
+    std::uint64_t DefinitionReads() const { return definitionReads_; }
+    std::uint64_t Starts() const { return starts_; }
+
+  private:
+    struct DueCommand {
+        int relay;
+        bool on;
+        int second;
+    };
+
+    void Changed();
+    void Message(const std::string& text);
+    void Publish(int relay, const char* kind, const char* source, std::string result,
+                 std::string detail = {});
+    RunEvent NewEvent(int relay, const char* kind, const char* source) const;
+    void LoadPlan(const Date& date);
+    std::pair<FileStamp, FileStamp> PlanStamps() const;
+    void ReportUnreadableRows();
+    bool OpenPort();
+    void SetStopped();
+    void SendStartOnCommands();
+    void PollRelayStates();
+    void PublishStateChanges(const std::string& states);
+    const comm::Command& CommandOf(int relay, bool on) const;
+
+    // Handled seconds.
+    void ForgetHandledSeconds();
+    void ForgetHandledFarAhead(const LocalDateTime& now);
+    void MarkStartHandled(const LocalDateTime& now);
+    void RunDueActions(const LocalDateTime& now);
+    std::vector<DueCommand> DueCommands(int from, int to, bool lastOnly) const;
+    // nowSecond: actions of earlier seconds are journaled as caught up.
+    void CarryOut(const std::vector<DueCommand>& commands, int nowSecond);
+    // The one way a relay command leaves: noted for the re-assert, queued
+    // unless the line is lost. False when nothing was queued.
+    bool SendRelayCommand(int relay, bool on, const char* source);
+    bool QueueRelayCommand(int relay, bool on, const char* source);
+    void Commanded(int relay);
+
+    // The line watch (ControllerRunLine.cpp).
+    long long NowMs() const;
+    void StartLineWatch(bool opened);
+    void OnLineEnded();
+    void LineLost(const std::string& reason);
+    void DetectLoss();
+    bool ReconnectIfDue(long long nowMs);
+    void CheckAnswers(long long nowMs);
+    void AnswerDecoded();
+    void NotSent(int relay, bool on, const char* source);
+    void NoteCommand(int relay, bool on);
+    // Each relay its last command of today up to the handled second (a
+    // start-on or manual one when it is later than the plan's), in relay
+    // order, except the relays in skip; then the states are polled.
+    void ReassertRelays(const std::vector<int>& skip, const char* source);
+    void ConfirmStates(const std::string& states);
+    void ForgetExpectations();
+
+    AppContext& ctx_;
+    const std::string path_;
+    IRunEventSink& events_;
+    MessageHandler onMessage_;
+    std::function<void()> onChanged_;
+
+    controller::ControllerDefinition definition_;
+    TMyComport port_;
+    controller::StatePlugin plugin_;
+
+    std::string planPath_;
+    Date planDate_;
+    Date lastRunDate_;
+    std::vector<PlanRowCells> planRows_;
+    std::vector<plan::TPlanAction> planActions_;
+    int unreadableRows_ = 0;
+    std::pair<FileStamp, FileStamp> planStamps_;
+
+    const std::uint64_t id_;
+    bool running_ = false;
+    bool everStarted_ = false;
+    bool endPublished_ = false;
+    std::string states_;
+    std::string publishedStates_;
+    std::string startedStateQuery_;
+    std::string decoderPath_;
+    std::uint64_t blocksReceived_ = 0;
+    int commandedRelay_ = 0;
+    std::uint64_t commandsIssued_ = 0;
+    std::uint64_t revision_ = 0;
+    std::uint64_t planLoads_ = 0;
+    std::uint64_t definitionReads_ = 0;
+    std::uint64_t starts_ = 0;
+    void ReadDefinition();
+
+    // The last second whose actions were handled (-1: none of that day yet).
+    bool handledValid_ = false;
+    Date handledDate_;
+    int handledSecond_ = -1;
+    // The next catch-up carries out only the last action of each relay.
+    bool pendingLastOnly_ = false;
+
+    LineState line_ = LineState::Normal;
+    ComStatus com_ = ComStatus::Stopped;
+    std::string comFailure_;
+    long long lastAttemptMs_ = 0;  // the loss, then each reopen tried
+    long long lastAnswerMs_ = 0;   // the start, a reconnect, a decoded answer
+    bool reconnected_ = false;     // the line came back since the start
+    AnswerJoiner joiner_;
+    SwitchConfirmation confirm_;
+    // The relays whose start-on command went out at the last start.
+    std::vector<int> startOn_;
+    // Per relay (index relay - 1): the last start-on or manual command of
+    // today and its second.
+    struct NotedCommand {
+        Date date;
+        int second = 0;
+        bool on = false;
+    };
+    std::vector<std::optional<NotedCommand>> noted_;
+};
+
+}  // namespace ristova::run
