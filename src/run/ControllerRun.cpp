@@ -209,6 +209,7 @@ void ControllerRun::Start(const LocalDateTime& now) {
         Publish(0, "run", "engine", "setting-invalid", definition_.relayCountProblem->reason);
     }
     states_.assign(static_cast<std::size_t>(RelayCount()), '0');
+    reported_ = false;
     running_ = true;
     MarkStartHandled(now);
     if (ctx_.boxes.chkRestoreOnStart) ReassertRelays(startOn_, "restore");
@@ -541,13 +542,14 @@ void ControllerRun::COMRUNReceiveData(const char* buffer, std::uint16_t length) 
             return plugin_.DecodeStates(data, count);
         });
     if (text.empty()) return;
+    reported_ = true;
     AnswerDecoded();
-    PublishStateChanges(text);
-    ConfirmStates(text);
-    if (text != states_) {
-        states_ = std::move(text);
-        Changed();
-    }
+    // In place before anyone is told: the states live here only.
+    const bool changed = text != states_;
+    states_ = std::move(text);
+    PublishStateChanges(states_);
+    ConfirmStates(states_);
+    if (changed) Changed();
 }
 
 // One event per relay whose decoded state differs from the last published.

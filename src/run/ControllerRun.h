@@ -162,6 +162,9 @@ class ControllerRun {
     // Decoded relay states, one character a relay ('1' on); all '0' at each
     // plan selection and start, until the board answers.
     const std::string& States() const { return states_; }
+    // The board answered since the start: States() are its, not the zeros
+    // of the start.
+    bool StatesReported() const { return running_ && reported_; }
     bool RelayOn(int relay) const;
     // The relay did not follow its last command.
     bool RelayMismatch(int relay) const { return confirm_.Mismatched(relay); }
@@ -279,6 +282,7 @@ class ControllerRun {
     bool running_ = false;
     bool everStarted_ = false;
     bool blockingPauses_ = true;
+    bool reported_ = false;
     bool endPublished_ = false;
     std::string states_;
     std::string publishedStates_;
