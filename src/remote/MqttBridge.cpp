@@ -109,7 +109,6 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     mosquitto_message_callback_set(mosq_, &MqttBridge::OnMessage);
     for (const auto& run : site_.Runs()) {
         Controller& c = Of(run->File());
-        c.states.assign(static_cast<std::size_t>(run->RelayCount()), '?');
         c.line = run->Running() ? (run->Line() == run::LineState::Lost       ? "lost"
                                    : run->Line() == run::LineState::NoAnswer ? "no-answer"
                                                                              : "ok")
@@ -235,19 +234,20 @@ run::ControllerRun* MqttBridge::RunOfTopic(const std::string& level) const {
 void MqttBridge::PublishAll() {
     Publish(settings_.topicPrefix + "/status", "online", true);
     if (settings_.discovery) PublishDiscovery();
-    for (auto& [controller, c] : controllers_) {
-        PublishLine(controller);
-        for (int r = 1; r <= static_cast<int>(c.states.size()); ++r) PublishState(controller, r);
+    for (const auto& run : site_.Runs()) {
+        PublishLine(run->File());
+        for (int r = 1; r <= run->RelayCount(); ++r) PublishState(run->File(), r);
     }
 }
 
 void MqttBridge::PublishState(const std::string& controller, int relay) {
     if (!connected_) return;
+    // The states live in the run; one not reported or not confirmed is not
+    // guessed.
     const run::ControllerRun* run = site_.Find(controller);
-    const Controller& c = Of(controller);
-    const char state = c.states[static_cast<std::size_t>(relay - 1)];
-    // An unknown state is not guessed.
-    if (state == '?' || !run || run->StatesUnknown()) return;
+    if (!run || !run->StatesReported() || run->StatesUnknown() || relay > run->RelayCount())
+        return;
+    const char state = run->States()[static_cast<std::size_t>(relay - 1)];
     Publish(ControllerPrefix(controller) + "/relay/" + std::to_string(relay) + "/state",
             state == '1' ? "ON" : "OFF", true);
 }
@@ -336,7 +336,6 @@ void MqttBridge::OnRunEvent(const run::RunEvent& event) {
     Controller& c = Of(event.controller);
     const run::ControllerRun* run = site_.Find(event.controller);
     if (event.kind == "run" && event.result == "started" && run) {
-        c.states.assign(static_cast<std::size_t>(run->RelayCount()), '?');
         if (c.announced != run->RelayCount()) {
             // After the start is complete: the decoder names the device.
             if (settings_.discovery)
@@ -347,7 +346,6 @@ void MqttBridge::OnRunEvent(const run::RunEvent& event) {
         c.line = "ok";
         PublishLine(event.controller);
     } else if (event.kind == "run" && event.result == "stopped") {
-        std::fill(c.states.begin(), c.states.end(), '?');
         c.line = "stopped";
         PublishLine(event.controller);
     } else if (event.kind == "line") {
@@ -358,9 +356,7 @@ void MqttBridge::OnRunEvent(const run::RunEvent& event) {
             c.line = line;
             PublishLine(event.controller);
         }
-    } else if (event.kind == "state" && event.relay >= 1 &&
-               event.relay <= static_cast<int>(c.states.size()) && event.result.size() == 1) {
-        c.states[static_cast<std::size_t>(event.relay - 1)] = event.result[0];
+    } else if (event.kind == "state" && event.relay >= 1) {
         PublishState(event.controller, event.relay);
     }
     if (!connected_) return;

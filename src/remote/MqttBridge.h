@@ -55,7 +55,6 @@ class MqttBridge : public run::IRunEventSink, public run::SiteService {
     void Received(const std::string& topic, const std::string& payload);
     void Publish(const std::string& topic, const std::string& payload, bool retain);
     struct Controller {
-        std::string states;  // per relay '0', '1' or '?' (unknown)
         std::string line = "stopped";
         int announced = 0;  // relays in the discovery configs published
     };

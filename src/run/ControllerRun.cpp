@@ -209,6 +209,7 @@ void ControllerRun::Start(const LocalDateTime& now) {
         Publish(0, "run", "engine", "setting-invalid", definition_.relayCountProblem->reason);
     }
     states_.assign(static_cast<std::size_t>(RelayCount()), '0');
+    reported_ = false;
     running_ = true;
     MarkStartHandled(now);
     if (ctx_.boxes.chkRestoreOnStart) ReassertRelays(startOn_, "restore");
@@ -242,7 +243,7 @@ void ControllerRun::SendStartOnCommands() {
     for (const controller::RelayDefinition& relay : definition_.relays) {
         if (!relay.startOn) continue;
         startOn_.push_back(relay.number);
-        if (SendRelayCommand(relay.number, true, "start-on")) ctx_.sleeper.SleepMs(kStartOnPauseMs);
+        if (SendRelayCommand(relay.number, true, "start-on")) Pause(kStartOnPauseMs);
     }
 }
 
@@ -373,7 +374,7 @@ void ControllerRun::CarryOut(const std::vector<DueCommand>& commands, int nowSec
                                              command.second < nowSecond ? "catch-up" : "plan");
         // Nothing queued, nothing to space out. The second counts as handled
         // either way: a reconnect puts the relay back.
-        if (queued) ctx_.sleeper.SleepMs(kCommandPauseMs);
+        if (queued) Pause(kCommandPauseMs);
         Changed();
     }
 }
@@ -415,6 +416,10 @@ void ControllerRun::HandleDateChange(const LocalDateTime& now, bool startStopped
 }
 
 // --- commands -----------------------------------------------------------------
+
+void ControllerRun::Pause(int ms) {
+    if (blockingPauses_) ctx_.sleeper.SleepMs(ms);
+}
 
 void ControllerRun::Commanded(int relay) {
     commandedRelay_ = relay;
@@ -515,7 +520,7 @@ SwitchResult ControllerRun::Switch(int relay, std::optional<bool> on, const char
     const bool queued = SendRelayCommand(relay, *on, source);
     // A click pauses as every command does; a burst of switches from outside
     // would hold up the clock, and the writer spaces the blocks anyway.
-    if (manual) ctx_.sleeper.SleepMs(kCommandPauseMs);
+    if (manual) Pause(kCommandPauseMs);
     PollRelayStates();
     Changed();
     return queued ? SwitchResult::Queued : SwitchResult::NotSent;
@@ -537,13 +542,14 @@ void ControllerRun::COMRUNReceiveData(const char* buffer, std::uint16_t length) 
             return plugin_.DecodeStates(data, count);
         });
     if (text.empty()) return;
+    reported_ = true;
     AnswerDecoded();
-    PublishStateChanges(text);
-    ConfirmStates(text);
-    if (text != states_) {
-        states_ = std::move(text);
-        Changed();
-    }
+    // In place before anyone is told: the states live here only.
+    const bool changed = text != states_;
+    states_ = std::move(text);
+    PublishStateChanges(states_);
+    ConfirmStates(states_);
+    if (changed) Changed();
 }
 
 // One event per relay whose decoded state differs from the last published.

@@ -98,6 +98,11 @@ class ControllerRun {
     ControllerRun& operator=(const ControllerRun&) = delete;
 
     void SetOnMessage(MessageHandler handler) { onMessage_ = std::move(handler); }
+    // The pauses between commands block the main thread, as one run alone
+    // has them; runs that share the thread leave the spacing to their
+    // writers (each waits 50 ms after a block), so one run's pauses never
+    // hold up another's commands.
+    void SetBlockingPauses(bool blocking) { blockingPauses_ = blocking; }
     // Called after every change the run page shows.
     void SetOnChanged(std::function<void()> handler) { onChanged_ = std::move(handler); }
 
@@ -157,6 +162,9 @@ class ControllerRun {
     // Decoded relay states, one character a relay ('1' on); all '0' at each
     // plan selection and start, until the board answers.
     const std::string& States() const { return states_; }
+    // The board answered since the start: States() are its, not the zeros
+    // of the start.
+    bool StatesReported() const { return running_ && reported_; }
     bool RelayOn(int relay) const;
     // The relay did not follow its last command.
     bool RelayMismatch(int relay) const { return confirm_.Mismatched(relay); }
@@ -232,6 +240,7 @@ class ControllerRun {
     bool SendRelayCommand(int relay, bool on, const char* source);
     bool QueueRelayCommand(int relay, bool on, const char* source);
     void Commanded(int relay);
+    void Pause(int ms);
 
     // The line watch (ControllerRunLine.cpp).
     long long NowMs() const;
@@ -272,6 +281,8 @@ class ControllerRun {
     const std::uint64_t id_;
     bool running_ = false;
     bool everStarted_ = false;
+    bool blockingPauses_ = true;
+    bool reported_ = false;
     bool endPublished_ = false;
     std::string states_;
     std::string publishedStates_;

@@ -136,7 +136,7 @@ void ControllerRun::ReassertRelays(const std::vector<int>& skip, const char* sou
         if (!on) continue;
         Commanded(relay);
         QueueRelayCommand(relay, *on, source);
-        ctx_.sleeper.SleepMs(kCommandPauseMs);
+        Pause(kCommandPauseMs);
         Changed();
     }
 }

@@ -55,22 +55,6 @@ std::string LoadDayPlan(const std::string& appPath, const std::string& runPowerF
     return path;
 }
 
-PlanChoice SelectRunPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
-                         const Date& today, StringGrid& sgPlan, StringGrid& sgPower) {
-    PlanChoice choice;
-    choice.sRunPlanFn = LoadDayPlan(appPath, runPowerFn, fourLevel, today, sgPlan);
-    choice.lbRunFn = std::string(kRunFnPrefix) + choice.sRunPlanFn;
-    LoadRunCommands(runPowerFn, sgPower);
-    // All relays read as off until the controller's first answer.
-    choice.sJDQState.assign(sgPower.RowCount() > 1 ? sgPower.RowCount() - 1 : 1, '0');
-    return choice;
-}
-
-void LoadRunCommands(const std::string& runPowerFn, StringGrid& sgPower) {
-    controller::ReadCommandTable(runPowerFn, sgPower);
-    FitDeviceGridColumns(sgPower);
-}
-
 void SetupRunPlanGrid(StringGrid& sgPlan) {
     SetColumnWidths(sgPlan, {28, 38, 51, 52, 70, 78});
     if (sgPlan.RowCount() < 2) sgPlan.SetRowCount(2);

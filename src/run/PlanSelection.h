@@ -10,12 +10,6 @@ namespace ristova::run {
 
 inline constexpr const char* kRunFnPrefix = "【运行计划表】";
 
-struct PlanChoice {
-    std::string sRunPlanFn;  // full path of the chosen table
-    std::string lbRunFn;     // "【运行计划表】" + sRunPlanFn
-    std::string sJDQState;   // one "0" per relay row of sgPower
-};
-
 // The name chosen in the folder for the day ("2012-03-18.tab", "03-18.tab",
 // "星期日.tab" or "计划表.tab").
 std::string ChoosePlanName(const std::string& planFolder, bool fourLevel, const Date& today);
@@ -25,9 +19,6 @@ std::string ChoosePlanName(const std::string& planFolder, bool fourLevel, const 
 std::string LoadDayPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
                         const Date& today, StringGrid& sgPlan);
 
-PlanChoice SelectRunPlan(const std::string& appPath, const std::string& runPowerFn, bool fourLevel,
-                         const Date& today, StringGrid& sgPlan, StringGrid& sgPower);
-void LoadRunCommands(const std::string& runPowerFn, StringGrid& sgPower);
 
 // Grid setups of the run page (fixed rows, initial widths).
 void SetupRunPlanGrid(StringGrid& sgPlan);

@@ -151,7 +151,31 @@ void RunPage::btnRunClick() {
 
 void RunPage::btnStopClick() {
     site_.StopAll();
+    if (listChanged_) {
+        listChanged_ = false;
+        FillRunDeviceList();
+    }
     Sync();
+}
+
+void RunPage::ControllersChosen(const std::vector<std::string>& files) {
+    WriteListedControllers(ctx_.settingsFile, files);
+    if (site_.AnyRunning()) {
+        listChanged_ = true;
+        ctx_.status.ShowStatus(3, kControllersAfterStop);
+        return;
+    }
+    FillRunDeviceList();
+}
+
+std::vector<std::string> RunPage::FolderControllers() const {
+    std::vector<std::string> files;
+    ListFolderFiles(files, ctx_.sAppPath, "*.PSW");
+    return files;
+}
+
+std::vector<std::string> RunPage::ListedControllers() const {
+    return ReadListedControllers(ctx_.settingsFile);
 }
 
 void RunPage::tmCheckTimer() {

@@ -38,6 +38,9 @@ inline constexpr const char* kLbComLost = "通信状态:通信中断,正在重�
 inline constexpr const char* kLbComReconnected = "通信状态:已重新连接";
 inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
 
+// Panel 3 when the controllers that run together were chosen while running.
+inline constexpr const char* kControllersAfterStop = "同时运行的控制器将在停止运行后生效";
+
 // lbCom's text for a run's line.
 std::string ComText(const ControllerRun& run);
 
@@ -82,6 +85,12 @@ class RunPage {
     // col/row: the monitor cell under the pointer (-1 when none).
     SwitchResult sgStateMouseDown(MouseButton button, int col, int row);
     bool CursorIsHand(int col, int row) const;
+    // "同时运行…": the controllers that run together, stored at once. The
+    // page takes them on at once while nothing runs, else after the stop.
+    void ControllersChosen(const std::vector<std::string>& files);
+    // The folder's controllers and those listed to run together.
+    std::vector<std::string> FolderControllers() const;
+    std::vector<std::string> ListedControllers() const;
     // Program end.
     void Shutdown();
     // The grids follow the shown run; the handlers call it, the window after
@@ -161,6 +170,7 @@ class RunPage {
     Date builtDate_;
     bool monitorDue_ = true;
     bool picked_ = false;  // the operator picked the new run in the list
+    bool listChanged_ = false;  // a new choice of controllers waits for the stop
     std::uint64_t seenCommands_ = 0;
     std::uint64_t seenRunRevision_ = ~std::uint64_t{0};
 };

@@ -56,7 +56,9 @@ std::vector<std::string> ReadListedControllers(const std::string& settingsFile) 
 
 void WriteListedControllers(const std::string& settingsFile,
                             const std::vector<std::string>& names) {
-    WriteIniText(settingsFile, settings::kRun, kControllersKey, JoinText(names, ","));
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ",") + name;
+    WriteIniText(settingsFile, settings::kRun, kControllersKey, text);
 }
 
 Site::Site(AppContext& ctx, TMyComport& testPort) : ctx_(ctx), testPort_(testPort) {
@@ -122,7 +124,11 @@ void Site::Configure() {
     for (auto& run : runs_) run->Stop();
     runs_.clear();
     const Date today = ctx_.clock.Now().date;
-    for (const std::string& file : listed) AddRun(file).SelectPlan(today);
+    for (const std::string& file : listed) {
+        ControllerRun& run = AddRun(file);
+        run.SetBlockingPauses(false);
+        run.SelectPlan(today);
+    }
     lastDate_ = today;
 }
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "base/Files.h"
+#include "base/IniFile.h"
 #include "plan/PlanFile.h"
+#include "run/EngineFixture.h"
+#include "run/RunPage.h"
 #include "support/TempDir.h"
 
 namespace ristova::run {
@@ -48,31 +51,34 @@ TEST_F(PlanSelectionTest, StoredNamesInUpperCaseAreFoundUnderTheirOwnName) {
     EXPECT_EQ(ChoosePlanName(Folder(), false, Date{2012, 3, 19}), "计划表.TAB");
 }
 
-TEST_F(PlanSelectionTest, SelectRunPlanLoadsPlanAndCommandsAndResetsStates) {
-    Tables({});
-    dir_.Write("泵房/2012-03-18.TAB", "  1^^02^^07:30:00^^\xBD\xD3\xCD\xA8^^^^^^\r\n");
-    const std::string controller =
-        dir_.Write("泵房.PSW",
-                   "[COMMAND]\r\nRow0=a^^b^^c^^d^^e^^f^^\r\nRow1=x^^55AA01^^55AA00^^lamp^^"
-                   "\xB2\xBB\xB4\xE6\xD4\xDA^^ \xA1\xCC^^\r\n"
-                   "Row2=y^^55AA11^^55AA10^^fan^^door^^ X^^\r\n");
-    StringGrid sgPlan, sgPower;
-    SetupRunPlanGrid(sgPlan);
-    SetupRunPowerGrid(sgPower);
-    sgPlan.SetWidth(400);
-    sgPower.SetWidth(600);
+// The run page as a run's plan selection leaves it.
+class PageSelectionTest : public ::testing::Test, public test::EngineFixture {};
 
-    PlanChoice choice = SelectRunPlan(dir_.Path(), controller, true, kSunday, sgPlan, sgPower);
-    EXPECT_EQ(choice.sRunPlanFn, Folder() + "2012-03-18.TAB");
-    EXPECT_EQ(choice.lbRunFn, "【运行计划表】" + choice.sRunPlanFn);
-    EXPECT_EQ(choice.sJDQState, "00");
+TEST_F(PageSelectionTest, ThePlanAndTheCommandsAreLoadedAndTheStatesReset) {
+    ::mkdir(dir.File("泵房").c_str(), 0755);
+    dir.Write("泵房/2012-03-18.TAB", "  1^^02^^07:30:00^^\xBD\xD3\xCD\xA8^^^^^^\r\n");
+    dir.Write("泵房.PSW",
+              "[COMMAND]\r\nRow0=a^^b^^c^^d^^e^^f^^\r\nRow1=x^^55AA01^^55AA00^^lamp^^"
+              "\xB2\xBB\xB4\xE6\xD4\xDA^^ \xA1\xCC^^\r\n"
+              "Row2=y^^55AA11^^55AA10^^fan^^door^^ X^^\r\n");
+    boxes.chk4Level = true;
+    clock.Set(kSunday, 8, 0, 0);
+    RunPage& page = Engine();
+    page.sgPlan().SetWidth(400);
+    page.sgPower().SetWidth(600);
+    page.FillRunDeviceList();
+    EXPECT_EQ(page.sRunPlanFn(), dir.File("泵房/2012-03-18.TAB"));
+    EXPECT_EQ(page.lbRunFn(), "【运行计划表】" + page.sRunPlanFn());
+    EXPECT_EQ(page.sJDQState(), "00");
 
+    const StringGrid& sgPlan = page.sgPlan();
     ASSERT_EQ(sgPlan.RowCount(), 2);
     EXPECT_EQ(sgPlan.Cell(1, 1), "02");
     EXPECT_EQ(sgPlan.Cell(3, 1), "接通");
     EXPECT_EQ(sgPlan.ColWidth(4) + sgPlan.ColWidth(5), 400 - (28 + 38 + 51 + 52) - 6 - 1 - 1);
     EXPECT_EQ(sgPlan.ColWidth(4), sgPlan.ColWidth(5) - 1);
 
+    const StringGrid& sgPower = page.sgPower();
     ASSERT_EQ(sgPower.RowCount(), 3);
     EXPECT_EQ(sgPower.Cell(0, 0), "继电器开关");
     EXPECT_EQ(sgPower.Cell(0, 1), "   1");
@@ -82,22 +88,21 @@ TEST_F(PlanSelectionTest, SelectRunPlanLoadsPlanAndCommandsAndResetsStates) {
     EXPECT_EQ(sgPower.ColWidth(3) + sgPower.ColWidth(4), 600 - (64 + 153 + 161 + 64) - 6 - 1);
 }
 
-TEST_F(PlanSelectionTest, MissingControllerAndTablesGiveOneEmptyRowEach) {
-    StringGrid sgPlan, sgPower;
-    SetupRunPlanGrid(sgPlan);
-    SetupRunPowerGrid(sgPower);
-    sgPower.SetRowCount(5);
-    sgPower.SetCell(1, 3, "stale");
-    PlanChoice choice =
-        SelectRunPlan(dir_.Path(), dir_.File("A.B.PSW"), true, kSunday, sgPlan, sgPower);
-    EXPECT_EQ(choice.sRunPlanFn, dir_.Path() + "A.B/计划表.tab");
-    EXPECT_EQ(choice.sJDQState, "0");
-    EXPECT_EQ(sgPlan.RowCount(), 2);
-    EXPECT_EQ(sgPlan.Cell(0, 1), "  1");
-    EXPECT_EQ(sgPower.RowCount(), 2);
-    EXPECT_EQ(sgPower.Cell(1, 1), "");
-    sgPower.SetRowCount(4);
-    EXPECT_EQ(sgPower.Cell(1, 3), "") << "rows of the previous controller do not linger";
+TEST_F(PageSelectionTest, AMissingControllerAndTableGiveOneEmptyRowEach) {
+    WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "A.B.PSW");
+    WriteController(3, "COM1", {}, "C.PSW");
+    RunPage& page = Engine();
+    page.cbRunDevListChange("C.PSW");
+    page.btnRunClick();
+    page.cbRunDevListChange("A.B.PSW");
+    EXPECT_EQ(page.sRunPlanFn(), dir.Path() + "A.B/计划表.tab");
+    EXPECT_EQ(page.sJDQState(), "0");
+    EXPECT_EQ(page.sgPlan().RowCount(), 2);
+    EXPECT_EQ(page.sgPlan().Cell(0, 1), "  1");
+    EXPECT_EQ(page.sgPower().RowCount(), 2);
+    EXPECT_EQ(page.sgPower().Cell(1, 1), "");
+    page.sgPower().SetRowCount(4);
+    EXPECT_EQ(page.sgPower().Cell(1, 3), "") << "rows of the previous controller do not linger";
 }
 
 }  // namespace

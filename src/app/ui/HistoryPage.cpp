@@ -17,6 +17,7 @@
 #include "base/TextUtils.h"
 #include "run/EventTexts.h"
 #include "run/Journal.h"
+#include "controller/ControllerDefinition.h"
 #include "run/PlanSelection.h"
 #include "run/ui/TimelineView.h"
 #include "widgets/ui/MyTransBtn.h"
@@ -175,16 +176,11 @@ void HistoryPage::Reload() {
                   ? std::vector<run::RunEvent>()
                   : run::ReadJournalDay(model_.Journal()->FilePath(), controller, day);
     const std::string file = model_.Context().sAppPath + controller;
-    StringGrid sgPower;
-    run::SetupRunPowerGrid(sgPower);
     relayNames_.clear();
-    if (!controller.empty() && FileExists(file)) {
-        run::LoadRunCommands(file, sgPower);
-        for (int r = 1; r < sgPower.RowCount(); ++r) {
-            const std::string use = Trim(sgPower.Cell(3, r));
-            relayNames_ << QStringLiteral("%1 %2").arg(r).arg(Qs(use));
-        }
-    }
+    if (!controller.empty() && FileExists(file))
+        for (const controller::RelayDefinition& relay :
+             controller::ReadControllerDefinition(file).relays)
+            relayNames_ << QStringLiteral("%1 %2").arg(relay.number).arg(Qs(relay.Name()));
     FillRelayFilter(static_cast<int>(relayNames_.size()));
     plansStale_ = true;
     Rebuild();

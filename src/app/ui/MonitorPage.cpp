@@ -9,8 +9,10 @@
 #include <QTableView>
 
 #include "app/MainWindowModel.h"
+#include "app/ui/ControllersDialog.h"
 #include "base/ui/GridModel.h"
 #include "run/ui/MonitorGrid.h"
+#include "run/ui/RunStrip.h"
 #include "widgets/ui/MyTransBtn.h"
 
 namespace ristova::ui {
@@ -98,6 +100,15 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
                           kColumnsBottom - kStripHeight - 2 * kBorder);
     sgState_->SetGuard(guard_);
     sgState_->setObjectName(QStringLiteral("sgState"));
+    strip_ = new RunStrip(
+        model_.GetSite(),
+        [this](const std::string& file) {
+            guard_([this, file] { model_.Monitor().cbRunDevListChange(file); });
+        },
+        this);
+    strip_->setObjectName(QStringLiteral("RunStrip"));
+    strip_->setGeometry(kBorder, kBorder + kStripHeight, kLeftWidth - 2 * kBorder, RunStrip::kHeight);
+    strip_->hide();
 
     // Right column, top strip.
     const int rx = kRightX + 6;
@@ -118,6 +129,11 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
         MakeBox("chkAutoStart", "开机自动启动", rx + 186, 50, &MainWindowModel::chkAutoStartClick);
     chkRestoreOnStart_ = MakeBox("chkRestoreOnStart", "启动时恢复计划状态", rx, 70,
                                  &MainWindowModel::chkRestoreOnStartClick);
+    btnSeveral_ = widgets::MakePageButton(QStringLiteral("同时运行…"), this, 80, 19);
+    btnSeveral_->setObjectName(QStringLiteral("btnSeveral"));
+    btnSeveral_->move(rx + 186, 68);
+    btnSeveral_->setToolTip(QStringLiteral("选择同时运行的电源控制器"));
+    connect(btnSeveral_, &widgets::TMyTransBtn::clicked, this, [this] { btnSeveralClick(); });
 
     // Run plan grid, then the four run labels under it.
     sgPlan_ = MakeGrid(sgPlanModel_, engine.sgPlan(), "电源控制器计划表",
@@ -205,10 +221,42 @@ void MonitorPage::SyncDeviceList() {
     }
 }
 
+void MonitorPage::btnSeveralClick() {
+    if (dialog_) {
+        dialog_->raise();
+        return;
+    }
+    run::RunPage& page = model_.Monitor();
+    dialog_ = new ControllersDialog(
+        page.FolderControllers(), page.ListedControllers(),
+        [this](const std::vector<std::string>& files) {
+            guard_([this, &files] { model_.Monitor().ControllersChosen(files); });
+        },
+        this);
+    dialog_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog_, &QObject::destroyed, this, [this] { dialog_ = nullptr; });
+    dialog_->open();
+}
+
+// With several controllers the strip takes the top of the monitor's place.
+void MonitorPage::SyncStrip() {
+    const bool several = model_.GetSite().Several();
+    if (several != stripShown_) {
+        stripShown_ = several;
+        strip_->setVisible(several);
+        const int top = kBorder + kStripHeight + (several ? RunStrip::kHeight + 2 : 0);
+        sgState_->setGeometry(kBorder, top, kLeftWidth - 2 * kBorder, kColumnsBottom - top - kBorder);
+    }
+    if (!several) return;
+    if (const run::ControllerRun* shown = model_.Monitor().Shown()) strip_->SetShown(shown->File());
+    strip_->Sync();
+}
+
 void MonitorPage::Sync() {
     run::RunPage& engine = model_.Monitor();
     // A received block or a reconnect changed a run between the handlers.
     engine.Sync();
+    SyncStrip();
     if (engine.Revision() != seenEngine_) {
         seenEngine_ = engine.Revision();
         btnRun_->setEnabled(engine.BtnRunEnabled());

@@ -24,8 +24,10 @@ class TMyTransBtn;
 
 namespace ristova::ui {
 
+class ControllersDialog;
 class GridModel;
 class MonitorGrid;
+class RunStrip;
 
 // The communication lamp comLed: a 20 x 20 circle.
 class ComLed : public QWidget {
@@ -60,6 +62,11 @@ class MonitorPage : public QWidget {
     QComboBox* cbRunDevList() const { return cbRunDevList_; }
     widgets::TMyTransBtn* btnRun() const { return btnRun_; }
     widgets::TMyTransBtn* btnStop() const { return btnStop_; }
+    // "同时运行…" and its dialog (null while it is not open).
+    widgets::TMyTransBtn* btnSeveral() const { return btnSeveral_; }
+    ControllersDialog* Dialog() const { return dialog_; }
+    // Above the monitor while several controllers run together.
+    RunStrip* Strip() const { return strip_; }
     ComLed* comLed() const { return comLed_; }
     QCheckBox* chk4Level() const { return chk4Level_; }
     QCheckBox* chkRun() const { return chkRun_; }
@@ -80,6 +87,8 @@ class MonitorPage : public QWidget {
     QLabel* MakeLabel(int x, int y, int w, int h);
     QTableView* MakeGrid(GridModel*& model, StringGrid& grid, const char* hint, const QRect& rect);
     void SyncDeviceList();
+    void btnSeveralClick();
+    void SyncStrip();
 
     MainWindowModel& model_;
     Guard guard_;
@@ -91,6 +100,10 @@ class MonitorPage : public QWidget {
     QComboBox* cbRunDevList_ = nullptr;
     widgets::TMyTransBtn* btnRun_ = nullptr;
     widgets::TMyTransBtn* btnStop_ = nullptr;
+    widgets::TMyTransBtn* btnSeveral_ = nullptr;
+    ControllersDialog* dialog_ = nullptr;
+    RunStrip* strip_ = nullptr;
+    bool stripShown_ = false;
     ComLed* comLed_ = nullptr;
     QCheckBox* chk4Level_ = nullptr;
     QCheckBox* chkRun_ = nullptr;
