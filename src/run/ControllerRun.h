@@ -59,9 +59,7 @@ inline constexpr const char* kRefusedManualOff = "manual operation off";
 inline constexpr const char* kRefusedNoRelay = "no such relay";
 inline constexpr const char* kRefusedUnknownState = "state unknown";
 inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
-// The detail of a request dropped for a newer one of its relay, and of a
-// command refused because the line's queue is full.
-inline constexpr const char* kReplaced = "replaced";
+// The detail of a command refused because the line's queue is full.
 inline constexpr const char* kQueueFull = "queue full";
 
 // The run line as a running run sees it (Normal while stopped).

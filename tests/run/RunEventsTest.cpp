@@ -270,6 +270,12 @@ TEST(EventTextsTest, StatesByKindAndUnknownCodesAsTheyAre) {
     EXPECT_EQ(DetailText("on", "wanted 0"), "wanted 0");
     EXPECT_EQ(KindText("blink") + SourceText("timer") + ResultText("on", "late"), "blinktimerlate");
     EXPECT_EQ(ResultText("line", "lost") + ResultText("journal", "lost"), "通信中断记录丢失");
+    // An aggregated row says how many and since when; a look-alike is left as it is.
+    EXPECT_EQ(DetailText("on", "aggregated 46 from 08:00:10.004: manual operation off"),
+              "自08:00:10.004起共46次,最后:manual operation off");
+    for (const char* odd :
+         {"aggregated 9 from 08:00", "aggregated 99999999999999999999 from 08:00:10.004"})
+        EXPECT_EQ(DetailText("state", odd), odd);
 }
 
 }  // namespace
