@@ -92,7 +92,8 @@ class Journal : public IRunEventSink {
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Queues the event; a run start also queues the housekeeping. Rows the
+    // Queues the event, or folds it into its minute's aggregated row (see
+    // JournalLimits); a run start also queues the housekeeping. Rows the
     // file does not take are kept, in order, and written when it takes them
     // again; an event that finds the memory full is lost and counted, and a
     // row says how many were lost.
@@ -100,11 +101,12 @@ class Journal : public IRunEventSink {
     // Called on the writer thread after an attempt on the file when rows
     // were lost since the last call, with the number lost since the start.
     void SetOnRowsLost(std::function<void(std::uint64_t lost)> handler);
-    // Waits until each event queued so far was written or tried once.
+    // Closes the aggregated rows still open, then waits until each row
+    // queued so far was written or tried once.
     void Flush();
 
     std::string FilePath() const { return folder_ + kJournalFileName; }
-    // Events written, and events lost, since the start.
+    // Rows written, and events lost, since the start.
     std::uint64_t Written() const;
     std::uint64_t Dropped() const;
 
