@@ -2,8 +2,12 @@
 // each with its state change read back, plus the run events of each day.
 // Prints the insert rate through the writer thread, the time to read one day
 // and to turn it into the history page's periods, and the file's size.
+// Then a flood day: a board whose answers flip every relay at every poll for
+// 24 h, and 50,000 refused requests; its rows and size with every event a
+// row and as the journal keeps them (aggregated).
 //
 // Usage: bench_journal_year [days]   (default 365)
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,13 +42,74 @@ long long FileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
 }
 
+std::string NewFolder() {
+    char folderTemplate[] = "/tmp/ristova-journal-XXXXXX";
+    return mkdtemp(folderTemplate) == nullptr ? std::string() : std::string(folderTemplate) + "/";
+}
+
+void RemoveFolder(const std::string& folder) {
+    std::string cleanup = "rm -rf '" + folder + "'";
+    [[maybe_unused]] int rc = std::system(cleanup.c_str());
+}
+
+long long CountRows(const std::string& file) {
+    sqlite3* db = nullptr;
+    long long rows = -1;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM events", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+        rows = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return rows;
+}
+
+// The flood day through a journal with these limits: events, rows, MB.
+void FloodDay(const char* name, const run::JournalLimits& limits) {
+    const std::string folder = NewFolder();
+    if (folder.empty()) return;
+    const Date d{2025, 6, 1};
+    constexpr int kRefusedFrom = 6 * 3600;
+    constexpr int kRefusedPerSecond = 500;
+    constexpr int kRefused = 50000;
+    std::size_t events = 0;
+    const auto start = Steady::now();
+    {
+        run::Journal journal(folder, {}, limits);
+        for (int second = 0; second < 86400; ++second) {
+            for (int relay = 1; relay <= kRelays; ++relay) {
+                journal.OnRunEvent({At(d, second, 70), kController, relay, "state", "board",
+                                    (second + relay) % 2 == 0 ? "1" : "0", ""});
+                ++events;
+            }
+            const int burst = second - kRefusedFrom;
+            for (int i = 0;
+                 burst >= 0 && i < kRefusedPerSecond && burst * kRefusedPerSecond + i < kRefused;
+                 ++i) {
+                journal.OnRunEvent({At(d, second, i), kController, i % kRelays + 1, "on", "remote",
+                                    "refused", "manual operation off"});
+                ++events;
+            }
+            // The memory holds 100,000 rows: the writer catches up every ten minutes.
+            if (second % 600 == 599) journal.Flush();
+        }
+        journal.Flush();
+    }
+    const double seconds = std::chrono::duration<double>(Steady::now() - start).count();
+    const std::string file = folder + run::kJournalFileName;
+    std::printf("flood day, %s: %zu events, %lld rows, %.1f MB (%.1f s)\n", name, events,
+                CountRows(file),
+                static_cast<double>(FileSize(file) + FileSize(file + "-wal")) / 1e6, seconds);
+    RemoveFolder(folder);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int days = argc > 1 ? std::max(1, std::atoi(argv[1])) : 365;
-    char folderTemplate[] = "/tmp/ristova-journal-XXXXXX";
-    if (mkdtemp(folderTemplate) == nullptr) return 1;
-    const std::string folder = std::string(folderTemplate) + "/";
+    const std::string folder = NewFolder();
+    if (folder.empty()) return 1;
     const Date first{2025, 1, 1};
 
     std::size_t rows = 0;
@@ -96,7 +161,9 @@ int main(int argc, char** argv) {
                 openMs.size(), openMs[openMs.size() / 2], openMs.back());
     std::printf("file size: %.1f MB (+ wal %.1f MB)\n", FileSize(file) / 1e6,
                 FileSize(file + "-wal") / 1e6);
-    std::string cleanup = "rm -rf '" + folder + "'";
-    [[maybe_unused]] int rc = std::system(cleanup.c_str());
+    RemoveFolder(folder);
+
+    FloodDay("every event a row", run::JournalLimits{.ownRowsPerMinute = 0});
+    FloodDay("aggregated", run::JournalLimits{});
     return 0;
 }

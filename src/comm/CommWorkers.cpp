@@ -1,7 +1,9 @@
 #include "comm/CommWorkers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "base/Codec.h"
@@ -258,21 +260,43 @@ void TWriteThread::OnStart() {
     RaiseWorkerPriority();
 }
 
-bool TWriteThread::Post(Block block) {
+TWriteThread::Posted TWriteThread::Post(Block block) {
+    Block replaced;
+    bool replacing = false;
     {
         std::lock_guard lock(mutex_);
-        if (closed_ || !writer_.Valid()) return false;
-        queue_.push_back(std::move(block));
+        if (closed_ || !writer_.Valid()) return Posted::Closed;
+        const std::uint32_t key = block.options.key;
+        const auto same = key == 0
+                              ? ordinary_.end()
+                              : std::find_if(ordinary_.begin(), ordinary_.end(),
+                                             [&](const Block& b) { return b.options.key == key; });
+        if (same != ordinary_.end()) {
+            replacing = true;
+            replaced = std::move(*same);
+            if (block.options.urgent) {
+                ordinary_.erase(same);
+                urgent_.push_back(std::move(block));
+            } else {
+                *same = std::move(block);
+            }
+        } else if (urgent_.size() + ordinary_.size() >= kMaxQueuedBlocks) {
+            return Posted::Full;
+        } else {
+            (block.options.urgent ? urgent_ : ordinary_).push_back(std::move(block));
+        }
     }
+    if (replacing) Report(replaced, SendFate::Replaced);
     writer_.Wake();
-    return true;
+    return Posted::Queued;
 }
 
 bool TWriteThread::TakeNext(Block& block) {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) return false;
-    block = std::move(queue_.front());
-    queue_.pop_front();
+    std::deque<Block>& from = urgent_.empty() ? ordinary_ : urgent_;
+    if (from.empty()) return false;
+    block = std::move(from.front());
+    from.pop_front();
     return true;
 }
 
@@ -281,7 +305,9 @@ void TWriteThread::CloseQueue() {
     {
         std::lock_guard lock(mutex_);
         closed_ = true;
-        left.swap(queue_);
+        left.swap(urgent_);
+        std::move(ordinary_.begin(), ordinary_.end(), std::back_inserter(left));
+        ordinary_.clear();
     }
     for (Block& block : left) Report(block, SendFate::Dropped);
 }

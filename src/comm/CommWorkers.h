@@ -50,6 +50,8 @@ struct Block {
     std::uint16_t count = 0;
     // A transmit block's owner, told what became of it.
     SendDoneHandler done;
+    // A transmit block's place in the queue.
+    SendOptions options;
     // Null when memory is short.
     static std::unique_ptr<char[]> Allocate(std::size_t count);
 };
@@ -233,8 +235,10 @@ class TWriteThread : public WorkerThread {
   public:
     TWriteThread(serial::SerialDevice& device, const StopEvent& stop, EndedReport report = {});
     ~TWriteThread() override;
-    // Main thread: queues a block; false once the worker has ended.
-    bool Post(Block block);
+    enum class Posted { Queued, Closed, Full };
+    // Main thread: queues a block by its options (see SendOptions); Closed
+    // once the worker has ended, Full when kMaxQueuedBlocks wait already.
+    Posted Post(Block block);
 
   private:
     void Execute() override;
@@ -249,7 +253,9 @@ class TWriteThread : public WorkerThread {
     const StopEvent& stop_;
     DeviceWriter writer_;
     std::mutex mutex_;
-    std::deque<Block> queue_;
+    // Taken urgent first; each in the order queued.
+    std::deque<Block> urgent_;
+    std::deque<Block> ordinary_;
     bool closed_ = false;
 };
 

@@ -23,14 +23,18 @@ std::string Command::Hex() const {
     return bytes ? BytesToHex(*bytes) : text;
 }
 
-SendOutcome SendCommand(TMyComport& port, const Command& command, SendDoneHandler onDone) {
+SendOutcome SendCommand(TMyComport& port, const Command& command, SendDoneHandler onDone,
+                        SendOptions options) {
     if (!command.bytes) return {SendResult::Invalid, command.text};
     const std::vector<std::uint8_t>& bytes = *command.bytes;
     std::string hex = BytesToHex(bytes);
     if (bytes.size() > kMaxCommandBytes) return {SendResult::TooLong, std::move(hex)};
-    const bool queued =
-        port.SendData(bytes.data(), static_cast<std::uint16_t>(bytes.size()), std::move(onDone));
-    return {queued ? SendResult::Sent : SendResult::Failed, std::move(hex)};
+    const SendStatus status = port.Send(bytes.data(), static_cast<std::uint16_t>(bytes.size()),
+                                        std::move(onDone), options);
+    const SendResult result = status == SendStatus::Queued      ? SendResult::Sent
+                              : status == SendStatus::QueueFull ? SendResult::QueueFull
+                                                                : SendResult::Failed;
+    return {result, std::move(hex)};
 }
 
 SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText, SendDoneHandler onDone) {
@@ -45,6 +49,8 @@ std::string OutcomeText(const SendOutcome& outcome) {
             return std::string(kCommandTooLong);
         case SendResult::Failed:
             return std::string(kSendFailedPrefix) + outcome.hex;
+        case SendResult::QueueFull:
+            return std::string(kQueueFullPrefix) + outcome.hex;
         case SendResult::Sent:
             break;
     }

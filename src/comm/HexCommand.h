@@ -22,8 +22,10 @@ inline constexpr std::string_view kCommandTooLong = "指令超过256字节,未�
 inline constexpr std::string_view kCommandInvalidPrefix = "指令含非十六进制字符,未发送:";
 // Panel 3 for bytes the port did not take (closed or lost; + the hex).
 inline constexpr std::string_view kSendFailedPrefix = "发送失败:";
+// Panel 3 for bytes refused because the writer's queue is full (+ the hex).
+inline constexpr std::string_view kQueueFullPrefix = "发送队列已满,未发送:";
 
-enum class SendResult { Sent, Invalid, TooLong, Failed };
+enum class SendResult { Sent, Invalid, TooLong, Failed, QueueFull };
 
 struct SendOutcome {
     SendResult result = SendResult::Sent;
@@ -54,9 +56,10 @@ std::string CommandHexText(std::string_view hexText);
 SendOutcome SendHexCommand(TMyComport& port, std::string_view hexText,
                            SendDoneHandler onDone = nullptr);
 
-// The same for a command read before: nothing is parsed again.
-SendOutcome SendCommand(TMyComport& port, const Command& command,
-                        SendDoneHandler onDone = nullptr);
+// The same for a command read before: nothing is parsed again. options give
+// its place in the writer's queue.
+SendOutcome SendCommand(TMyComport& port, const Command& command, SendDoneHandler onDone = nullptr,
+                        SendOptions options = {});
 
 // The panel 3 text of an outcome.
 std::string OutcomeText(const SendOutcome& outcome);

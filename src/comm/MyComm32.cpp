@@ -164,26 +164,38 @@ bool TMyComport::SendData(const void* data, std::uint16_t length) {
 }
 
 bool TMyComport::SendData(const void* data, std::uint16_t length, SendDoneHandler onDone) {
+    return Send(data, length, std::move(onDone), {}) == SendStatus::Queued;
+}
+
+SendStatus TMyComport::Send(const void* data, std::uint16_t length, SendDoneHandler onDone,
+                            SendOptions options) {
     Impl& d = *impl_;
     if (!d.writer) {
         WriteCommLogTimed(" 没有创建Write thread");
-        return false;
+        return SendStatus::Failed;
     }
     // No bytes to copy from: refused like a failed post, nothing is sent.
     if (!data && length > 0) {
         WriteCommLogTimed(" 不能给Write thread发送消息!");
-        return false;
+        return SendStatus::Failed;
     }
     comm::Block block;
     block.data = comm::Block::Allocate(length);
     if (block.data && length > 0) std::memcpy(block.data.get(), data, length);
     block.count = length;
     block.done = std::move(onDone);
-    if (!block.data || !d.writer->Post(std::move(block))) {
-        WriteCommLogTimed(" 不能给Write thread发送消息!");
-        return false;
+    block.options = options;
+    const comm::TWriteThread::Posted posted =
+        block.data ? d.writer->Post(std::move(block)) : comm::TWriteThread::Posted::Closed;
+    if (posted == comm::TWriteThread::Posted::Full) {
+        WriteCommLogTimed(" Write queue full");
+        return SendStatus::QueueFull;
     }
-    return true;
+    if (posted != comm::TWriteThread::Posted::Queued) {
+        WriteCommLogTimed(" 不能给Write thread发送消息!");
+        return SendStatus::Failed;
+    }
+    return SendStatus::Queued;
 }
 
 void TMyComport::ApplyLineSettings() {

@@ -3,6 +3,7 @@
 // All members are called on the main thread; received blocks come back to
 // the main thread through the poster, one call per block, in order.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,14 +23,35 @@ enum TComPortSwHandshaking { shNONE = 0, shXONXOFF = 1 };
 using TReceiveDataEvent = std::function<void(const char* Buffer, std::uint16_t BufferLength)>;
 
 // What became of a block that SendData queued: written whole, discarded
-// unwritten by a close, or refused by the device.
-enum class SendFate { Written, Dropped, Failed };
+// unwritten by a close, refused by the device, or replaced while it waited by
+// a newer block of the same key.
+enum class SendFate { Written, Dropped, Failed, Replaced };
 // Called on the main thread exactly once for each block that SendData queued
-// with it, in the order the blocks were queued; at is when the block was
+// with it, in the order the blocks were settled; at is when the block was
 // written or given up. ClosePort delivers every fate still owed before it
 // returns.
 using SendDoneHandler =
     std::function<void(SendFate fate, std::chrono::steady_clock::time_point at)>;
+
+// How a block waits for the writer. Urgent blocks (the plan's) go ahead of
+// every waiting ordinary one (requests); each kind keeps its own order.
+struct SendOptions {
+    bool urgent = false;
+    // Not 0: a waiting ordinary block of the same key is replaced by this
+    // one, the latest wins. An ordinary block takes the replaced one's place;
+    // an urgent one is never replaced.
+    std::uint32_t key = 0;
+};
+
+// At most this many blocks wait for the writer: four times a full burst of
+// a 32-relay board (its second's plan commands, start-on, restore or
+// re-assert, and the query), some 16 s of line at 9600 baud with the pause
+// after each block. What waits longer than that is no longer timely, and a
+// flood must not grow the memory.
+inline constexpr std::size_t kMaxQueuedBlocks = 256;
+
+// Whether Send queued the block.
+enum class SendStatus { Queued, Failed, QueueFull };
 
 // The open line ended without ClosePort: a worker found the device gone or
 // could not write. Called on the main thread, once per open.
@@ -62,6 +84,10 @@ class TMyComport {
     // The same; onDone hears the block's fate when SendData returned true,
     // and is never called when it returned false.
     bool SendData(const void* data, std::uint16_t length, SendDoneHandler onDone);
+    // The same with a place in the queue; QueueFull when kMaxQueuedBlocks
+    // wait already (nothing was queued, onDone is not called).
+    SendStatus Send(const void* data, std::uint16_t length, SendDoneHandler onDone,
+                    SendOptions options);
     void ApplyLineSettings();
 
     const std::string& CommPort() const;

@@ -247,10 +247,13 @@ void ControllerRun::SendStartOnCommands() {
     }
 }
 
-void ControllerRun::PollRelayStates() {
+void ControllerRun::PollRelayStates(Lane lane) {
     if (definition_.stateQuery.text.empty()) return;
-    // A failed query is left to the line watch; a refused one is shown.
-    const comm::SendOutcome outcome = comm::SendCommand(port_, definition_.stateQuery);
+    // One query waiting is enough; the tick's keeps its place after the
+    // second's plan commands, ahead of the requests. A failed query is left
+    // to the line watch; a refused one is shown.
+    const comm::SendOutcome outcome = comm::SendCommand(port_, definition_.stateQuery, nullptr,
+                                                        SendOptions{lane == Lane::Plan, kQueryKey});
     if (outcome.result == comm::SendResult::Invalid || outcome.result == comm::SendResult::TooLong)
         Message(comm::OutcomeText(outcome));
 }
@@ -430,16 +433,16 @@ const comm::Command& ControllerRun::CommandOf(int relay, bool on) const {
     return definition_.relays[static_cast<std::size_t>(relay - 1)].CommandFor(on);
 }
 
-bool ControllerRun::SendRelayCommand(int relay, bool on, const char* source) {
+bool ControllerRun::SendRelayCommand(int relay, bool on, const char* source, Lane lane) {
     NoteCommand(relay, on);
     if (line_ == LineState::Lost) {
         NotSent(relay, on, source);
         return false;
     }
-    return QueueRelayCommand(relay, on, source);
+    return QueueRelayCommand(relay, on, source, lane);
 }
 
-bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source) {
+bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, Lane lane) {
     const comm::Command& command = CommandOf(relay, on);
     const bool open = port_.IsOpen();
     const char* kind = on ? "on" : "off";
@@ -449,20 +452,26 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source) {
     event.detail = command.Hex();
     SendDoneHandler onDone;
     if (!event.detail.empty()) {
-        onDone = [this, event, queuedAt = ctx_.clock.Now(),
+        onDone = [this, event, relay, on, queuedAt = ctx_.clock.Now(),
                   queuedSteady = std::chrono::steady_clock::now()](
                      SendFate fate, std::chrono::steady_clock::time_point at) mutable {
             // The run's clock at the queueing, moved on by the writer's wait.
             const long long waited =
                 std::chrono::duration_cast<std::chrono::milliseconds>(at - queuedSteady).count();
             event.at = EventTimeText(AddMilliseconds(queuedAt, std::max(waited, 0LL)));
-            event.result = fate == SendFate::Written   ? "sent"
-                           : fate == SendFate::Dropped ? "dropped"
-                                                       : "failed";
+            event.result = fate == SendFate::Written  ? "sent"
+                           : fate == SendFate::Failed ? "failed"
+                                                      : "dropped";
+            if (fate == SendFate::Replaced) event.detail = kReplaced;
+            // The board has its answers to follow from when the bytes left;
+            // a request that waited behind the plan is not counted late.
+            if (fate == SendFate::Written && running_) confirm_.Expect(relay, on);
             events_.OnRunEvent(event);
         };
     }
-    const comm::SendOutcome outcome = comm::SendCommand(port_, command, std::move(onDone));
+    // Every command of a relay replaces its waiting request: the latest wins.
+    const SendOptions options{lane == Lane::Plan, static_cast<std::uint32_t>(relay)};
+    const comm::SendOutcome outcome = comm::SendCommand(port_, command, std::move(onDone), options);
     Message(comm::OutcomeText(outcome));
     switch (outcome.result) {
         case comm::SendResult::Invalid:
@@ -470,6 +479,9 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source) {
             return false;
         case comm::SendResult::TooLong:
             Publish(relay, kind, source, "not-sent", "command too long");
+            return false;
+        case comm::SendResult::QueueFull:
+            Publish(relay, kind, source, "refused", kQueueFull);
             return false;
         case comm::SendResult::Failed:
             if (open) {
@@ -488,7 +500,6 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source) {
         Publish(relay, kind, source, "not-sent", "no command");
         return false;
     }
-    confirm_.Expect(relay, on);
     return true;
 }
 
@@ -517,11 +528,11 @@ SwitchResult ControllerRun::Switch(int relay, std::optional<bool> on, const char
         if (!manual) Publish(std::max(relay, 0), kind, source, "refused", refused);
         return SwitchResult::Refused;
     }
-    const bool queued = SendRelayCommand(relay, *on, source);
+    const bool queued = SendRelayCommand(relay, *on, source, Lane::Request);
     // A click pauses as every command does; a burst of switches from outside
     // would hold up the clock, and the writer spaces the blocks anyway.
     if (manual) Pause(kCommandPauseMs);
-    PollRelayStates();
+    PollRelayStates(Lane::Request);
     Changed();
     return queued ? SwitchResult::Queued : SwitchResult::NotSent;
 }

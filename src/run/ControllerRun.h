@@ -59,6 +59,8 @@ inline constexpr const char* kRefusedManualOff = "manual operation off";
 inline constexpr const char* kRefusedNoRelay = "no such relay";
 inline constexpr const char* kRefusedUnknownState = "state unknown";
 inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
+// The detail of a command refused because the line's queue is full.
+inline constexpr const char* kQueueFull = "queue full";
 
 // The run line as a running run sees it (Normal while stopped).
 enum class LineState { Normal, Lost, NoAnswer };
@@ -206,6 +208,12 @@ class ControllerRun {
     std::uint64_t Starts() const { return starts_; }
 
   private:
+    // Where a command waits for the line: the plan's work (plan, catch-up,
+    // start-on, restore, re-assert) goes ahead of switch requests.
+    enum class Lane { Plan, Request };
+    // The state query's key in the line's queue; relays are keyed by number.
+    static constexpr std::uint32_t kQueryKey = 0x10000;
+
     struct DueCommand {
         int relay;
         bool on;
@@ -223,7 +231,7 @@ class ControllerRun {
     bool OpenPort();
     void SetStopped();
     void SendStartOnCommands();
-    void PollRelayStates();
+    void PollRelayStates(Lane lane = Lane::Plan);
     void PublishStateChanges(const std::string& states);
     const comm::Command& CommandOf(int relay, bool on) const;
 
@@ -237,8 +245,8 @@ class ControllerRun {
     void CarryOut(const std::vector<DueCommand>& commands, int nowSecond);
     // The one way a relay command leaves: noted for the re-assert, queued
     // unless the line is lost. False when nothing was queued.
-    bool SendRelayCommand(int relay, bool on, const char* source);
-    bool QueueRelayCommand(int relay, bool on, const char* source);
+    bool SendRelayCommand(int relay, bool on, const char* source, Lane lane = Lane::Plan);
+    bool QueueRelayCommand(int relay, bool on, const char* source, Lane lane = Lane::Plan);
     void Commanded(int relay);
     void Pause(int ms);
 

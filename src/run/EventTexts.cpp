@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "run/Journal.h"
+
 namespace ristova::run {
 
 namespace {
@@ -78,6 +80,11 @@ std::string DetailText(const std::string& kind, const std::string& detail) {
     constexpr std::string_view kWanted = "wanted ";
     if (kind == "mismatch" && detail.starts_with(kWanted))
         return "应为" + StateText(detail.substr(kWanted.size()));
+    if (const auto folded = ParseAggregated(detail)) {
+        const std::string text =
+            "自" + folded->from + "起共" + std::to_string(folded->count) + "次";
+        return folded->lastDetail.empty() ? text : text + ",最后:" + folded->lastDetail;
+    }
     return detail;
 }
 

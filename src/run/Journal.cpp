@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 
@@ -45,17 +46,104 @@ std::string ColumnText(sqlite3_stmt* stmt, int col) {
     return text ? reinterpret_cast<const char*>(text) : std::string();
 }
 
+// The first column of the first row of a query, as text; empty when none.
+std::string QueryText(sqlite3* db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    std::string value;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW)
+        value = ColumnText(stmt, 0);
+    sqlite3_finalize(stmt);
+    return value;
+}
+
+long long QueryNumber(sqlite3* db, const char* sql) {
+    return StrToIntDef(QueryText(db, sql), 0);
+}
+
+// The date of a time "YYYY-MM-DD ..."; false for another form.
+bool DayOf(const std::string& at, Date& day) {
+    return std::sscanf(at.c_str(), "%d-%d-%d", &day.year, &day.month, &day.day) == 3 &&
+           day.IsValid();
+}
+
+// Deletes the rows before the time; SQLite's result code.
+int DeleteBefore(sqlite3* db, const std::string& limit) {
+    sqlite3_stmt* del = nullptr;
+    int rc = sqlite3_prepare_v2(db, "DELETE FROM events WHERE at < ?1", -1, &del, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(del, 1, limit.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(del);
+        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+    sqlite3_finalize(del);
+    return rc;
+}
+
+// The events that chatter: a relay's state changes, and the requests that
+// came to nothing (refused, or replaced by a newer one). Empty for others.
+std::string_view AggregateClass(const RunEvent& e) {
+    if (e.kind == "state") return "state";
+    if (e.result == "refused") return "refused";
+    if (e.result == "dropped" && e.detail == kReplaced) return "replaced";
+    return {};
+}
+
 }  // namespace
 
 std::string JournalLossText(std::uint64_t lost) {
     return std::string(kJournalUnwritable) + ",已丢失" + std::to_string(lost) + "条记录";
 }
 
+namespace {
+
+// A whole number of the settings file's [JOURNAL] section from 1 to 100000;
+// anything else gives the default.
+int ReadJournalNumber(const std::string& settingsFile, std::string_view key, int def) {
+    if (settingsFile.empty()) return def;
+    const long long n =
+        StrToIntDef(Trim(ReadIniTextDef(settingsFile, kJournalSection, key, "")), def);
+    return n < 1 || n > 100000 ? def : static_cast<int>(n);
+}
+
+}  // namespace
+
 int ReadJournalKeepDays(const std::string& settingsFile) {
-    if (settingsFile.empty()) return kJournalKeepDays;
-    const long long days = StrToIntDef(
-        Trim(ReadIniTextDef(settingsFile, kJournalSection, kKeepDaysKey, "")), kJournalKeepDays);
-    return days < 1 || days > 100000 ? kJournalKeepDays : static_cast<int>(days);
+    return ReadJournalNumber(settingsFile, kKeepDaysKey, kJournalKeepDays);
+}
+
+int ReadJournalMaxMB(const std::string& settingsFile) {
+    return ReadJournalNumber(settingsFile, kMaxMBKey, kJournalMaxMB);
+}
+
+std::string AggregatedDetail(std::uint64_t count, const std::string& firstAt,
+                             const std::string& lastDetail) {
+    std::string detail = "aggregated " + std::to_string(count) + " from " +
+                         (firstAt.size() > 11 ? firstAt.substr(11) : firstAt);
+    return lastDetail.empty() ? detail : detail + ": " + lastDetail;
+}
+
+std::optional<Aggregated> ParseAggregated(const std::string& detail) {
+    constexpr std::string_view kPrefix = "aggregated ";
+    constexpr std::string_view kFrom = " from ";
+    constexpr std::size_t kTimeLength = 12;  // HH:MM:SS.mmm
+    if (!detail.starts_with(kPrefix)) return std::nullopt;
+    const std::size_t digits = detail.find_first_not_of("0123456789", kPrefix.size());
+    if (digits == kPrefix.size() || digits == std::string::npos ||
+        detail.compare(digits, kFrom.size(), kFrom) != 0)
+        return std::nullopt;
+    const std::size_t from = digits + kFrom.size();
+    if (detail.size() < from + kTimeLength) return std::nullopt;
+    Aggregated a;
+    // A count too large for its type is no row of ours.
+    if (std::from_chars(detail.data() + kPrefix.size(), detail.data() + digits, a.count).ec !=
+        std::errc())
+        return std::nullopt;
+    a.from = detail.substr(from, kTimeLength);
+    const std::string rest = detail.substr(from + kTimeLength);
+    if (!rest.empty() && !rest.starts_with(": ")) return std::nullopt;
+    if (!rest.empty()) a.lastDetail = rest.substr(2);
+    return a;
 }
 
 std::vector<RunEvent> ReadJournalDay(const std::string& dbFile, const std::string& controller,
@@ -118,30 +206,83 @@ void Journal::SetOnRowsLost(std::function<void(std::uint64_t lost)> handler) {
 void Journal::OnRunEvent(const RunEvent& event) {
     {
         std::lock_guard lock(mutex_);
-        if (queue_.size() >= limits_.maxKeptRows) {
-            ++dropped_;
-            if (!spell_) {
-                // The row that tells of the loss stands where the loss began.
-                spell_ = std::make_shared<LostSpell>();
-                spell_->controller = event.controller;
-                spell_->firstAt = event.at;
-                queue_.push_back({RunEvent{}, false, spell_});
-                ++queued_;
-            }
-            ++spell_->count;
-            spell_->lastAt = event.at;
+        const std::string_view cls = AggregateClass(event);
+        if (cls.empty() || limits_.ownRowsPerMinute <= 0) {
+            Enqueue(event);
         } else {
-            // An event that fits ends the spell of losses before it.
-            spell_.reset();
-            queue_.push_back({event, event.kind == "run" && event.result == "started", nullptr});
-            ++queued_;
+            const std::string key = event.controller + '\x1f' + std::to_string(event.relay) +
+                                    '\x1f' + event.source + '\x1f' + std::string(cls);
+            Window& w = windows_[key];
+            const std::string minute = event.at.substr(0, 16);
+            if (w.minute != minute) {
+                CloseWindow(w);
+                w.minute = minute;
+                w.own = 0;
+            }
+            if (w.own < limits_.ownRowsPerMinute) {
+                ++w.own;
+                Enqueue(event);
+            } else {
+                if (w.folded == 0) {
+                    w.firstAt = event.at;
+                    w.due = std::chrono::steady_clock::now() +
+                            std::chrono::seconds(limits_.aggregateSeconds);
+                }
+                ++w.folded;
+                w.last = event;
+            }
         }
     }
     wake_.notify_one();
 }
 
+void Journal::Enqueue(const RunEvent& event) {
+    if (queue_.size() >= limits_.maxKeptRows) {
+        ++dropped_;
+        if (!spell_) {
+            // The row that tells of the loss stands where the loss began.
+            spell_ = std::make_shared<LostSpell>();
+            spell_->controller = event.controller;
+            spell_->firstAt = event.at;
+            queue_.push_back({RunEvent{}, false, spell_});
+            ++queued_;
+        }
+        ++spell_->count;
+        spell_->lastAt = event.at;
+    } else {
+        // An event that fits ends the spell of losses before it.
+        spell_.reset();
+        queue_.push_back({event, event.kind == "run" && event.result == "started", nullptr});
+        ++queued_;
+    }
+}
+
+void Journal::CloseWindow(Window& window) {
+    if (window.folded == 0) return;
+    RunEvent row = window.last;
+    if (window.folded > 1)
+        row.detail = AggregatedDetail(window.folded, window.firstAt, window.last.detail);
+    window.folded = 0;
+    Enqueue(row);
+}
+
+std::chrono::steady_clock::time_point Journal::CloseDueWindows(bool all) {
+    const auto now = std::chrono::steady_clock::now();
+    auto next = std::chrono::steady_clock::time_point::max();
+    for (auto& [key, w] : windows_) {
+        if (w.folded == 0) continue;
+        if (all || now >= w.due) {
+            CloseWindow(w);
+        } else {
+            next = std::min(next, w.due);
+        }
+    }
+    return next;
+}
+
 void Journal::Flush() {
     std::unique_lock lock(mutex_);
+    CloseDueWindows(true);
     const std::uint64_t target = queued_;
     ++flushWanted_;
     wake_.notify_all();
@@ -163,14 +304,18 @@ void Journal::WriterLoop() {
     using SteadyClock = std::chrono::steady_clock;
     std::unique_lock lock(mutex_);
     for (;;) {
+        // Folded events are written once their window is due, at the end at once.
+        const SteadyClock::time_point nextWindow = CloseDueWindows(stop_);
         const bool untried = queue_.size() > tried_;
         const bool retryDue = tried_ > 0 && SteadyClock::now() >= nextTry_;
         if (!stop_ && !untried && !retryDue) {
             const auto woken = [&] { return stop_ || queue_.size() > tried_; };
-            if (tried_ > 0) {
-                wake_.wait_until(lock, nextTry_, woken);
-            } else {
+            const SteadyClock::time_point until =
+                tried_ > 0 ? std::min(nextTry_, nextWindow) : nextWindow;
+            if (until == SteadyClock::time_point::max()) {
                 wake_.wait(lock, woken);
+            } else {
+                wake_.wait_until(lock, until, woken);
             }
             continue;
         }
@@ -248,7 +393,9 @@ int Journal::Open() {
     }
     if (rc == SQLITE_OK) rc = UserVersion(db_, version);
     if (rc == SQLITE_OK && version == 0) {
+        // A new file gives the room of trimmed rows back as it goes.
         rc = Exec(db_,
+                  "PRAGMA auto_vacuum=INCREMENTAL;"
                   "BEGIN;"
                   "CREATE TABLE IF NOT EXISTS events ("
                   " id INTEGER PRIMARY KEY,"
@@ -329,19 +476,31 @@ int Journal::Insert(const std::vector<Item>& items) {
 // Rows older than KeepDays before the day of the start go.
 int Journal::DeleteOld(const std::string& startedAt) {
     Date day;
-    if (std::sscanf(startedAt.c_str(), "%d-%d-%d", &day.year, &day.month, &day.day) != 3 ||
-        !day.IsValid())
-        return SQLITE_OK;
-    const std::string limit = DateText(true, day.AddDays(-ReadJournalKeepDays(settingsFile_)));
-    sqlite3_stmt* del = nullptr;
-    int rc = sqlite3_prepare_v2(db_, "DELETE FROM events WHERE at < ?1", -1, &del, nullptr);
-    if (rc == SQLITE_OK) {
-        sqlite3_bind_text(del, 1, limit.c_str(), -1, SQLITE_TRANSIENT);
-        rc = sqlite3_step(del);
-        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+    if (!DayOf(startedAt, day)) return SQLITE_OK;
+    return DeleteBefore(db_, DateText(true, day.AddDays(-ReadJournalKeepDays(settingsFile_))));
+}
+
+void Journal::TrimToSize() {
+    const long long cap = static_cast<long long>(ReadJournalMaxMB(settingsFile_)) << 20;
+    bool trimmed = false;
+    for (;;) {
+        const long long used =
+            (QueryNumber(db_, "PRAGMA page_count") - QueryNumber(db_, "PRAGMA freelist_count")) *
+            QueryNumber(db_, "PRAGMA page_size");
+        if (used <= cap) break;
+        const std::string oldest = QueryText(db_, "SELECT substr(min(at), 1, 10) FROM events");
+        const std::string newest = QueryText(db_, "SELECT substr(max(at), 1, 10) FROM events");
+        Date day;
+        if (oldest >= newest || !DayOf(oldest, day)) break;
+        if (DeleteBefore(db_, DateText(true, day.AddDays(1))) != SQLITE_OK) break;
+        trimmed = true;
     }
-    sqlite3_finalize(del);
-    return rc;
+    if (!trimmed) return;
+    // A file from before incremental vacuum is made over once.
+    Exec(db_, QueryNumber(db_, "PRAGMA auto_vacuum") == 2
+                  ? "PRAGMA incremental_vacuum;"
+                  : "PRAGMA auto_vacuum=INCREMENTAL; VACUUM;");
+    Exec(db_, "PRAGMA wal_checkpoint(TRUNCATE);");
 }
 
 bool Journal::WriteBatch(const std::vector<Item>& items, bool force) {
@@ -352,7 +511,15 @@ bool Journal::WriteBatch(const std::vector<Item>& items, bool force) {
         if (db_ == nullptr && !force && std::chrono::steady_clock::now() < nextTry_) return false;
         int rc = Open();
         if (rc == SQLITE_OK) rc = Insert(items);
-        if (rc == SQLITE_OK) return true;
+        if (rc == SQLITE_OK) {
+            // On the writer's thread: a large trim holds up no timed command.
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= nextSizeCheck_) {
+                nextSizeCheck_ = now + std::chrono::seconds(limits_.sizeCheckSeconds);
+                TrimToSize();
+            }
+            return true;
+        }
         const bool damaged = IsDamage(rc);
         if (damaged) MoveDamagedAside(today);
         Failed();

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -31,10 +33,27 @@ std::string JournalLossText(std::uint64_t lost);
 inline constexpr std::string_view kJournalSection = "JOURNAL";
 inline constexpr std::string_view kKeepDaysKey = "KeepDays";
 inline constexpr int kJournalKeepDays = 400;
+inline constexpr std::string_view kMaxMBKey = "MaxMB";
+inline constexpr int kJournalMaxMB = 200;
 inline constexpr int kJournalSchemaVersion = 1;
 
 // KeepDays of the settings file; missing, non-numeric or below 1 gives 400.
 int ReadJournalKeepDays(const std::string& settingsFile);
+// MaxMB of the settings file (MB of 2^20 bytes); missing, non-numeric or
+// below 1 gives 200.
+int ReadJournalMaxMB(const std::string& settingsFile);
+
+// A row that stands for several events of one relay: its detail is
+// "aggregated <count> from <HH:MM:SS.mmm>", then ": " and the last event's
+// detail when it had one. The row itself is the last event.
+std::string AggregatedDetail(std::uint64_t count, const std::string& firstAt,
+                             const std::string& lastDetail);
+struct Aggregated {
+    std::uint64_t count = 0;
+    std::string from;  // "HH:MM:SS.mmm" of the first event
+    std::string lastDetail;
+};
+std::optional<Aggregated> ParseAggregated(const std::string& detail);
 
 // The events of one controller on one day, oldest first; empty when the
 // file is missing or cannot be read.
@@ -49,6 +68,19 @@ struct JournalLimits {
     std::size_t maxKeptRows = 100000;
     // Seconds between attempts on a file that did not take rows.
     int retrySeconds = 10;
+    // Rows of their own that one relay's state changes get within a minute
+    // of the run's clock, and so do its refused requests and those replaced
+    // by newer ones (per source). A relay switched by the plan, by hand and
+    // from outside rarely changes more often; the rest of that minute is one
+    // row with the count and the last state. A board whose answers flip
+    // every poll so makes five rows a minute per relay instead of sixty.
+    // 0: every event is a row.
+    int ownRowsPerMinute = 4;
+    // Such a row is written at the latest this long after its first event.
+    int aggregateSeconds = 60;
+    // Seconds between checks of the file's size against MaxMB; the first
+    // check is when the file is first written.
+    int sizeCheckSeconds = 3600;
 };
 
 class Journal : public IRunEventSink {
@@ -60,7 +92,8 @@ class Journal : public IRunEventSink {
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Queues the event; a run start also queues the housekeeping. Rows the
+    // Queues the event, or folds it into its minute's aggregated row (see
+    // JournalLimits); a run start also queues the housekeeping. Rows the
     // file does not take are kept, in order, and written when it takes them
     // again; an event that finds the memory full is lost and counted, and a
     // row says how many were lost.
@@ -68,11 +101,12 @@ class Journal : public IRunEventSink {
     // Called on the writer thread after an attempt on the file when rows
     // were lost since the last call, with the number lost since the start.
     void SetOnRowsLost(std::function<void(std::uint64_t lost)> handler);
-    // Waits until each event queued so far was written or tried once.
+    // Closes the aggregated rows still open, then waits until each row
+    // queued so far was written or tried once.
     void Flush();
 
     std::string FilePath() const { return folder_ + kJournalFileName; }
-    // Events written, and events lost, since the start.
+    // Rows written, and events lost, since the start.
     std::uint64_t Written() const;
     std::uint64_t Dropped() const;
 
@@ -90,6 +124,22 @@ class Journal : public IRunEventSink {
         // Set: the row that tells of a spell of lost events, in their place.
         std::shared_ptr<LostSpell> lost;
     };
+    // The events of one relay, source and class in the minute of `minute`.
+    struct Window {
+        std::string minute;  // "YYYY-MM-DD HH:MM"
+        int own = 0;         // rows of their own so far
+        std::uint64_t folded = 0;
+        std::string firstAt;
+        RunEvent last;
+        std::chrono::steady_clock::time_point due;
+    };
+    // Under the mutex: queues a row, or counts it lost when the memory is full.
+    void Enqueue(const RunEvent& event);
+    // Under the mutex: queues the row of a window's folded events.
+    void CloseWindow(Window& window);
+    // Under the mutex: closes the windows that are due (all with force);
+    // returns when the next one is.
+    std::chrono::steady_clock::time_point CloseDueWindows(bool all);
     void WriterLoop();
     // Copies the front of the queue; a spell of losses in it is closed.
     std::vector<Item> TakeBatch();
@@ -99,6 +149,9 @@ class Journal : public IRunEventSink {
     // SQLite result codes.
     int Insert(const std::vector<Item>& items);
     int DeleteOld(const std::string& startedAt);
+    // Deletes the oldest days while the rows take more than MaxMB (the
+    // newest day stays), then gives the room back to the file system.
+    void TrimToSize();
     int Open();
     void Close();
     void MoveDamagedAside(const std::string& today);
@@ -115,6 +168,7 @@ class Journal : public IRunEventSink {
     std::deque<Item> queue_;
     std::size_t tried_ = 0;
     std::shared_ptr<LostSpell> spell_;
+    std::map<std::string, Window> windows_;
     // Rows ever queued, and of those the ones written or tried.
     std::uint64_t queued_ = 0;
     std::uint64_t settled_ = 0;
@@ -129,6 +183,7 @@ class Journal : public IRunEventSink {
     sqlite3* db_ = nullptr;
     sqlite3_stmt* insert_ = nullptr;
     std::chrono::steady_clock::time_point nextTry_;
+    std::chrono::steady_clock::time_point nextSizeCheck_;
 
     std::thread writer_;
 };

@@ -21,6 +21,9 @@ struct RunEvent {
     std::string detail;      // the hex sent, a table's name, a reason
 };
 
+// The detail of a command dropped for a newer one of its relay.
+inline constexpr const char* kReplaced = "replaced";
+
 // "YYYY-MM-DD HH:MM:SS.mmm", the form of RunEvent::at.
 inline std::string EventTimeText(const LocalDateTime& t) {
     char text[32];

@@ -8,6 +8,7 @@
 #include "base/TextUtils.h"
 #include "plan/PlanFile.h"
 #include "run/EventTexts.h"
+#include "run/Journal.h"
 #include "run/PlanSelection.h"
 
 namespace ristova::run {
@@ -119,6 +120,10 @@ DayTimeline BuildDayTimeline(const std::vector<RunEvent>& events,
         if (second < 0) continue;
         const bool ofRelay = e.relay >= 1 && e.relay <= relays;
         if (e.kind == "state" && ofRelay) {
+            if (const auto folded = ParseAggregated(e.detail)) {
+                const int from = EventSecond(e.at.substr(0, 11) + folded->from);
+                if (from >= 0) AddSpan(day.relays[e.relay - 1].chatter, from, second + 1);
+            }
             int& since = boardOn[e.relay - 1];
             if (e.result == "1" && since < 0) {
                 since = second;

@@ -31,6 +31,9 @@ struct RelayTimeline {
     std::vector<Span> board;
     std::vector<Tick> commands;
     std::vector<Tick> mismatches;  // the board did not follow a command
+    // The board changed the relay too often to journal each change: the
+    // periods of its aggregated rows.
+    std::vector<Span> chatter;
 };
 
 // The table in force from a second of the day on.

@@ -224,6 +224,63 @@ TEST_F(Comport, ClosePortDuringPendingWriteDiscardsTheRest) {
     EXPECT_NE(log.find(" Read thread shutting down"), std::string::npos);
 }
 
+// While XOFF holds the line: the plan's blocks go ahead of waiting requests,
+// a request is replaced by a newer one of its key, and the queue is bounded.
+TEST_F(Comport, WaitingBlocksGoUrgentFirstTheLatestOfAKeyWinsAndTheQueueIsBounded) {
+    EnableLog();
+    port.SetComPortSwHandshaking(shXONXOFF);
+    ASSERT_TRUE(port.OpenPort());
+    std::vector<std::string> fates;
+    auto send = [&](std::string text, bool urgent, std::uint32_t key) {
+        return port.Send(
+            text.data(), static_cast<std::uint16_t>(text.size()),
+            [&fates, text](SendFate f, Clock::time_point) {
+                const char* names[] = {" written", " dropped", " failed", " replaced"};
+                fates.push_back(text + names[static_cast<int>(f)]);
+            },
+            SendOptions{urgent, key});
+    };
+    // XOFF from the far end keeps a block's write pending; the rest wait.
+    auto hold = [&](std::size_t writes) {
+        pty.Write("\x13");
+        std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(send(std::string(1000, 'h'), false, 0), SendStatus::Queued);
+        ASSERT_TRUE(WaitForLog(" Writing to comm port"));
+        while (Count(Log(), " Writing to comm port") < writes) std::this_thread::sleep_for(5ms);
+    };
+    hold(1);
+    EXPECT_EQ(send("a1", false, 1), SendStatus::Queued);
+    EXPECT_EQ(send("b2", false, 2), SendStatus::Queued);
+    EXPECT_EQ(send("A1", false, 1), SendStatus::Queued);
+    EXPECT_EQ(send("u", true, 0), SendStatus::Queued);
+    EXPECT_EQ(send("P2", true, 2), SendStatus::Queued);
+    EXPECT_EQ(send("U1", true, 1), SendStatus::Queued);
+    EXPECT_EQ(send("c", false, 0), SendStatus::Queued);
+    pty.Write("\x11");
+    EXPECT_EQ(pty.Read(1000 + 6, 5000), std::string(1000, 'h') + "uP2U1c");
+    EXPECT_TRUE(poster.PumpUntil([&] { return fates.size() == 8; }, 3000));
+    EXPECT_EQ(fates, (std::vector<std::string>{"a1 replaced", "b2 replaced", "A1 replaced",
+                                               std::string(1000, 'h') + " written", "u written",
+                                               "P2 written", "U1 written", "c written"}));
+
+    hold(6);
+    fates.clear();
+    ASSERT_EQ(send("k", false, 7), SendStatus::Queued);
+    std::size_t waiting = 1;
+    while (waiting <= kMaxQueuedBlocks && send("f", waiting % 2 == 0, 0) == SendStatus::Queued)
+        ++waiting;
+    EXPECT_EQ(waiting, kMaxQueuedBlocks);
+    EXPECT_EQ(send("x", true, 0), SendStatus::QueueFull);
+    // Full, and still a request replaces the waiting one of its key.
+    EXPECT_EQ(send("K", false, 7), SendStatus::Queued);
+    port.ClosePort();
+    // Each is told once: the replaced one, then the held and the waiting ones.
+    ASSERT_EQ(fates.size(), kMaxQueuedBlocks + 2);
+    EXPECT_EQ(fates[0], "k replaced");
+    EXPECT_EQ(std::count(fates.begin(), fates.end(), "f dropped"), kMaxQueuedBlocks - 1);
+    EXPECT_EQ(std::count(fates.begin(), fates.end(), "K dropped"), 1);
+}
+
 TEST_F(Comport, FarEndHangUpEndsWorkersAndCloseOpenRecovers) {
     EnableLog();
     // The component knows the device by a name that survives the device,

@@ -1,5 +1,6 @@
 // The journal file: its schema, a journal that cannot be written, a damaged
-// file, housekeeping, and reading a day back.
+// file, housekeeping, chatter kept as aggregated rows, the size cap, and
+// reading a day back.
 #include "run/Journal.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +17,8 @@
 
 #include "base/Files.h"
 #include "base/IniFile.h"
+#include "base/TextUtils.h"
+#include "run/Timeline.h"
 #include "support/TempDir.h"
 
 namespace ristova::run {
@@ -151,6 +155,96 @@ TEST(JournalTest, ARunStartDeletesRowsOlderThanKeepDays) {
     journal.Flush();
     EXPECT_EQ(Query(file, "SELECT min(at) FROM events"), "2012-03-08 00:00:00.000");
     EXPECT_EQ(Query(file, "SELECT count(*) FROM events"), "3");
+}
+
+TEST(JournalTest, StateChatterAndRefusalsBecomeOneRowAMinuteWithTheCountAndTheLastState) {
+    auto state = [](std::string at, int relay, bool on) {
+        return RunEvent{"2012-03-18 08:" + at, "泵房.PSW", relay, "state", "board",
+                        on ? "1" : "0",        ""};
+    };
+    test::TempDir dir;
+    Journal journal(dir.Path());
+    // Relay 1 flips every second of 08:00, then once more at 08:01:00.
+    for (int s = 0; s < 60; ++s)
+        journal.OnRunEvent(
+            state("00:" + PadLeft(std::to_string(s), '0', 2) + ".000", 1, s % 2 == 0));
+    journal.OnRunEvent(state("01:00.000", 1, true));
+    journal.OnRunEvent(state("00:30.000", 2, true));
+    // 50 refused requests for relay 3 in one second; the plan's rows stay.
+    for (int i = 0; i < 50; ++i) {
+        RunEvent refused = Event("2012-03-18 08:00:10." + PadLeft(std::to_string(i), '0', 3), "on",
+                                 "refused", 3, "remote");
+        refused.detail = "manual operation off";
+        journal.OnRunEvent(refused);
+        journal.OnRunEvent(Event("2012-03-18 08:00:10.500", "on", "sent", 4, "plan"));
+    }
+    journal.Flush();
+
+    std::vector<std::string> rows[5];
+    const auto day = ReadJournalDay(journal.FilePath(), "泵房.PSW", Date{2012, 3, 18});
+    for (const RunEvent& e : day)
+        rows[e.relay].push_back(e.at.substr(14, 5) + " " + e.result + " " + e.detail);
+    EXPECT_EQ(rows[1],
+              (std::vector<std::string>{"00:00 1 ", "00:01 0 ", "00:02 1 ", "00:03 0 ",
+                                        "00:59 0 aggregated 56 from 08:00:04.000", "01:00 1 "}));
+    EXPECT_EQ(rows[2].size(), 1u);
+    ASSERT_EQ(rows[3].size(), 5u);
+    EXPECT_EQ(rows[3][4], "00:10 refused aggregated 46 from 08:00:10.004: manual operation off");
+    EXPECT_EQ(rows[4].size(), 50u);
+
+    // The history page draws the minute as chatter, the states around it as they were.
+    const DayTimeline timeline = BuildDayTimeline(day, {}, 3, kDaySeconds);
+    const int eight = 8 * 3600;
+    EXPECT_EQ(timeline.relays[0].chatter, (std::vector<Span>{{eight + 4, eight + 60}}));
+    EXPECT_EQ(
+        timeline.relays[0].board,
+        (std::vector<Span>{{eight, eight + 1}, {eight + 2, eight + 3}, {eight + 60, kDaySeconds}}));
+    EXPECT_TRUE(timeline.relays[1].chatter.empty());
+
+    // Without a flush the aggregated row is written when its time is up.
+    test::TempDir other;
+    Journal late(other.Path(), {}, JournalLimits{.aggregateSeconds = 1});
+    for (int i = 0; i < 10; ++i)
+        late.OnRunEvent(state("00:0" + std::to_string(i) + ".000", 1, i % 2));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (late.Written() < 5 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(late.Written(), 5u);
+}
+
+TEST(JournalTest, TheOldestDaysGoWhenTheRowsOutgrowMaxMB) {
+    test::TempDir dir;
+    const std::string settings = dir.File("系统参数.INI");
+    EXPECT_EQ(ReadJournalMaxMB(settings), 200);
+    WriteIniText(settings, "JOURNAL", "MaxMB", "1");
+    const std::string file = dir.File("运行记录.db");
+    // Days of some 400 kB each: two fit under 1 MB.
+    auto fillDay = [](Journal& journal, int day) {
+        for (int i = 0; i < 300; ++i) {
+            RunEvent e =
+                Event("2012-03-1" + std::to_string(day) + " 08:00:00.000", "on", "sent", 1);
+            e.detail = std::string(1000, 'x');
+            journal.OnRunEvent(e);
+        }
+        journal.Flush();
+    };
+    {
+        Journal journal(dir.Path());
+        for (int day = 1; day <= 4; ++day) fillDay(journal, day);
+    }
+    // A file of an earlier program gives no room back by itself.
+    ASSERT_EQ(Query(file, "PRAGMA auto_vacuum=NONE; VACUUM; PRAGMA auto_vacuum"), "0");
+    {
+        // Checked at the first write, then after every batch here.
+        Journal journal(dir.Path(), settings, JournalLimits{.sizeCheckSeconds = 0});
+        fillDay(journal, 5);
+    }
+    for (int day = 1; day <= 5; ++day)
+        EXPECT_EQ(ReadJournalDay(file, "泵房.PSW", Date{2012, 3, day + 10}).size(),
+                  day <= 3 ? 0u : 300u)
+            << day;
+    EXPECT_EQ(Query(file, "PRAGMA auto_vacuum"), "2");
+    EXPECT_LE(std::filesystem::file_size(file), 1u << 20);
 }
 
 }  // namespace

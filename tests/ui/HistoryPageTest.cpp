@@ -99,10 +99,14 @@ class HistoryPageTest : public WindowFixture {
 TEST_F(HistoryPageTest, ADayWithAPlanChangeAndALostLineAsPeriodsAndAsAPicture) {
     Create();
     JournalYesterday();
+    // Relay 2 flipped from 03:45 to 04:00, kept as one aggregated row.
+    model_->Journal()->OnRunEvent({DateText(true, yesterday_) + " 04:00:00.000", "记录测试.PSW", 2,
+                                   "state", "board", "0", "aggregated 900 from 03:45:00.000"});
     OpenPage();
     TypeDate(yesterday_);
-    ASSERT_EQ(Page()->Events().size(), 10u);
+    ASSERT_EQ(Page()->Events().size(), 11u);
     const run::DayTimeline& day = Page()->Timeline()->Day();
+    EXPECT_EQ(day.relays[1].chatter, (std::vector<Span>{{13500, 14401}}));
     ASSERT_EQ(day.relays.size(), 2u);
     // Relay 1's plan ends where the other table takes over; relay 2's begins.
     EXPECT_EQ(day.relays[0].plan, (std::vector<Span>{{3600, 9000}}));
@@ -125,6 +129,20 @@ TEST_F(HistoryPageTest, ADayWithAPlanChangeAndALostLineAsPeriodsAndAsAPicture) {
     EXPECT_GT(hatch, 0);
     EXPECT_EQ(image.pixelColor(At(2, 8403).x(), Page()->Timeline()->RowTop(2) + 3),
               View::kMismatchColour);
+    // The flipping relay's band is hatched, not solid.
+    int board = 0, plan = 0;
+    for (int x = At(2, 13500).x() + 1; x < At(2, 14400).x(); ++x) {
+        for (int y = At(2, 0).y() - 2; y <= At(2, 0).y() + 2; ++y) {
+            const QColor c = image.pixelColor(x, y);
+            board += c == View::kBoardColour;
+            plan += c == View::kPlanColour;
+        }
+    }
+    EXPECT_GT(board, 0);
+    EXPECT_GT(plan, 0);
+    QTest::mouseMove(Page()->Timeline(), At(2, 13800));
+    EXPECT_TRUE(Page()->Timeline()->HoverText().endsWith(QStringLiteral("频繁变化")))
+        << Page()->Timeline()->HoverText().toStdString();
 
     QTest::mouseMove(Page()->Timeline(), At(2, 8400));
     EXPECT_TRUE(Page()->Timeline()->HoverText().endsWith(

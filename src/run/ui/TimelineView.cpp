@@ -118,6 +118,11 @@ void TimelineView::paintEvent(QPaintEvent*) {
         for (const Span& s : rel.board)
             if (s.to > viewFrom_ && s.from < viewTo)
                 p.fillRect(spanRect(s, top + (rowH - boardH) / 2, boardH), kBoardColour);
+        // Changes too many to draw one by one: the board's band hatched.
+        for (const Span& s : rel.chatter)
+            if (s.to > viewFrom_ && s.from < viewTo)
+                p.fillRect(spanRect(s, top + (rowH - boardH) / 2, boardH),
+                           QBrush(kBoardColour, Qt::BDiagPattern));
         for (const Tick& t : rel.commands) {
             if (t.second < viewFrom_ || t.second >= viewTo) continue;
             const RunEvent& e = events_[t.event];
@@ -191,6 +196,7 @@ QString TimelineView::Describe(int relay, int second, int x) const {
                    (Covers(rel.plan, second) ? QStringLiteral("接通") : QStringLiteral("断开")) +
                    QStringLiteral("  实际:") +
                    (Covers(rel.board, second) ? QStringLiteral("接通") : QStringLiteral("断开"));
+    if (Covers(rel.chatter, second)) text += QStringLiteral("  频繁变化");
     if (Covers(day_.lineLost, second)) text += QStringLiteral("  通信中断");
     return text;
 }
