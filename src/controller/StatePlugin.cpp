@@ -74,8 +74,9 @@ struct StatePlugin::State {
 };
 
 // One host for one library: starts it, asks it for the description, then
-// takes the decode jobs in order. Only Submit and the destructor run on the
-// main thread; everything it tells goes through the poster.
+// takes the decode jobs in order. Only the constructor, Submit, AwaitLoad,
+// TakeLoad and the destructor run on the main thread; everything else it
+// tells goes through the poster.
 class StatePlugin::Worker {
   public:
     // The host is started here, on the main thread: it then holds nothing
@@ -116,8 +117,46 @@ class StatePlugin::Worker {
         wake_.notify_one();
     }
 
+    // Waits up to timeoutMs for the load's news.
+    void AwaitLoad(int timeoutMs) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        loadTold_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return load_.done; });
+    }
+
+    // Applies the load's news once, whichever comes first: the start that
+    // waited for it or the call posted with it.
+    void TakeLoad(State& state) {
+        Load load;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!load_.done || load_.taken) return;
+            load_.taken = true;
+            load = load_;
+        }
+        if (!load.loaded) {
+            state.loaded = false;
+            state.lastError = load.reason;
+            if (state.handlers.notLoaded) state.handlers.notLoaded(load.reason);
+            return;
+        }
+        state.hasDecoder = load.hasDecoder;
+        state.description = load.description;
+        if (state.handlers.changed) state.handlers.changed();
+    }
+
   private:
-    // Runs the call on the main thread while this is the library loaded last.
+    struct Load {
+        bool done = false;
+        bool taken = false;
+        bool loaded = false;
+        bool hasDecoder = false;
+        std::string reason;  // why not loaded
+        std::string description;
+    };
+
+    // Runs the call on the main thread while this is the library loaded
+    // last; only then does this worker still exist.
     void Post(std::function<void(State&)> call) {
         poster_.Post([state = state_, generation = generation_, call = std::move(call)] {
             if (state->generation == generation) call(*state);
@@ -131,6 +170,16 @@ class StatePlugin::Worker {
         });
     }
 
+    void TellLoad(Load load) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            load.done = true;
+            load_ = std::move(load);
+        }
+        loadTold_.notify_all();
+        Post([this](State& state) { TakeLoad(state); });
+    }
+
     bool Stopping() {
         std::lock_guard<std::mutex> lock(mutex_);
         return stopping_;
@@ -140,25 +189,15 @@ class StatePlugin::Worker {
         const DecoderConnection::Outcome out =
             spawned_.ok ? host_.AwaitLoad(stop_.Handle()) : spawned_;
         if (out.stopped) return;
-        loaded_ = out.ok && host_.Report().loaded;
+        Load load;
+        load.loaded = loaded_ = out.ok && host_.Report().loaded;
         if (!loaded_) {
-            const std::string reason = out.ok ? host_.Report().error : out.text;
-            Post([reason](State& state) {
-                state.loaded = false;
-                state.lastError = reason;
-                if (state.handlers.notLoaded) state.handlers.notLoaded(reason);
-            });
+            load.reason = out.ok ? host_.Report().error : out.text;
         } else {
-            const DecoderLoadReport report = host_.Report();
-            hasDecoder_ = report.hasDecoder;
-            const std::string description =
-                report.hasDescription ? Call(DecoderFrame::Describe, {}) : std::string();
-            Post([report, description](State& state) {
-                state.hasDecoder = report.hasDecoder;
-                state.description = description;
-                if (state.handlers.changed) state.handlers.changed();
-            });
+            load.hasDecoder = hasDecoder_ = host_.Report().hasDecoder;
+            if (host_.Report().hasDescription) load.description = Call(DecoderFrame::Describe, {});
         }
+        TellLoad(std::move(load));
         // Without a library the jobs still end, with nothing decoded.
         const DecodeCall decode = [this](const char* data, std::size_t count) {
             return hasDecoder_ ? Call(DecoderFrame::Decode, std::string_view(data, count))
@@ -221,6 +260,8 @@ class StatePlugin::Worker {
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable loadTold_;
+    Load load_;
     std::deque<std::pair<DecodeJob, DecodeDone>> jobs_;
     bool stopping_ = false;
     comm::StopEvent stop_;
@@ -259,6 +300,11 @@ bool StatePlugin::LoadStatePlugin(const std::string& dllFolder, const std::strin
     state_->loaded = true;
     state_->path = path;
     worker_ = std::make_unique<Worker>(poster_, state_, hostProgram_, path);
+    // A few ms as a rule: the run's start then knows the description and
+    // whether the library loaded, as the run page and the broker's
+    // discovery expect. A host slower than a call's deadline is heard later.
+    worker_->AwaitLoad(kDecoderCallMs);
+    worker_->TakeLoad(*state_);
     return true;
 }
 

@@ -3,9 +3,11 @@
 // exports of include/ristova/state_plugin.h. It is loaded and called in a
 // decoder host process (ristova-decoder-host), which a worker thread of its
 // own talks to, so that a plug-in that hangs or crashes costs its states,
-// not the engine: the main thread never waits for it. It queues decode jobs;
-// their texts, the description and what went wrong come back through the
-// main-thread poster. Texts are decoded from code page 936 on the way.
+// not the engine. The main thread never waits for a decode: it queues decode
+// jobs, and their texts and what went wrong come back through the
+// main-thread poster. Only a load waits, at most kDecoderCallMs, for the
+// host to tell what it found. Texts are decoded from code page 936 on the
+// way.
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -68,7 +70,9 @@ class StatePlugin {
     // Loads dllFolder + fileName in a host of its own. The same file loaded
     // already stays in use and nothing happens; another one is released
     // first. A refused name or a missing file loads nothing (false, with
-    // LastError()); what the host finds is told later through the handlers.
+    // LastError()). What the host finds goes to the handlers (notLoaded or
+    // changed) before this returns, or later when the host takes longer
+    // than kDecoderCallMs.
     bool LoadStatePlugin(const std::string& dllFolder, const std::string& fileName);
     // GetDeviceDescription's text once the host told it; empty until then
     // and when unresolved.
