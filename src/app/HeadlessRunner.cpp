@@ -44,6 +44,7 @@ std::string RunProblemText(const run::RunEvent& e) {
     if (e.kind != "run" || e.source != "engine") return {};
     if (e.result == "setting-invalid" || e.result == "error") return e.detail;
     if (e.result == "decoder-not-loaded") return run::kDecoderNotLoadedPrefix + e.detail;
+    if (e.result == "decoder-failed") return run::kDecoderFailedPrefix + e.detail;
     if (e.result == "plan-rows-unreadable")
         return std::string(run::kUnreadableRowsPrefix) + e.detail +
                std::string(run::kUnreadableRowsSuffix);

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -49,6 +50,7 @@ inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不�
 inline constexpr const char* kMismatchPrefix = "继电器";  // + k + suffix
 inline constexpr const char* kMismatchSuffix = "未按指令动作";
 inline constexpr const char* kDecoderNotLoadedPrefix = "状态数据处理程序无法加载:";  // + name
+inline constexpr const char* kDecoderFailedPrefix = "状态数据处理程序出错:";         // + name
 inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";  // + name
 inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";  // + N + suffix
 inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
@@ -143,8 +145,9 @@ class ControllerRun {
     SwitchResult Switch(int relay, std::optional<bool> on, const char* source);
     // A click: the relay goes to the other state from the one decoded.
     SwitchResult Toggle(int relay, const char* source);
-    // A block the run port received: the lamp, panel 3, the answer joined
-    // and decoded, the states, the confirmation.
+    // A block the run port received: the lamp and panel 3 at once; the
+    // answer is joined and decoded in the decoder's host, and the states
+    // and the confirmation follow when its text comes back.
     void COMRUNReceiveData(const char* buffer, std::uint16_t length);
 
     // --- what it is ----------------------------------------------------
@@ -233,6 +236,11 @@ class ControllerRun {
     void SendStartOnCommands();
     void PollRelayStates(Lane lane = Lane::Plan);
     void PublishStateChanges(const std::string& states);
+    void DecoderNotLoaded(const std::string& reason);
+    void StatesDecoded(std::string text);
+    // Blocks received so far are not joined with later ones, and texts
+    // still on their way are dropped: a new line, a stop.
+    void ForgetAnswers();
     const comm::Command& CommandOf(int relay, bool on) const;
 
     // Handled seconds.
@@ -318,7 +326,9 @@ class ControllerRun {
     long long lastAttemptMs_ = 0;  // the loss, then each reopen tried
     long long lastAnswerMs_ = 0;   // the start, a reconnect, a decoded answer
     bool reconnected_ = false;     // the line came back since the start
-    AnswerJoiner joiner_;
+    // Used by the decoder's worker for the jobs queued with it.
+    std::shared_ptr<AnswerJoiner> joiner_ = std::make_shared<AnswerJoiner>();
+    unsigned answers_ = 0;  // grows with each ForgetAnswers
     SwitchConfirmation confirm_;
     // The relays whose start-on command went out at the last start.
     std::vector<int> startOn_;

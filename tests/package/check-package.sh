@@ -18,6 +18,7 @@ version=$(sed -n 's/^project(Ristova VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLis
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-sim \
+  /usr/bin/ristova-decoder-host /usr/share/man/man1/ristova-decoder-host.1.gz \
   /lib/systemd/system/ristova@.service \
   "/usr/lib/$multiarch/ristova/PowerDll/SimRelay.so" /usr/include/ristova/state_plugin.h \
   /usr/share/applications/org.ristova.Ristova.desktop \

@@ -141,6 +141,54 @@ TEST_F(HeadlessRunTest, RunsThePlanOnTheSecondAndStopsCleanlyOnSignals) {
     EXPECT_EQ(planOn, 1);
 }
 
+// A decoder that never returns costs the states only: the plan's commands
+// keep their seconds, the failure is told with the plug-in's path, and a
+// stop signal still ends the runner at once.
+TEST_F(HeadlessRunTest, ADecoderThatHangsHoldsUpNeitherThePlanNorTheStop) {
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
+    const std::time_t due = std::time(nullptr) + 5;
+    MakeFolder(sim.SlavePath(), due,
+               {{"1", test::TimeText(due), "接通"}, {"2", test::TimeText(due + 2), "接通"}});
+    const std::string plugin = dir.File("PowerDll/sleepy.so");
+    ASSERT_EQ(::symlink(RISTOVA_TEST_PLUGIN_DIR "sleepy.so", plugin.c_str()), 0);
+    WriteIniText(ControllerFile(), "LOAD", "sPowerDllFn", "sleepy.so");
+    test::ChildProcess runner;
+    ASSERT_TRUE(StartRunner(runner));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadUntil(runner, " 2 on plan sent ", lines, test::kProgramStartMs));
+    const std::string late = "no answer within 500 ms";
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "ristova-run: 泵房.PSW: 状态数据处理程序出错:" + plugin + ": " + late),
+              lines.end());
+    int told = 0;
+    for (const std::string& line : lines)
+        told += line.ends_with(" 0 run engine decoder-failed " + plugin + ": " + late);
+    EXPECT_GE(told, 1);
+    // The simulator's log may lag behind the runner's line.
+    auto logged = [&] {
+        for (const test::SimulatorCommand& c : sim.Commands())
+            if (c.text == test::OnCommand(2)) return true;
+        return false;
+    };
+    for (int i = 0; i < 100 && !logged(); ++i) usleep(30'000);
+    for (int relay : {1, 2}) {
+        const auto second = std::chrono::system_clock::from_time_t(due + 2 * (relay - 1));
+        bool found = false;
+        for (const test::SimulatorCommand& c : sim.Commands()) {
+            if (c.text != test::OnCommand(relay)) continue;
+            found = true;
+            EXPECT_GE(c.firstByte - second, std::chrono::milliseconds(0)) << relay;
+            EXPECT_LT(c.firstByte - second, std::chrono::milliseconds(500)) << relay;
+        }
+        EXPECT_TRUE(found) << relay;
+    }
+    kill(runner.Pid(), SIGTERM);
+    EXPECT_TRUE(ReadUntil(runner, " run engine stopped program end", lines, 5000));
+    ASSERT_TRUE(runner.WaitExit(5000));
+    EXPECT_EQ(ExitCode(runner.Status()), 0);
+}
+
 // Input that keeps the run from doing all its work gets a line on standard
 // error and an event in the journal, and the run goes on.
 TEST_F(HeadlessRunTest, BrokenInputIsToldOnStandardErrorAndInTheJournal) {
