@@ -118,7 +118,7 @@ void Site::Configure() {
     const std::vector<std::string> listed = ReadListedControllers(ctx_.settingsFile);
     several_ = listed.size() > 1;
     if (!several_) {
-        UseSingle(listed.empty() ? StoredSingleController() : listed.front());
+        UseSingleRun(listed.empty() ? StoredSingleController() : listed.front());
         return;
     }
     for (auto& run : runs_) run->Stop();
@@ -132,7 +132,7 @@ void Site::Configure() {
     lastDate_ = today;
 }
 
-ControllerRun& Site::UseSingle(const std::string& file) {
+ControllerRun& Site::UseSingleRun(const std::string& file) {
     several_ = false;
     for (auto& run : runs_) run->Stop();
     runs_.clear();
@@ -147,6 +147,12 @@ ControllerRun* Site::Find(const std::string& file) const {
     for (const auto& run : runs_)
         if (AsciiIEquals(run->File(), file)) return run.get();
     return nullptr;
+}
+
+std::vector<RunView*> Site::RunViews() const {
+    std::vector<RunView*> views;
+    for (const auto& run : runs_) views.push_back(run.get());
+    return views;
 }
 
 std::string Site::PortHolder(const std::string& port) const {

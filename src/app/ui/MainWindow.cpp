@@ -240,7 +240,7 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
 
 // The site says which ticks it needs.
 void TFrmMain::SyncTimers() {
-    if (model_.GetSite().Needed().check) {
+    if (model_.Monitor().GetSite().Needed().check) {
         if (!tmCheck_->Active()) tmCheck_->Start();
         if (!tmRun_->isActive()) tmRun_->start();
     } else {

@@ -101,7 +101,7 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     sgState_->SetGuard(guard_);
     sgState_->setObjectName(QStringLiteral("sgState"));
     strip_ = new RunStrip(
-        model_.GetSite(),
+        model_.Monitor().GetSite(),
         [this](const std::string& file) {
             guard_([this, file] { model_.Monitor().cbRunDevListChange(file); });
         },
@@ -240,7 +240,7 @@ void MonitorPage::btnSeveralClick() {
 
 // With several controllers the strip takes the top of the monitor's place.
 void MonitorPage::SyncStrip() {
-    const bool several = model_.GetSite().Several();
+    const bool several = model_.Monitor().GetSite().Several();
     if (several != stripShown_) {
         stripShown_ = several;
         strip_->setVisible(several);
@@ -248,7 +248,7 @@ void MonitorPage::SyncStrip() {
         sgState_->setGeometry(kBorder, top, kLeftWidth - 2 * kBorder, kColumnsBottom - top - kBorder);
     }
     if (!several) return;
-    if (const run::ControllerRun* shown = model_.Monitor().Shown()) strip_->SetShown(shown->File());
+    if (const run::RunView* shown = model_.Monitor().Shown()) strip_->SetShown(shown->File());
     strip_->Sync();
 }
 
