@@ -12,8 +12,9 @@
 #include "run/EngineFixture.h"
 #include "run/EventTexts.h"
 #include "run/Journal.h"
-#include "run/RunPage.h"
 #include "run/RunEvents.h"
+#include "run/RunPage.h"
+#include "run/Timeline.h"
 
 namespace ristova::run {
 namespace {
@@ -270,6 +271,17 @@ TEST(EventTextsTest, StatesByKindAndUnknownCodesAsTheyAre) {
     EXPECT_EQ(DetailText("on", "wanted 0"), "wanted 0");
     EXPECT_EQ(KindText("blink") + SourceText("timer") + ResultText("on", "late"), "blinktimerlate");
     EXPECT_EQ(ResultText("line", "lost") + ResultText("journal", "lost"), "通信中断记录丢失");
+}
+
+// A cell that a spreadsheet would run as a formula is exported as text.
+TEST(EventTextsTest, CsvCellsStartingLikeAFormulaAreText) {
+    const std::string csv =
+        EventsToCsv({{"t", "=cmd|' /c calc'!A1.PSW", 1, "on", "manual", "sent", "+1"},
+                     {"t", "@SUM(A1)", 0, "run", "engine", "error", "-2,x"}});
+    EXPECT_NE(csv.find("\r\nt,'=cmd|' /c calc'!A1.PSW,1,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",'+1\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\r\nt,'@SUM(A1),,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",\"'-2,x\"\r\n"), std::string::npos) << csv;
 }
 
 }  // namespace
