@@ -19,7 +19,8 @@ installed=0 sim="" folder="" unit=""
 cleanup() {
   set +e
   [ -n "$sim" ] && "${as_root[@]}" kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
-  [ -n "$unit" ] && "${as_root[@]}" systemctl stop "$unit" 2>/dev/null
+  [ -n "$unit" ] && "${as_root[@]}" systemctl stop "$unit" 2>/dev/null &&
+    "${as_root[@]}" systemctl revert "$unit" >/dev/null 2>&1
   [ -n "$folder" ] && "${as_root[@]}" rm -rf "$folder"
   [ "$installed" = 1 ] && "${as_root[@]}" apt-get purge -y -qq ristova ristova-tools >/dev/null 2>&1
   chmod -R u+w "$work"
@@ -140,6 +141,7 @@ if [ -d /run/systemd/system ]; then
   done
   journalctl -q -u "$unit" >"$work/run2.out"
   "${as_root[@]}" systemctl stop "$unit"
+  "${as_root[@]}" systemctl revert "$unit" >/dev/null
   unit=""
 else
   # No service manager here: the runner as the account, without new
