@@ -13,6 +13,7 @@ packages=(
   mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev
   qt6-translations-l10n
   lintian desktop-file-utils appstream pandoc weasyprint librsvg2-bin xdotool dpkg-dev fakeroot
+  debhelper
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "controller/ControllerFile.h"
+#include "run/Site.h"
 
 namespace ristova {
 
@@ -95,6 +96,12 @@ std::string HeadlessRunner::Start() {
     if (!CanWrite(ctx.sAppPath))
         return "程序文件夹不可写: " + ctx.sAppPath +
                " (give the user that runs ristova-run write permission on it)";
+    // The window runs the folder's default then; a service is told.
+    if (const std::string refused = run::RefusedControllerNames(ctx.settingsFile); !refused.empty())
+        return "控制器名称无效: " + refused +
+               " (a controller is a file of the program folder itself: name it under [RUN] "
+               "sPowerFn or [RUN] Controllers in " +
+               ctx.settingsFile + " without \"..\" or a path separator)";
     core_.ReadSwitchBoxes();
     if (!core_.Boxes().chkRestoreOnStart)
         std::fprintf(err_,

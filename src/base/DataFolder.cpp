@@ -31,18 +31,25 @@ std::string ChooseProgramFolder(const std::string& givenFolder, const std::strin
     // also for root, who could write into /usr/bin.
     if (CanWrite(exeFolder) && !DirectoryExists(InstalledPluginFolder(exeFolder)))
         return IncludeTrailingSeparator(exeFolder);
-    // The XDG rule: a relative $XDG_DATA_HOME is ignored.
+    // The XDG rule: a relative $XDG_DATA_HOME is ignored. Without a home
+    // there is no place that is the user's own: a folder under /tmp could
+    // be anyone's, and is emptied at the next boot.
     std::string dataHome = env.xdgDataHome;
-    if (dataHome.empty() || dataHome.front() != '/')
-        dataHome = IncludeTrailingSeparator(env.home.empty() ? std::string("/tmp") : env.home) +
-                   ".local/share";
+    if (dataHome.empty() || dataHome.front() != '/') {
+        if (env.home.empty() || env.home.front() != '/') return {};
+        dataHome = IncludeTrailingSeparator(env.home) + ".local/share";
+    }
     return IncludeTrailingSeparator(dataHome) + "ristova/";
 }
 
 ProgramFolder ResolveProgramFolder(const std::string& givenFolder) {
     ProgramFolder result{ChooseProgramFolder(givenFolder, ExecutableFolder(), ProcessFolderEnv()),
                          {}};
-    if (!DirectoryExists(result.path) && !ForceDirectories(result.path))
+    if (result.path.empty())
+        result.problem =
+            "HOME未设置,无法确定数据文件夹 (set HOME or XDG_DATA_HOME, or name the program "
+            "folder with --folder)";
+    else if (!DirectoryExists(result.path) && !ForceDirectories(result.path))
         result.problem = "无法建立数据文件夹 " + result.path;
     return result;
 }

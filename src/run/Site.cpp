@@ -8,6 +8,7 @@
 #include "base/IniFile.h"
 #include "base/Settings.h"
 #include "base/TextUtils.h"
+#include "controller/ControllerFile.h"
 #include "controller/SerialSettings.h"
 
 namespace ristova::run {
@@ -40,7 +41,9 @@ std::string SamePortText(const std::string& first, const std::string& second,
     return "控制器" + first + "和" + second + "使用同一端口" + port + "," + second + "未启动";
 }
 
-std::vector<std::string> ReadListedControllers(const std::string& settingsFile) {
+namespace {
+
+std::vector<std::string> ListedNames(const std::string& settingsFile) {
     std::vector<std::string> names;
     std::vector<std::string> parts;
     SplitText(ReadIniText(settingsFile, settings::kRun, kControllersKey), ",", parts);
@@ -52,6 +55,24 @@ std::vector<std::string> ReadListedControllers(const std::string& settingsFile) 
         if (!name.empty() && !repeat) names.push_back(std::move(name));
     }
     return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadListedControllers(const std::string& settingsFile) {
+    std::vector<std::string> names = ListedNames(settingsFile);
+    std::erase_if(names,
+                  [](const std::string& name) { return !controller::IsSafeControllerName(name); });
+    return names;
+}
+
+std::string RefusedControllerNames(const std::string& settingsFile) {
+    std::vector<std::string> refused;
+    const std::string single = ReadIniText(settingsFile, settings::kRun, settings::kSPowerFn);
+    if (!single.empty() && !controller::IsSafeControllerName(single)) refused.push_back(single);
+    for (const std::string& name : ListedNames(settingsFile))
+        if (!controller::IsSafeControllerName(name)) refused.push_back(name);
+    return JoinText(refused, ", ");
 }
 
 void WriteListedControllers(const std::string& settingsFile,
@@ -105,7 +126,8 @@ std::string Site::StoredSingleController() const {
     const std::string name = ReadIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn);
     std::vector<std::string> files;
     ListFolderFiles(files, ctx_.sAppPath, "*.PSW");
-    if (name.empty())
+    // A name that reaches outside the folder is no choice at all.
+    if (name.empty() || !controller::IsSafeControllerName(name))
         return files.empty() ? std::string(settings::kDefaultRunController) : files.front();
     // The folder's spelling: the exact name first, then without regard to case.
     if (std::find(files.begin(), files.end(), name) != files.end()) return name;

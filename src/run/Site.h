@@ -30,9 +30,13 @@ inline constexpr std::string_view kControllersKey = "Controllers";
 std::string SamePortText(const std::string& first, const std::string& second,
                          const std::string& port);
 
-// The list as the settings file holds it: trimmed names, empty ones and
-// repeats (in any letter case) left out.
+// The list as the settings file holds it: trimmed names, empty ones,
+// repeats (in any letter case) and names that are no file of the program
+// folder itself (a ".." or a separator) left out.
 std::vector<std::string> ReadListedControllers(const std::string& settingsFile);
+// The names under [RUN] sPowerFn and [RUN] Controllers that a run refuses,
+// separated by ", "; empty when there are none.
+std::string RefusedControllerNames(const std::string& settingsFile);
 void WriteListedControllers(const std::string& settingsFile, const std::vector<std::string>& names);
 
 // Something another layer adds to the site and the site owns (the broker

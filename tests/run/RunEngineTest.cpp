@@ -109,6 +109,13 @@ TEST_F(RunEngineTest, FillRunDeviceListFallsBackToTheFirstEntryOrTheDefaultName)
     WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "");
     Engine().FillRunDeviceList();
     EXPECT_EQ(Engine().cbRunDevList().Text(), "乙.PSW");
+
+    // A name reaching outside the folder counts as none, in either key.
+    WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "sub/../乙.PSW");
+    WriteIniText(ctx.settingsFile, "RUN", "Controllers", "../丙.PSW,/乙.PSW");
+    Engine().FillRunDeviceList();
+    EXPECT_EQ(ShownRun().ControllerPath(), dir.File("乙.PSW"));
+    EXPECT_EQ(Engine().cbRunDevList().Items, (std::vector<std::string>{"乙.PSW"}));
 }
 
 TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {

@@ -12,8 +12,9 @@
 #include "run/EngineFixture.h"
 #include "run/EventTexts.h"
 #include "run/Journal.h"
-#include "run/RunPage.h"
 #include "run/RunEvents.h"
+#include "run/RunPage.h"
+#include "run/Timeline.h"
 
 namespace ristova::run {
 namespace {
@@ -304,6 +305,17 @@ TEST(EventTextsTest, StatesByKindAndUnknownCodesAsTheyAre) {
     for (const char* odd :
          {"aggregated 9 from 08:00", "aggregated 99999999999999999999 from 08:00:10.004"})
         EXPECT_EQ(DetailText("state", odd), odd);
+}
+
+// A cell that a spreadsheet would run as a formula is exported as text.
+TEST(EventTextsTest, CsvCellsStartingLikeAFormulaAreText) {
+    const std::string csv =
+        EventsToCsv({{"t", "=cmd|' /c calc'!A1.PSW", 1, "on", "manual", "sent", "+1"},
+                     {"t", "@SUM(A1)", 0, "run", "engine", "error", "-2,x"}});
+    EXPECT_NE(csv.find("\r\nt,'=cmd|' /c calc'!A1.PSW,1,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",'+1\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\r\nt,'@SUM(A1),,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",\"'-2,x\"\r\n"), std::string::npos) << csv;
 }
 
 }  // namespace
