@@ -227,6 +227,9 @@ int main() {
     WriteIniText(settingsFile, "MQTT", "Host", "127.0.0.1");
     WriteIniText(settingsFile, "MQTT", "Port", std::to_string(broker.Port()));
     WriteIniText(settingsFile, "MQTT", "TopicPrefix", kPrefix);
+    // The sets below come faster than the default limit lets through.
+    WriteIniText(settingsFile, "MQTT", "AllowSet", "YES");
+    WriteIniText(settingsFile, "MQTT", "MaxSetPerSecond", "100");
 
     // One timed command in each second from 3 s from now on, relays 5 to 8.
     const std::time_t first = std::time(nullptr) + 3;

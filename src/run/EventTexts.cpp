@@ -19,14 +19,15 @@ std::string Lookup(const Texts (&texts)[N], const std::string& code) {
 }
 
 constexpr Texts kKinds[] = {
-    {"on", "接通"},         {"off", "断开"},  {"switch", "切换"}, {"state", "状态"},
-    {"mismatch", "不一致"}, {"line", "通信"}, {"run", "运行"},     {"journal", "运行记录"},
+    {"on", "接通"},    {"off", "断开"},         {"switch", "切换"},
+    {"state", "状态"}, {"mismatch", "不一致"},  {"line", "通信"},
+    {"run", "运行"},   {"journal", "运行记录"}, {"remote", "远程连接"},
 };
 
 constexpr Texts kSources[] = {
     {"plan", "计划"},   {"catch-up", "补发"}, {"start-on", "启动接通"},  {"manual", "手动"},
-    {"remote", "远程"}, {"restore", "恢复"},    {"re-assert", "重连补发"}, {"board", "控制器"},
-    {"engine", "程序"}, {"api", "接口"},
+    {"remote", "远程"}, {"restore", "恢复"},  {"re-assert", "重连补发"}, {"board", "控制器"},
+    {"engine", "程序"}, {"api", "接口"},      {"broker", "消息服务器"},
 };
 
 constexpr Texts kResults[] = {
@@ -49,6 +50,10 @@ constexpr Texts kResults[] = {
     {"setting-invalid", "参数无效"},
     {"decoder-not-loaded", "处理程序无法加载"},
     {"plan-rows-unreadable", "计划表有无法识别的行"},
+    {"connected", "已连接"},
+    {"unreachable", "无法连接"},
+    {"login-refused", "登录被拒绝"},
+    {"warning", "警告"},
 };
 
 bool IsStateKind(const std::string& kind) {

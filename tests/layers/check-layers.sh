@@ -19,8 +19,6 @@ declare -A allowed=(
   [main.cpp:sys/socket.h]=1 [main.cpp:unistd.h]=1
   # The service manager's notifications (READY, WATCHDOG, STOPPING).
   [app/HeadlessRunner.cpp:systemd/sd-daemon.h]=1
-  # gethostname, for the default topic prefix.
-  [remote/MqttSettings.cpp:unistd.h]=1
 )
 bad=0
 while IFS= read -r file; do
