@@ -109,10 +109,7 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     mosquitto_message_callback_set(mosq_, &MqttBridge::OnMessage);
     for (const auto& run : site_.Runs()) {
         Controller& c = Of(run->File());
-        c.line = run->Running() ? (run->Line() == run::LineState::Lost       ? "lost"
-                                   : run->Line() == run::LineState::NoAnswer ? "no-answer"
-                                                                             : "ok")
-                                : "stopped";
+        c.line = run::LineCode(*run);
     }
     site_.Events().Add(this);
     // A refused or failed first try is retried by the client thread.

@@ -59,6 +59,11 @@ inline constexpr const char* kRefusedManualOff = "manual operation off";
 inline constexpr const char* kRefusedNoRelay = "no such relay";
 inline constexpr const char* kRefusedUnknownState = "state unknown";
 inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
+// The details of a command that was due but not queued (besides the
+// command itself, when the line is lost).
+inline constexpr std::string_view kNotSentInvalid = "command invalid: ";  // + the text
+inline constexpr std::string_view kNotSentTooLong = "command too long";
+inline constexpr std::string_view kNotSentPortClosed = "port not open";
 
 // The run line as a running run sees it (Normal while stopped).
 enum class LineState { Normal, Lost, NoAnswer };
@@ -323,5 +328,9 @@ class ControllerRun {
     };
     std::vector<std::optional<NotedCommand>> noted_;
 };
+
+// The line as the views outside the window name it: "ok", "lost",
+// "no-answer"; "stopped" while the run does not run.
+const char* LineCode(const ControllerRun& run);
 
 }  // namespace ristova::run

@@ -36,8 +36,8 @@ inline constexpr int kJournalSchemaVersion = 1;
 // KeepDays of the settings file; missing, non-numeric or below 1 gives 400.
 int ReadJournalKeepDays(const std::string& settingsFile);
 
-// The events of one controller on one day, oldest first; empty when the
-// file is missing or cannot be read.
+// The events of one controller (every controller's when it is empty) on
+// one day, oldest first; empty when the file is missing or cannot be read.
 std::vector<RunEvent> ReadJournalDay(const std::string& dbFile, const std::string& controller,
                                      const Date& day);
 
