@@ -167,50 +167,65 @@ bool ParseDate(const std::string& text, Date& date) {
 }
 
 // The task queue of a listener: each connection on a thread of its own, so
-// that a slow client holds up nobody else; beyond kMaxConnections they
-// wait for one to end.
+// that a slow client holds up nobody else; a thread that is done waits a
+// while for the next connection rather than every connection paying for a
+// new one. At kMaxConnections the accept loop waits for one to end, and
+// further clients wait in the system's queue, holding none of the
+// process's descriptors.
 class ConnectionThreads : public httplib::TaskQueue {
   public:
     ~ConnectionThreads() override { shutdown(); }
 
     void enqueue(std::function<void()> task) override {
-        std::lock_guard lock(mutex_);
-        Reap();
-        if (busy_ >= kMaxConnections) {
-            pending_.push_back(std::move(task));
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [&] { return active_ < kMaxConnections; });
+        ++active_;
+        if (idle_ > tasks_.size()) {
+            tasks_.push_back(std::move(task));
+            work_.notify_one();
             return;
         }
-        ++busy_;
+        Reap();
         threads_.emplace_back([this, task = std::move(task)]() mutable { Work(std::move(task)); });
     }
 
     // The accept loop has ended: every connection runs out (the stop event
-    // ends their waits).
+    // ends their waits) and the idle threads end.
     void shutdown() override {
         std::list<std::thread> threads;
         {
             std::lock_guard lock(mutex_);
+            stopping_ = true;
             threads.swap(threads_);
         }
+        work_.notify_all();
         for (std::thread& t : threads)
             if (t.joinable()) t.join();
     }
 
   private:
+    static constexpr auto kIdleWait = std::chrono::seconds(30);
+
     void Work(std::function<void()> task) {
+        std::unique_lock lock(mutex_);
         for (;;) {
+            lock.unlock();
             task();
-            std::lock_guard lock(mutex_);
-            if (pending_.empty()) {
-                --busy_;
-                ended_.push_back(std::this_thread::get_id());
-                return;
-            }
-            task = std::move(pending_.front());
-            pending_.pop_front();
+            task = nullptr;
+            lock.lock();
+            --active_;
+            freed_.notify_all();
+            ++idle_;
+            work_.wait_for(lock, kIdleWait, [&] { return stopping_ || !tasks_.empty(); });
+            --idle_;
+            if (tasks_.empty()) break;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
         }
+        ended_.push_back(std::this_thread::get_id());
     }
-    // Joins the threads that have ended (called with the lock held).
+    // Joins the threads that have ended (called with the lock held; they
+    // no longer need it).
     void Reap() {
         for (auto it = threads_.begin(); it != threads_.end();) {
             auto done = std::find(ended_.begin(), ended_.end(), it->get_id());
@@ -225,10 +240,14 @@ class ConnectionThreads : public httplib::TaskQueue {
     }
 
     std::mutex mutex_;
+    std::condition_variable freed_;
+    std::condition_variable work_;
     std::list<std::thread> threads_;
-    std::deque<std::function<void()>> pending_;
+    std::deque<std::function<void()>> tasks_;
     std::vector<std::thread::id> ended_;
-    std::size_t busy_ = 0;
+    std::size_t active_ = 0;  // connections waiting or served
+    std::size_t idle_ = 0;    // threads waiting for one
+    bool stopping_ = false;
 };
 
 // One event stream's queue, filled on the main thread, drained by its

@@ -27,7 +27,7 @@ inline constexpr std::size_t kMaxBodyBytes = 4096;
 // Events queued for one stream; a stream that falls this far behind ends.
 inline constexpr std::size_t kStreamQueueEvents = 1000;
 inline constexpr std::size_t kMaxStreams = 100;
-// Connections served at once; more wait for one of them to end.
+// Connections served at once, per listener; more wait for one to end.
 inline constexpr std::size_t kMaxConnections = 256;
 
 class ApiServer : public run::IRunEventSink, public run::SiteService {

@@ -17,7 +17,7 @@ version=$(sed -n 's/^project(Ristova VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLis
 
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-sim \
+for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-ctl /usr/bin/ristova-sim \
   /lib/systemd/system/ristova@.service \
   "/usr/lib/$multiarch/ristova/PowerDll/SimRelay.so" /usr/include/ristova/state_plugin.h \
   /usr/share/applications/org.ristova.Ristova.desktop \
@@ -27,7 +27,8 @@ for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-sim \
   /usr/share/icons/hicolor/256x256/apps/org.ristova.Ristova.png \
   /usr/share/metainfo/org.ristova.Ristova.metainfo.xml \
   /usr/share/man/man1/ristova.1.gz /usr/share/man/man1/ristova-run.1.gz \
-  /usr/share/man/man1/ristova-sim.1.gz /usr/share/doc/ristova/manual/index.html \
+  /usr/share/man/man1/ristova-sim.1.gz /usr/share/man/man1/ristova-ctl.1.gz \
+  /usr/share/doc/ristova/manual/index.html \
   /usr/share/doc/ristova/manual/ristova-manual.pdf \
   /usr/share/doc/ristova/copyright /usr/share/doc/ristova/changelog.gz; do
   grep -qxF "$path" <<<"$listing" || fail "missing in the package: $path"
@@ -48,6 +49,8 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/org.ristova.Ristova.met
 grep -qx 'ExecStart=/usr/bin/ristova-run --folder %f' "$root/lib/systemd/system/ristova@.service" ||
   fail "the unit does not start the installed runner"
 ! ldd "$root/usr/bin/ristova-run" | grep -qi qt || fail "ristova-run links Qt"
+[ "$("$root/usr/bin/ristova-ctl" --version)" = "ristova-ctl $version" ] || fail "ristova-ctl --version"
+! ldd "$root/usr/bin/ristova-ctl" | grep -qi qt || fail "ristova-ctl links Qt"
 
 # Installed: the executable's folder cannot be written, so the data goes
 # under XDG_DATA_HOME; the installed plug-in is found there.
