@@ -279,6 +279,7 @@ struct ApiServer::Shared {
 
     std::mutex streamMutex;
     std::vector<std::shared_ptr<Stream>> streams;
+    bool streamsClosed = false;
 };
 
 class ApiServer::Listener : public httplib::Server {
@@ -333,6 +334,7 @@ ApiServer::~ApiServer() {
     shared_->callDone.notify_all();
     {
         std::lock_guard lock(shared_->streamMutex);
+        shared_->streamsClosed = true;
         for (const auto& stream : shared_->streams) {
             stream->closed = true;
             stream->cv.notify_all();
@@ -567,7 +569,7 @@ void ApiServer::Route(Listener& listener) {
         auto stream = std::make_shared<Stream>();
         {
             std::lock_guard lock(shared_->streamMutex);
-            if (shared_->stopping || shared_->streams.size() >= kMaxStreams)
+            if (shared_->streamsClosed || shared_->streams.size() >= kMaxStreams)
                 return Refuse(res, 503, "事件流已满");
             shared_->streams.push_back(stream);
         }
