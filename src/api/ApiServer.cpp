@@ -8,7 +8,6 @@
 #include <list>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <regex>
 #include <thread>
 
@@ -42,17 +41,15 @@ const char* const kStopRoute = "/api/v1/stop";
 const char* const kEventsRoute = "/api/v1/events";
 const char* const kJournalRoute = "/api/v1/journal";
 
-bool Matches(const std::string& path, const char* route) {
-    return std::regex_match(path, std::regex(route));
-}
-
 bool IsPostRoute(const std::string& path) {
-    return Matches(path, kRelayRoute) || path == kRunRoute || path == kStopRoute;
+    static const std::regex relay(kRelayRoute);
+    return path == kRunRoute || path == kStopRoute || std::regex_match(path, relay);
 }
 
 bool IsRoute(const std::string& path) {
-    return IsPostRoute(path) || path == kStatusRoute || Matches(path, kControllerRoute) ||
-           path == kEventsRoute || path == kJournalRoute;
+    static const std::regex controller(kControllerRoute);
+    return path == kStatusRoute || path == kEventsRoute || path == kJournalRoute ||
+           IsPostRoute(path) || std::regex_match(path, controller);
 }
 
 // The connection the calling thread serves; its requests' handlers run on it.
