@@ -177,10 +177,7 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     mosquitto_log_callback_set(mosq, &MqttBridge::OnLog);
     for (const auto& run : site_.Runs()) {
         Controller& c = Of(run->File());
-        c.line = run->Running() ? (run->Line() == run::LineState::Lost       ? "lost"
-                                   : run->Line() == run::LineState::NoAnswer ? "no-answer"
-                                                                             : "ok")
-                                : "stopped";
+        c.line = run::LineCode(*run);
     }
     try {
         thread_ = std::thread(&MqttBridge::ClientLoop, shared_);

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "run/Journal.h"
+#include "comm/HexCommand.h"
+#include "run/ControllerRun.h"
 
 namespace ristova::run {
 
@@ -56,6 +58,15 @@ constexpr Texts kResults[] = {
     {"warning", "警告"},
 };
 
+// The refusals' codes, as ControllerRun::Switch publishes them.
+constexpr Texts kRefusals[] = {
+    {kRefusedNotRunning, "未在运行"},
+    {kRefusedManualOff, "不允许手动操作"},
+    {kRefusedNoRelay, "没有该继电器"},
+    {kRefusedUnknownState, kUnknownStateRefused},
+    {kRefusedBadRequest, "指令既非接通也非断开"},
+};
+
 bool IsStateKind(const std::string& kind) {
     return kind == "state" || kind == "mismatch";
 }
@@ -100,6 +111,20 @@ RunEvent ShownEvent(const RunEvent& event) {
     shown.result = ResultText(event.kind, event.result);
     shown.detail = DetailText(event.kind, event.detail);
     return shown;
+}
+
+std::string SwitchRefusalText(const RunEvent& event) {
+    if (event.result == "refused") return Lookup(kRefusals, event.detail);
+    if (event.result == "failed") return std::string(comm::kSendFailedPrefix) + event.detail;
+    if (event.result != "not-sent")
+        return ResultText(event.kind, event.result) + " " + event.detail;
+    if (event.detail.starts_with(kNotSentInvalid))
+        return std::string(comm::kCommandInvalidPrefix) +
+               event.detail.substr(kNotSentInvalid.size());
+    if (event.detail == kNotSentTooLong) return std::string(comm::kCommandTooLong);
+    if (event.detail == kNotSentPortClosed) return "端口未打开,未发送";
+    // The line is lost: the detail is the command.
+    return kNotSentPrefix + event.detail;
 }
 
 }  // namespace ristova::run
