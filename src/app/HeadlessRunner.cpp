@@ -133,6 +133,11 @@ std::string HeadlessRunner::Start() {
     // Without its broker the plan still runs.
     const std::string remoteError = core_.StartRemote();
     if (!remoteError.empty()) std::fprintf(err_, "%s: %s\n", kRunnerName, remoteError.c_str());
+    // Nor without its API; a request that starts or stops runs arms the timers.
+    for (const std::string& apiProblem : core_.StartApi([this] { SyncTimers(); }))
+        std::fprintf(err_, "%s: %s\n", kRunnerName, apiProblem.c_str());
+    if (const api::ApiServer* api = core_.Api(); api && api->ServesTcp())
+        std::fprintf(err_, "%s: API: TCP %s\n", kRunnerName, api->TcpAddress().c_str());
     // From here on a failed tick is told once (by the site, on standard
     // output, standard error and in the journal) and the process goes on;
     // a run that should run is started again.

@@ -10,6 +10,7 @@
 #include "app/ModuleStartup.h"
 #include "base/Registry.h"
 #include "base/Settings.h"
+#include "base/TextUtils.h"
 
 namespace ristova {
 
@@ -54,6 +55,15 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     step([&] {
         const std::string error = core_.StartRemote();
         if (!error.empty()) throw OperatorError(error);
+    });
+    // The local API, whose "run" and "stop" are the run page's buttons. It
+    // is no reason for a message box: panel 3 tells what did not start.
+    step([&] {
+        const std::vector<std::string> problems = core_.StartApi();
+        if (api::ApiServer* api = core_.Api())
+            api->SetRunButtons([this] { monitor_.btnRunClick(); },
+                               [this] { monitor_.btnStopClick(); });
+        if (!problems.empty()) status_.ShowStatus(3, JoinText(problems, "; "));
     });
     // 9.
     ownerDrawTabs_ = true;

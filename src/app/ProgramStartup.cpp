@@ -94,4 +94,14 @@ std::string ProgramCore::StartRemote() {
     return {};
 }
 
+std::vector<std::string> ProgramCore::StartApi(std::function<void()> afterRunsChanged) {
+    if (api_) return {};
+    auto server = std::make_unique<api::ApiServer>(ctx_, site_);
+    server->SetOnRunsChanged(std::move(afterRunsChanged));
+    std::vector<std::string> problems = server->Start(api::ReadApiSettings(ctx_.settingsFile));
+    api_ = server.get();
+    site_.AddService(std::move(server));
+    return problems;
+}
+
 }  // namespace ristova

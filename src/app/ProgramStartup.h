@@ -7,7 +7,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "api/ApiServer.h"
 #include "base/AppContext.h"
 #include "base/Clock.h"
 #include "base/MainThreadPoster.h"
@@ -54,6 +56,13 @@ class ProgramCore {
     std::string StartRemote();
     remote::MqttBridge* Remote() { return remote_; }
 
+    // The local API of section [API]: the socket in the folder, TCP when
+    // Listen names an address. What kept a listener from starting, one text
+    // each (the plan runs on without it). afterRunsChanged runs on the main
+    // thread when a request started or stopped runs.
+    std::vector<std::string> StartApi(std::function<void()> afterRunsChanged = {});
+    api::ApiServer* Api() { return api_; }
+
     AppContext& Context() { return ctx_; }
     StatusBar& Status() { return status_; }
     SettingsBoxes& Boxes() { return boxes_; }
@@ -71,6 +80,7 @@ class ProgramCore {
     TMyComport com1_;
     run::Site site_;
     remote::MqttBridge* remote_ = nullptr;  // one of the site's services
+    api::ApiServer* api_ = nullptr;         // another
 };
 
 }  // namespace ristova

@@ -487,10 +487,10 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, La
     Message(comm::OutcomeText(outcome));
     switch (outcome.result) {
         case comm::SendResult::Invalid:
-            Publish(relay, kind, source, "not-sent", "command invalid: " + command.text);
+            Publish(relay, kind, source, "not-sent", std::string(kNotSentInvalid) + command.text);
             return false;
         case comm::SendResult::TooLong:
-            Publish(relay, kind, source, "not-sent", "command too long");
+            Publish(relay, kind, source, "not-sent", std::string(kNotSentTooLong));
             return false;
         case comm::SendResult::QueueFull:
             Publish(relay, kind, source, "refused", kQueueFull);
@@ -502,7 +502,7 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, La
                 // the line is lost now, not at the next check tick.
                 DetectLoss();
             } else {
-                Publish(relay, kind, source, "not-sent", "port not open");
+                Publish(relay, kind, source, "not-sent", std::string(kNotSentPortClosed));
             }
             return false;
         case comm::SendResult::Sent:

@@ -64,6 +64,11 @@ inline constexpr const char* kRefusedUnknownState = "state unknown";
 inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
 // The detail of a command refused because the line's queue is full.
 inline constexpr const char* kQueueFull = "queue full";
+// The details of a command that was due but not queued (besides the
+// command itself, when the line is lost).
+inline constexpr std::string_view kNotSentInvalid = "command invalid: ";  // + the text
+inline constexpr std::string_view kNotSentTooLong = "command too long";
+inline constexpr std::string_view kNotSentPortClosed = "port not open";
 
 class ControllerRun : public RunView {
   public:
@@ -307,5 +312,9 @@ class ControllerRun : public RunView {
     };
     std::vector<std::optional<NotedCommand>> noted_;
 };
+
+// The line as the views outside the window name it: "ok", "lost",
+// "no-answer"; "stopped" while the run does not run.
+const char* LineCode(const ControllerRun& run);
 
 }  // namespace ristova::run

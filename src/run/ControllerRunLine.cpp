@@ -155,4 +155,11 @@ void ControllerRun::ForgetExpectations() {
     confirm_.Clear();
 }
 
+const char* LineCode(const ControllerRun& run) {
+    if (!run.Running()) return "stopped";
+    return run.Line() == LineState::Lost       ? "lost"
+           : run.Line() == LineState::NoAnswer ? "no-answer"
+                                               : "ok";
+}
+
 }  // namespace ristova::run

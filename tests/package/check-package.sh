@@ -40,7 +40,8 @@ tools=$work/ristova-tools_${version}_$arch.deb
 
 listing() { dpkg-deb -c "$1" | awk '{print $6}' | sed 's|^\./|/|'; }
 has() { grep -qxF "$2" <<<"$(listing "$1")" || fail "missing in $(basename "$1"): $2"; }
-for path in /usr/bin/ristova /usr/bin/ristova-run \
+for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-ctl \
+  /usr/share/man/man1/ristova-ctl.1.gz \
   /usr/bin/ristova-decoder-host /usr/share/man/man1/ristova-decoder-host.1.gz \
   /lib/systemd/system/ristova@.service /usr/lib/sysusers.d/ristova.conf \
   /usr/lib/tmpfiles.d/ristova.conf "/usr/lib/$multiarch/ristova/PowerDll/" \
@@ -78,6 +79,8 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/org.ristova.Ristova.met
 grep -qx 'ExecStart=/usr/bin/ristova-run --folder %f' "$root/lib/systemd/system/ristova@.service" ||
   fail "the unit does not start the installed runner"
 ! ldd "$root/usr/bin/ristova-run" | grep -qi qt || fail "ristova-run links Qt"
+[ "$("$root/usr/bin/ristova-ctl" --version)" = "ristova-ctl $version" ] || fail "ristova-ctl --version"
+! ldd "$root/usr/bin/ristova-ctl" | grep -qi qt || fail "ristova-ctl links Qt"
 
 # Installed into this machine with apt, as an operator does.
 if dpkg-query -W -f='${Status}' ristova 2>/dev/null | grep -q "install ok installed"; then
