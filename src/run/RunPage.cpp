@@ -43,6 +43,8 @@ std::string DeviceList::Text() const {
 }
 
 RunPage::RunPage(AppContext& ctx, SiteView& site) : ctx_(ctx), site_(&site) {
+    forward_.to = &events_;
+    site_->Events().Add(&forward_);
     SetupRunPlanGrid(sgPlan_);
     SetupRunPowerGrid(sgPower_);
     SetupMonitorGrid(sgState_);
@@ -234,8 +236,14 @@ SwitchResult RunPage::sgStateMouseDown(MouseButton button, int col, int row) {
 
 // --- the grids follow the shown run -------------------------------------------------
 
+RunPage::~RunPage() {
+    site_->Events().Remove(&forward_);
+}
+
 void RunPage::UseSite(SiteView& site) {
+    site_->Events().Remove(&forward_);
     site_ = &site;
+    site_->Events().Add(&forward_);
     builtFor_ = 0;
     shown_.clear();
     FillRunDeviceList();

@@ -57,6 +57,7 @@ struct DeviceList {
 class RunPage {
   public:
     RunPage(AppContext& ctx, SiteView& site);
+    ~RunPage();
     // Another site (the engine this window attached to went away and the
     // window took over, say): the page shows its runs from now on.
     void UseSite(SiteView& site);
@@ -140,7 +141,8 @@ class RunPage {
     const StringGrid& sgState() const { return sgState_; }
 
     SiteView& GetSite() { return *site_; }
-    RunEventHub& Events() { return site_->Events(); }
+    // The events of the site shown, whichever that is.
+    RunEventHub& Events() { return events_; }
     int MillisecondsToNextSecond() const { return site_->MillisecondsToNextSecond(); }
     // Grows on every change of what the page shows.
     std::uint64_t Revision() const;
@@ -154,6 +156,12 @@ class RunPage {
 
     AppContext& ctx_;
     SiteView* site_;
+    RunEventHub events_;
+    // Passes the site's events on to the page's own hub.
+    struct Forward : IRunEventSink {
+        RunEventHub* to = nullptr;
+        void OnRunEvent(const RunEvent& event) override { to->OnRunEvent(event); }
+    } forward_;
     StringGrid sgPlan_;
     StringGrid sgPower_;
     StringGrid sgState_;

@@ -13,16 +13,15 @@
 
 namespace ristova::run {
 
-namespace {
-
-// Two names of one device ("COM1" and "/dev/ttyS0", a link and its target)
-// are one port.
-std::string DeviceIdentity(const std::string& port) {
+std::string PortIdentity(const std::string& port) {
     const std::string path = TMyComport::DevicePath(port);
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : canonical.string();
 }
+
+namespace {
+
 
 std::string ErrorText(std::exception_ptr error) {
     try {
@@ -178,18 +177,18 @@ std::vector<RunView*> Site::RunViews() const {
 }
 
 std::string Site::PortHolder(const std::string& port) const {
-    const std::string device = DeviceIdentity(port);
+    const std::string device = PortIdentity(port);
     for (const auto& run : runs_)
-        if (run->Running() && DeviceIdentity(run->PortName()) == device) return run->File();
+        if (run->Running() && PortIdentity(run->PortName()) == device) return run->File();
     return {};
 }
 
 const ControllerRun* Site::SamePort(const ControllerRun& run) const {
     const std::string device =
-        DeviceIdentity(controller::ReadSerialSettings(run.ControllerPath()).port);
+        PortIdentity(controller::ReadSerialSettings(run.ControllerPath()).port);
     for (const auto& other : runs_)
         if (other.get() != &run && other->Running() &&
-            DeviceIdentity(other->PortName()) == device)
+            PortIdentity(other->PortName()) == device)
             return other.get();
     return nullptr;
 }

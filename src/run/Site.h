@@ -30,6 +30,10 @@ inline constexpr std::string_view kControllersKey = "Controllers";
 std::string SamePortText(const std::string& first, const std::string& second,
                          const std::string& port);
 
+// Two names of one device ("COM1" and "/dev/ttyS0", a link and its target)
+// give one identity.
+std::string PortIdentity(const std::string& port);
+
 // The list as the settings file holds it: trimmed names, empty ones,
 // repeats (in any letter case) and names that are no file of the program
 // folder itself (a ".." or a separator) left out.
