@@ -166,7 +166,8 @@ std::string ReadObject(const std::string& body, std::initializer_list<const char
         return "请求体不是有效的JSON";
     }
     if (!object.is_object()) return "请求体须为JSON对象";
-    for (const auto& [key, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        const std::string& key = item.key();
         if (std::find_if(known.begin(), known.end(), [&](const char* k) { return key == k; }) ==
             known.end())
             return "未知字段: " + key;

@@ -40,12 +40,16 @@ ProgramCore::ProgramCore(IMainThreadPoster& poster, std::string programFolder, I
 ProgramCore::~ProgramCore() = default;
 
 void ProgramCore::SetLocations(std::function<void(std::uint64_t lost)> onRowsLost) {
+    SetLocationsOnly();
+    site_.OpenJournal(std::move(onRowsLost));
+}
+
+void ProgramCore::SetLocationsOnly() {
     ctx_.sAppPath =
         IncludeTrailingSeparator(programFolder_.empty() ? ExecutableFolder() : programFolder_);
     ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
     ctx_.sSysDllPath = InstalledPluginFolder(ExecutableFolder());
     ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
-    site_.OpenJournal(std::move(onRowsLost));
 }
 
 void ProgramCore::ReadSwitchBoxes() {

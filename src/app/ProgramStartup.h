@@ -40,6 +40,9 @@ class ProgramCore {
     // lost rows, with their number (also onRowsLost when given, on the main
     // thread).
     void SetLocations(std::function<void(std::uint64_t lost)> onRowsLost = {});
+    // The locations only: a window attached to another process that runs
+    // the folder writes no journal of its own.
+    void SetLocationsOnly();
     // The switches as the settings file holds them, written
     // nowhere (the window applies them through its boxes' clicks instead).
     void ReadSwitchBoxes();

@@ -486,6 +486,7 @@ void SetupPage::mmSpecChange(const std::vector<std::string>& lines) {
 
 void SetupPage::btSaveComFnClick() {
     SaveController(currentPath_);
+    if (onSaved_) onSaved_(currentPath_);
 }
 
 void SetupPage::btnRefreshDeviceClick() {

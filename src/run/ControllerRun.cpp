@@ -515,11 +515,6 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, La
     return true;
 }
 
-bool ControllerRun::RelayOn(int relay) const {
-    return relay >= 1 && relay <= static_cast<int>(states_.size()) &&
-           states_[static_cast<std::size_t>(relay - 1)] == '1';
-}
-
 SwitchResult ControllerRun::Switch(int relay, std::optional<bool> on, const char* source) {
     const bool manual = std::string_view(source) == "manual";
     const char* kind = !on ? "switch" : *on ? "on" : "off";
@@ -547,10 +542,6 @@ SwitchResult ControllerRun::Switch(int relay, std::optional<bool> on, const char
     PollRelayStates(Lane::Request);
     Changed();
     return queued ? SwitchResult::Queued : SwitchResult::NotSent;
-}
-
-SwitchResult ControllerRun::Toggle(int relay, const char* source) {
-    return Switch(relay, !RelayOn(relay), source);
 }
 
 // --- answers --------------------------------------------------------------------

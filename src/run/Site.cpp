@@ -13,16 +13,15 @@
 
 namespace ristova::run {
 
-namespace {
-
-// Two names of one device ("COM1" and "/dev/ttyS0", a link and its target)
-// are one port.
-std::string DeviceIdentity(const std::string& port) {
+std::string PortIdentity(const std::string& port) {
     const std::string path = TMyComport::DevicePath(port);
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : canonical.string();
 }
+
+namespace {
+
 
 std::string ErrorText(std::exception_ptr error) {
     try {
@@ -147,7 +146,7 @@ void Site::Configure() {
     const std::vector<std::string> listed = ReadListedControllers(ctx_.settingsFile);
     several_ = listed.size() > 1;
     if (!several_) {
-        UseSingle(listed.empty() ? StoredSingleController() : listed.front());
+        UseSingleRun(listed.empty() ? StoredSingleController() : listed.front());
         return;
     }
     for (auto& run : runs_) run->Stop();
@@ -161,7 +160,7 @@ void Site::Configure() {
     lastDate_ = today;
 }
 
-ControllerRun& Site::UseSingle(const std::string& file) {
+ControllerRun& Site::UseSingleRun(const std::string& file) {
     several_ = false;
     for (auto& run : runs_) run->Stop();
     runs_.clear();
@@ -178,19 +177,25 @@ ControllerRun* Site::Find(const std::string& file) const {
     return nullptr;
 }
 
+std::vector<RunView*> Site::RunViews() const {
+    std::vector<RunView*> views;
+    for (const auto& run : runs_) views.push_back(run.get());
+    return views;
+}
+
 std::string Site::PortHolder(const std::string& port) const {
-    const std::string device = DeviceIdentity(port);
+    const std::string device = PortIdentity(port);
     for (const auto& run : runs_)
-        if (run->Running() && DeviceIdentity(run->PortName()) == device) return run->File();
+        if (run->Running() && PortIdentity(run->PortName()) == device) return run->File();
     return {};
 }
 
 const ControllerRun* Site::SamePort(const ControllerRun& run) const {
     const std::string device =
-        DeviceIdentity(controller::ReadSerialSettings(run.ControllerPath()).port);
+        PortIdentity(controller::ReadSerialSettings(run.ControllerPath()).port);
     for (const auto& other : runs_)
         if (other.get() != &run && other->Running() &&
-            DeviceIdentity(other->PortName()) == device)
+            PortIdentity(other->PortName()) == device)
             return other.get();
     return nullptr;
 }
