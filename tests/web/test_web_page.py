@@ -25,7 +25,8 @@ class WebPage(unittest.TestCase):
         # One action far ahead: the next actions have something to show,
         # and nothing switches during the test.
         cls.due = (website.day_second() + 3 * 3600) % 86400
-        cls.site = website.Site(rows=[(1, cls.due, True)])
+        # Relay 4 of the board follows no command: the page frames it.
+        cls.site = website.Site(rows=[(1, cls.due, True)], stuck=4)
         cls.site.start_runner()
         cls.driver = website.browser(1280, 800)
 
@@ -84,6 +85,17 @@ class WebPage(unittest.TestCase):
         label = self.driver.find_elements("css selector", "tr.relay td.no")[1].get_attribute("aria-label")
         self.assertEqual(label, "常开触点 闭合 空调")
 
+        # A relay that does not follow: framed red, and said in words.
+        self.driver.find_elements("css selector", "tr.relay button.switch")[3].click()
+        stuck = lambda: self.driver.find_elements(
+            "css selector", "tr.relay[data-relay='4'] button.switch.mismatch")
+        self.assertTrue(wait_until(stuck, 15), self.states())
+        self.assertIn("未按指令动作", stuck()[0].get_attribute("aria-label"))
+        outline = self.driver.execute_script(
+            "return getComputedStyle(arguments[0].querySelector('svg')).outlineColor", stuck()[0])
+        self.assertEqual(outline, "rgb(255, 0, 0)")
+        self.assertEqual(self.states(), ["断开", "接通", "断开", "断开"])
+
     def test_3_the_history_draws_the_day(self):
         self.driver.find_element("id", "tabHistory").click()
         rows = wait_until(lambda: self.driver.find_elements("css selector", "#timeline g.relayRow"))
@@ -95,6 +107,13 @@ class WebPage(unittest.TestCase):
         self.assertTrue(any("接通 接口 已发送" in t for t in titles), titles)
         self.assertIn("接口", self.driver.find_element("id", "events").text)
         self.driver.save_screenshot(os.path.join(SHOTS, "desktop-history.png"))
+        # Another day, picked: its own (empty) journal, drawn again.
+        self.driver.execute_script(
+            "const d = document.getElementById('day'); d.value = '2020-02-29';"
+            "d.dispatchEvent(new Event('change'));")
+        self.wait_text("historyNote", "2020-02-29: 0条记录")
+        self.assertEqual(self.driver.find_elements("css selector", "#events tbody tr"), [])
+        self.assertEqual(len(self.driver.find_elements("css selector", "#timeline g.relayRow")), 4)
         self.driver.find_element("id", "tabMonitor").click()
 
     def test_4_the_run_buttons_stop_and_start(self):

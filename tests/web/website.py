@@ -54,7 +54,8 @@ class Site:
     the simulator on its link and the runner, on a fixed port so that a
     restarted runner serves the same origin."""
 
-    def __init__(self, relays=4, rows=None, manual=True):
+    def __init__(self, relays=4, rows=None, manual=True, stuck=0):
+        """stuck: a relay of the board that follows no command (0: none)."""
         self.relays = relays
         self.work = tempfile.mkdtemp(prefix="ristova-web-")
         self.folder = os.path.join(self.work, "site")
@@ -79,7 +80,8 @@ class Site:
         self.sim_log = os.path.join(self.work, "sim.log")
         self.sim = subprocess.Popen(
             [os.path.join(BUILD, "ristova-sim"), "--link", os.path.join(self.folder, "sim-tty"),
-             "--relays", str(relays), "--log", self.sim_log],
+             "--relays", str(relays), "--log", self.sim_log]
+            + (["--stuck", str(stuck)] if stuck else []),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_until(lambda: os.path.exists(os.path.join(self.folder, "sim-tty")), 10):
             raise RuntimeError("the simulator made no link")
