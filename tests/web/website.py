@@ -2,6 +2,7 @@
 folder on the simulated board, the built ristova-run serving the page over
 TCP with a token, and Debian's Chromium, headless, under chromedriver."""
 
+import ctypes
 import datetime
 import os
 import shutil
@@ -31,6 +32,11 @@ def wait_until(condition, timeout=15.0, step=0.05):
         if value or time.monotonic() > deadline:
             return value
         time.sleep(step)
+
+
+def _die_with_parent():
+    """A test killed at its deadline leaves no runner or board behind."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
 def free_port():
@@ -82,7 +88,7 @@ class Site:
             [os.path.join(BUILD, "ristova-sim"), "--link", os.path.join(self.folder, "sim-tty"),
              "--relays", str(relays), "--log", self.sim_log]
             + (["--stuck", str(stuck)] if stuck else []),
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         if not wait_until(lambda: os.path.exists(os.path.join(self.folder, "sim-tty")), 10):
             raise RuntimeError("the simulator made no link")
         self.runner = None
@@ -114,7 +120,8 @@ class Site:
     def start_runner(self):
         out = open(self.runner_out, "ab")
         self.runner = subprocess.Popen([os.path.join(BUILD, "ristova-run"), "--folder", self.folder],
-                                       stdout=out, stderr=subprocess.STDOUT)
+                                       stdout=out, stderr=subprocess.STDOUT,
+                                       preexec_fn=_die_with_parent)
         out.close()
 
         def serving():
@@ -185,6 +192,9 @@ def browser(width, height):
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER, env=env), options=options)
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
         "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 500})
+    # A page that never loads fails the test instead of holding it.
+    driver.set_page_load_timeout(30)
+    driver.set_script_timeout(30)
     driver.ristova_profile = profile
     return driver
 
