@@ -14,6 +14,7 @@ packages=(
   qt6-translations-l10n
   lintian desktop-file-utils appstream pandoc weasyprint librsvg2-bin xdotool dpkg-dev fakeroot
   debhelper
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

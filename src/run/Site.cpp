@@ -107,6 +107,10 @@ void Site::AddService(std::unique_ptr<SiteService> service) {
     services_.push_back(std::move(service));
 }
 
+void Site::AddChangeWatcher(std::function<void(const ControllerRun&)> watcher) {
+    changeWatchers_.push_back(std::move(watcher));
+}
+
 // --- which controllers run ------------------------------------------------
 
 ControllerRun& Site::AddRun(const std::string& file) {
@@ -115,7 +119,10 @@ ControllerRun& Site::AddRun(const std::string& file) {
     raw->SetOnMessage([this, raw](const std::string& text) {
         if (shown_.empty() || shown_ == raw->File()) ctx_.status.ShowStatus(3, text);
     });
-    raw->SetOnChanged([this] { ++revision_; });
+    raw->SetOnChanged([this, raw] {
+        ++revision_;
+        for (const auto& watcher : changeWatchers_) watcher(*raw);
+    });
     runs_.push_back(std::move(run));
     ++revision_;
     return *raw;
