@@ -143,6 +143,9 @@ std::string HeadlessRunner::Start() {
     loop_.SetOnError([&site](const std::exception& error) {
         site.ReportError(std::make_exception_ptr(std::runtime_error(error.what())));
     });
+    // Watched first: when both ticks are due, the second's commands go out
+    // before the clock's bookkeeping.
+    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
     clockTick_.Start();
     loop_.Watch(clockTick_.Handle(), [this] {
         const SecondTicker::Reading reading = clockTick_.Read();
@@ -153,7 +156,6 @@ std::string HeadlessRunner::Start() {
         core_.GetSite().ClockTick();
         SyncTimers();
     });
-    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
     loop_.Watch(restartTick_.Handle(), [this] {
         if (restartTick_.Read() == 0) return;
         core_.GetSite().RetryTick();

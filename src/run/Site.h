@@ -136,7 +136,8 @@ class Site : public SiteView {
   private:
     ControllerRun& AddRun(const std::string& file);
     void DateChangeIfDue(const LocalDateTime& now);
-    void Guarded(ControllerRun* run, const std::function<void()>& work);
+    // False when the work threw (and was reported).
+    bool Guarded(ControllerRun* run, const std::function<void()>& work);
     void Report(ControllerRun* run, std::exception_ptr error);
     // The run holding the same device as this one's port, or null.
     const ControllerRun* SamePort(const ControllerRun& run) const;
