@@ -228,15 +228,15 @@ TEST_F(ApiRunnerTest, TheSocketTellsTheStateSwitchesAndSaysWhyNot) {
 
     // A page's stream asks for the lamp as well: it changes with each block.
     {
-        const int s = ConnectUnix(dir.File(kSocket));
-        ASSERT_GE(s, 0);
+        const int stream = ConnectUnix(dir.File(kSocket));
+        ASSERT_GE(stream, 0);
         const std::string get = "GET /api/v1/events?lamp=1 HTTP/1.1\r\nHost: x\r\n\r\n";
-        ASSERT_EQ(::send(s, get.data(), get.size(), MSG_NOSIGNAL),
+        ASSERT_EQ(::send(stream, get.data(), get.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(get.size()));
         const std::string lamp = "event: lamp\ndata: {\"controller\":\"泵房.PSW\",\"blocks\":";
-        const std::string got = ReadUntilText(s, lamp, 10000);
+        const std::string got = ReadUntilText(stream, lamp, 10000);
         EXPECT_NE(got.find(lamp), std::string::npos) << got;
-        ::close(s);
+        ::close(stream);
     }
 
     // The run page's buttons, and the refusal while stopped.
@@ -332,7 +332,9 @@ TEST_F(ApiRunnerTest, TcpTakesOnlyTheTokenAndStreamsTheEvents) {
         // A wrong token makes the next one from this address wait a second
         // or more, right or wrong: the header is no way round the login's pace.
         const api::ApiResult next = client.Switch(kController, 1, true);
-        if (std::chrono::steady_clock::now() - sent < 1s) EXPECT_EQ(next.status, 429) << next.body;
+        if (std::chrono::steady_clock::now() - sent < 1s) {
+            EXPECT_EQ(next.status, 429) << next.body;
+        }
         EXPECT_NE(next.status, 200);
     }
     api::ApiClient client({{}, url, "tok-7f3a9"});
@@ -383,8 +385,8 @@ TEST_F(ApiRunnerTest, TcpTakesOnlyTheTokenAndStreamsTheEvents) {
     // The page's login: a wrong token is told so and paced; the right one
     // gets a session cookie that the browser keeps from the page's scripts
     // and sends to this site's pages only.
-    const auto login = [&](const char* token) {
-        return web.Post("/api/v1/login", nlohmann::json{{"token", token}}.dump(),
+    const auto login = [&](const char* given) {
+        return web.Post("/api/v1/login", nlohmann::json{{"token", given}}.dump(),
                         "application/json");
     };
     const auto sent = std::chrono::steady_clock::now();

@@ -75,14 +75,14 @@ TEST_F(HeadlessRunTest, OptionsAndFoldersItCannotRunSayWhy) {
     WriteController(4, dir.File("no-tty"));
     const std::string self = dir.Path().substr(0, dir.Path().size() - 1);
     const std::string outside = "../" + self.substr(self.rfind('/') + 1) + "/" + kController;
-    for (const std::string& key : {"sPowerFn", "Controllers"}) {
+    for (const char* key : {"sPowerFn", "Controllers"}) {
         WriteIniText(ctx.settingsFile, "RUN", key, outside);
         ASSERT_TRUE(StartRunner(child));
         EXPECT_TRUE(ReadUntil(child, "控制器名称无效", lines, 3000)) << key;
         ASSERT_TRUE(child.WaitExit(3000));
         EXPECT_EQ(ExitCode(child.Status()), 1);
         EXPECT_NE(lines.back().find(outside), std::string::npos) << lines.back();
-        WriteIniText(ctx.settingsFile, "RUN", key, key == "sPowerFn" ? kController : "");
+        WriteIniText(ctx.settingsFile, "RUN", key, std::string(key) == "sPowerFn" ? kController : "");
     }
 
     // A controller file of random bytes cannot run: named, not run as empty.
