@@ -353,6 +353,14 @@ struct ApiServer::Reply {
     std::string body;
 };
 
+namespace {
+
+void Send(Response& res, const ApiServer::Reply& reply) {
+    Answer(res, reply.status, reply.body);
+}
+
+}  // namespace
+
 // What the handler threads and the main thread share; posted calls hold it,
 // so it outlives the server.
 struct ApiServer::Shared {
@@ -621,8 +629,16 @@ ApiServer::Reply ApiServer::OnMain(std::function<Reply(ApiServer&)> work) {
 }
 
 void ApiServer::Route(Listener& listener) {
-    auto send = [](Response& res, const Reply& reply) { Answer(res, reply.status, reply.body); };
+    RouteGuards(listener);
+    RouteControl(listener);
+    RouteEvents(listener);
+    RouteHistory(listener);
+    if (listener.Tcp()) RouteWeb(listener);
+}
 
+// What every request meets before its route: the method, the token or
+// session, a body that is not ours left unread, errors as JSON.
+void ApiServer::RouteGuards(Listener& listener) {
     listener.set_pre_routing_handler(
         [this, &listener](const Request& req, Response& res) -> httplib::Server::HandlerResponse {
             const bool ours = req.method == "POST" && IsPostRoute(req.path);
@@ -653,24 +669,27 @@ void ApiServer::Route(Listener& listener) {
         }
         Refuse(res, 500, text);
     });
+}
 
-    listener.Get(kStatusRoute, [this, send](const Request&, Response& res) {
-        send(res, OnMain([](ApiServer& s) {
+// The status, and what a click on the run page does.
+void ApiServer::RouteControl(Listener& listener) {
+    listener.Get(kStatusRoute, [this](const Request&, Response& res) {
+        Send(res, OnMain([](ApiServer& s) {
                  return Reply{200, ToJson(StatusOf(s.site_, s.ctx_.sAppPath, s.ctx_.clock.Now()))};
              }));
     });
 
-    listener.Get(kControllerRoute, [this, send](const Request& req, Response& res) {
+    listener.Get(kControllerRoute, [this](const Request& req, Response& res) {
         const std::string name = req.matches[1];
-        send(res, OnMain([name](ApiServer& s) {
+        Send(res, OnMain([name](ApiServer& s) {
                  const run::ControllerRun* run = s.site_.Find(name);
                  if (!run) return Reply{404, ErrorJson("没有该控制器: " + name)};
                  return Reply{200, ToJson(StatusOf(*run, true, s.ctx_.clock.Now()))};
              }));
     });
 
-    listener.Post(kRelayRoute, [this, send](const Request& req, Response& res,
-                                            const httplib::ContentReader& reader) {
+    listener.Post(kRelayRoute, [this](const Request& req, Response& res,
+                                      const httplib::ContentReader& reader) {
         const char* usage = "须为{\"state\": \"on\"}或{\"state\": \"off\"}";
         std::string state;
         if (!ReadField(req, res, reader, "state", usage, state)) return;
@@ -679,22 +698,24 @@ void ApiServer::Route(Listener& listener) {
         const std::string number = req.matches[2];
         const int relay = number.size() <= 3 ? std::stoi(number) : -1;
         const bool on = state == "on";
-        send(res, OnMain([name, relay, on](ApiServer& s) { return s.Switch(name, relay, on); }));
+        Send(res, OnMain([name, relay, on](ApiServer& s) { return s.Switch(name, relay, on); }));
     });
 
     for (const bool start : {true, false}) {
-        listener.Post(start ? kRunRoute : kStopRoute,
-                      [this, send, start](const Request& req, Response& res,
-                                          const httplib::ContentReader& reader) {
-                          std::string body;
-                          if (!ReadBody(req, res, reader, body)) return;
-                          nlohmann::json object;
-                          if (std::string problem = ReadObject(body, {}, object); !problem.empty())
-                              return Refuse(res, 400, problem);
-                          send(res, OnMain([start](ApiServer& s) { return s.StartOrStop(start); }));
-                      });
+        listener.Post(
+            start ? kRunRoute : kStopRoute,
+            [this, start](const Request& req, Response& res, const httplib::ContentReader& reader) {
+                std::string body;
+                if (!ReadBody(req, res, reader, body)) return;
+                nlohmann::json object;
+                if (std::string problem = ReadObject(body, {}, object); !problem.empty())
+                    return Refuse(res, 400, problem);
+                Send(res, OnMain([start](ApiServer& s) { return s.StartOrStop(start); }));
+            });
     }
+}
 
+void ApiServer::RouteEvents(Listener& listener) {
     listener.Get(kEventsRoute, [this, &listener](const Request& req, Response& res) {
         auto stream = std::make_shared<Stream>();
         stream->lamp = req.get_param_value("lamp") == "1";
@@ -737,7 +758,10 @@ void ApiServer::Route(Listener& listener) {
                 std::erase(shared->streams, stream);
             });
     });
+}
 
+// A day of the journal, and its timeline as the history page draws it.
+void ApiServer::RouteHistory(Listener& listener) {
     listener.Get(kJournalRoute, [this](const Request& req, Response& res) {
         Date day;
         if (!AskedDay(req, res, day)) return;
@@ -749,7 +773,7 @@ void ApiServer::Route(Listener& listener) {
         Answer(res, 200, ToJson(run::ReadJournalDay(journalFile_, controller, day)));
     });
 
-    listener.Get(kTimelineRoute, [this, send](const Request& req, Response& res) {
+    listener.Get(kTimelineRoute, [this](const Request& req, Response& res) {
         Date day;
         if (!AskedDay(req, res, day)) return;
         const std::string controller = req.get_param_value("controller");
@@ -766,7 +790,7 @@ void ApiServer::Route(Listener& listener) {
             engine->fourLevel = s.ctx_.boxes.chk4Level;
             return Reply{};
         });
-        if (asked.status != 200) return send(res, asked);
+        if (asked.status != 200) return Send(res, asked);
         // As the journal: the files are read here, not on the engine's thread.
         if (journal_) journal_->Flush();
         const std::vector<run::RunEvent> events =
@@ -789,8 +813,6 @@ void ApiServer::Route(Listener& listener) {
             run::BuildDayTimeline(events, plans, static_cast<int>(names.size()), end);
         Answer(res, 200, TimelineJson(controller, day, end, timeline, plans, names, events));
     });
-
-    if (listener.Tcp()) RouteWeb(listener);
 }
 
 bool ApiServer::AskedDay(const Request& req, Response& res, Date& day) {

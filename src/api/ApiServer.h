@@ -71,12 +71,18 @@ class ApiServer : public run::IRunEventSink, public run::SiteService {
 
     void OnRunEvent(const run::RunEvent& event) override;
 
+    // What a request gets: its status and JSON body.
+    struct Reply;
+
   private:
     struct Shared;
     class Listener;
-    struct Reply;
 
     void Route(Listener& listener);
+    void RouteGuards(Listener& listener);
+    void RouteControl(Listener& listener);
+    void RouteEvents(Listener& listener);
+    void RouteHistory(Listener& listener);
     void RouteWeb(Listener& listener);
     // A TCP request may go on: it carries the token or the cookie of a
     // live session from the page's own origin. Otherwise res is the refusal.
