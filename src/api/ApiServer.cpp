@@ -778,7 +778,9 @@ void ApiServer::RouteHistory(Listener& listener) {
         if (!AskedDay(req, res, day)) return;
         const std::string controller = req.get_param_value("controller");
         const std::string file = ctx_.sAppPath + controller;
-        if (!controller::IsSafeControllerName(controller) || !IsRegularFile(file))
+        // Only a controller file: the folder's settings and lock are none.
+        if (!controller::IsSafeControllerName(controller) || !IsRegularFile(file) ||
+            !controller::UnusableControllerReason(file).empty())
             return Refuse(res, 404, "没有该控制器: " + controller);
         struct Engine {
             LocalDateTime now;
@@ -837,8 +839,10 @@ bool ApiServer::AskedDay(const Request& req, Response& res, Date& day) {
 // --- the web page (TCP only) -------------------------------------------------------
 
 std::string ApiServer::SessionOf(const Request& req) {
-    const std::string id = CookieValue(req.get_header_value("Cookie"), cookieName_);
-    return id.empty() || !shared_->sessions ? std::string() : shared_->sessions->Use(id, WallNow());
+    if (!shared_->sessions) return {};
+    for (const std::string& id : CookieValues(req.get_header_value("Cookie"), cookieName_))
+        if (std::string key = shared_->sessions->Use(id, WallNow()); !key.empty()) return key;
+    return {};
 }
 
 bool ApiServer::Admit(const Request& req, Response& res) {
@@ -861,7 +865,7 @@ bool ApiServer::Admit(const Request& req, Response& res) {
         }
         pace_.Failed(req.remote_addr, LoginPace::Clock::now());
     } else if (req.has_header("Cookie") &&
-               !CookieValue(req.get_header_value("Cookie"), cookieName_).empty()) {
+               !CookieValues(req.get_header_value("Cookie"), cookieName_).empty()) {
         if (!FromOwnOrigin(req)) {
             Refuse(res, 403, "请求来源不符,未执行");
             return false;
@@ -920,9 +924,9 @@ void ApiServer::RouteWeb(Listener& listener) {
         std::string body;
         if (!ReadBody(req, res, reader, body)) return;
         if (!FromOwnOrigin(req)) return Refuse(res, 403, "请求来源不符,未执行");
-        const std::string id = CookieValue(req.get_header_value("Cookie"), cookieName_);
-        if (const std::string key = shared_->sessions->End(id); !key.empty())
-            shared_->EndStreams(key);
+        for (const std::string& id : CookieValues(req.get_header_value("Cookie"), cookieName_))
+            if (const std::string key = shared_->sessions->End(id); !key.empty())
+                shared_->EndStreams(key);
         res.set_header("Set-Cookie",
                        cookieName_ + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
         Answer(res, 200, R"({"result":"logged-out"})");

@@ -177,16 +177,16 @@ void LoginPace::Succeeded(const std::string& address) {
     records_.erase(address);
 }
 
-std::string CookieValue(const std::string& header, const std::string& name) {
-    std::vector<std::string> parts;
+std::vector<std::string> CookieValues(const std::string& header, const std::string& name) {
+    std::vector<std::string> parts, values;
     SplitText(header, ";", parts);
     for (const std::string& part : parts) {
         const std::string pair = Trim(part);
         if (pair.size() > name.size() && pair.compare(0, name.size(), name) == 0 &&
             pair[name.size()] == '=')
-            return pair.substr(name.size() + 1);
+            values.push_back(pair.substr(name.size() + 1));
     }
-    return {};
+    return values;
 }
 
 }  // namespace ristova::api

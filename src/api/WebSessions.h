@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 #include <unordered_map>
 
 namespace ristova::api {
@@ -82,7 +83,9 @@ class LoginPace {
     std::map<std::string, Record> records_;
 };
 
-// The value of one cookie in a Cookie header; empty when it is not there.
-std::string CookieValue(const std::string& header, const std::string& name);
+// The values of one cookie in a Cookie header, in the header's order: a
+// page of another port on the same host may have set one of the same name
+// with a narrower path, which the browser sends first.
+std::vector<std::string> CookieValues(const std::string& header, const std::string& name);
 
 }  // namespace ristova::api

@@ -223,7 +223,9 @@ TEST_F(ApiRunnerTest, TheSocketTellsTheStateSwitchesAndSaysWhyNot) {
     EXPECT_EQ(tick["source"], "api");
     EXPECT_EQ(tick["shown"]["kind"], "接通");
     for (const char* bad : {"?controller=../%E6%B3%B5%E6%88%BF.PSW", "?controller=%E6%97%A0.PSW",
-                            "?controller=x.PSW&date=2026-13-01"})
+                            "?controller=x.PSW&date=2026-13-01",
+                            // the folder's settings file: no controller
+                            "?controller=%E7%B3%BB%E7%BB%9F%E5%8F%82%E6%95%B0.INI"})
         EXPECT_NE(raw.Get(std::string("/api/v1/timeline") + bad)->status, 200) << bad;
 
     // A page's stream asks for the lamp as well: it changes with each block.
