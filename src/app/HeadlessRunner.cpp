@@ -1,9 +1,8 @@
 #include "app/HeadlessRunner.h"
 
-#include <systemd/sd-daemon.h>
-
 #include <stdexcept>
 
+#include "app/ServiceManager.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "controller/ControllerFile.h"
@@ -137,7 +136,7 @@ std::string HeadlessRunner::Start() {
         const SecondTicker::Reading reading = clockTick_.Read();
         if (reading.ticks == 0 && !reading.clockStepped) return;
         // Without a running run there is no check tick to show we live.
-        if (!core_.GetSite().AnyRunning()) sd_notify(0, "WATCHDOG=1");
+        if (!core_.GetSite().AnyRunning()) service::NotifyAlive();
         core_.GetSite().ClockTick();
         SyncTimers();
     });
@@ -148,7 +147,7 @@ std::string HeadlessRunner::Start() {
         SyncTimers();
     });
     SyncTimers();
-    sd_notify(0, "READY=1");
+    service::NotifyReady();
     return {};
 }
 
@@ -156,7 +155,7 @@ void HeadlessRunner::CheckTick() {
     const SecondTicker::Reading reading = checkTick_.Read();
     if (reading.ticks == 0 && !reading.clockStepped) return;
     core_.GetSite().CheckTick();
-    sd_notify(0, "WATCHDOG=1");
+    service::NotifyAlive();
     SyncTimers();
 }
 
@@ -178,7 +177,7 @@ void HeadlessRunner::Run() {
 void HeadlessRunner::Stop() {
     if (stopped_) return;
     stopped_ = true;
-    sd_notify(0, "STOPPING=1");
+    service::NotifyStopping();
     for (NativeHandle handle : {clockTick_.Handle(), checkTick_.Handle(), restartTick_.Handle()})
         loop_.Unwatch(handle);
     loop_.SetOnError({});

@@ -167,7 +167,7 @@ std::string MainWindowModel::ManualPath() const {
     for (const std::string& candidate :
          {ctx_.sAppPath + kManualFileName, exe + "../share/doc/ristova/manual/index.html",
           exe + "manual/index.html"})
-        if (FileExists(candidate)) return std::filesystem::path(candidate).lexically_normal().string();
+        if (FileExists(candidate)) return Utf8Path(FsPath(candidate).lexically_normal());
     return {};
 }
 
@@ -187,8 +187,8 @@ std::string AutoStartCommandLine(const std::string& executable, const std::strin
     // Autostart runs elsewhere than a relative --folder was meant from.
     auto absolute = [](const std::string& path) {
         std::error_code ec;
-        const fs::path p = fs::absolute(path, ec);
-        return IncludeTrailingSeparator((ec ? fs::path(path) : p).lexically_normal().string());
+        const fs::path p = fs::absolute(FsPath(path), ec);
+        return IncludeTrailingSeparator(Utf8Path((ec ? FsPath(path) : p).lexically_normal()));
     };
     std::string line = ExecArgument(executable);
     const std::string given = absolute(folder);

@@ -37,10 +37,20 @@ bool OpenPlugin(SharedLibrary& library, const std::string& dllFolder, const std:
     return false;
 }
 
+// By the plain name, then by the names that 32-bit Windows compilers give
+// a __stdcall export: "_Name@N" and "Name@N", N the bytes of its arguments.
 template <typename Fn>
-Fn LookUp(const SharedLibrary& library, const char* name) {
-    return reinterpret_cast<Fn>(library.Symbol(name));
+Fn LookUp(const SharedLibrary& library, const char* name, int argumentBytes) {
+    const std::string decorated = std::string(name) + "@" + std::to_string(argumentBytes);
+    for (const std::string& candidate : {std::string(name), "_" + decorated, decorated}) {
+        if (void* found = library.Symbol(candidate.c_str())) return reinterpret_cast<Fn>(found);
+    }
+    return nullptr;
 }
+
+constexpr int kDescriptionArgumentBytes = 0;
+// A pointer and a 32-bit count on the 32-bit convention.
+constexpr int kDecodeArgumentBytes = 8;
 
 }  // namespace
 
@@ -58,8 +68,8 @@ std::string QueryPluginDescription(const std::string& dllFolder, const std::stri
     std::string path;
     std::string error;
     if (!OpenPlugin(library, dllFolder, fileName, path, error)) return {};
-    auto describe =
-        LookUp<RistovaGetDeviceDescriptionFn>(library, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
+    auto describe = LookUp<RistovaGetDeviceDescriptionFn>(
+        library, RISTOVA_DEVICE_DESCRIPTION_SYMBOL, kDescriptionArgumentBytes);
     return describe != nullptr ? CopyPluginText(describe()) : std::string();
 }
 
@@ -79,8 +89,9 @@ bool StatePlugin::LoadStatePlugin(const std::string& dllFolder, const std::strin
     if (!OpenPlugin(library_, dllFolder, fileName, path, lastError_)) return false;
     lastError_.clear();
     path_ = path;
-    getDeviceDescription_ = LookUp<DescriptionFn>(library_, RISTOVA_DEVICE_DESCRIPTION_SYMBOL);
-    getJDQState_ = LookUp<DecodeFn>(library_, RISTOVA_JDQ_STATE_SYMBOL);
+    getDeviceDescription_ = LookUp<DescriptionFn>(library_, RISTOVA_DEVICE_DESCRIPTION_SYMBOL,
+                                                  kDescriptionArgumentBytes);
+    getJDQState_ = LookUp<DecodeFn>(library_, RISTOVA_JDQ_STATE_SYMBOL, kDecodeArgumentBytes);
     return true;
 }
 

@@ -8,10 +8,11 @@
 #include <string_view>
 
 #include "base/SharedLibrary.h"
+#include "ristova/state_plugin.h"
 
 namespace ristova::controller {
 
-inline constexpr std::string_view kPluginMask = "*.so";
+inline constexpr std::string_view kPluginMask = kSharedLibraryMask;
 
 // False for a name that could reach outside the plug-in folder or is no file
 // name at all: empty, "." or "..", a path separator, a ".." part, a control
@@ -51,8 +52,8 @@ class StatePlugin {
     const std::string& LastError() const { return lastError_; }
 
   private:
-    using DescriptionFn = const char* (*)();
-    using DecodeFn = const char* (*)(const unsigned char*, std::int32_t);
+    using DescriptionFn = RistovaGetDeviceDescriptionFn;
+    using DecodeFn = RistovaGetJDQStateFn;
 
     SharedLibrary library_;
     DescriptionFn getDeviceDescription_ = nullptr;

@@ -1,22 +1,13 @@
 #include "remote/MqttSettings.h"
 
-#include <unistd.h>
-
-#include <climits>
-
 #include "base/Files.h"
 #include "base/IniFile.h"
+#include "base/Process.h"
 #include "base/TextUtils.h"
 
 namespace ristova::remote {
 
 namespace {
-
-std::string HostName() {
-    char name[HOST_NAME_MAX + 1] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-    return name;
-}
 
 std::string Key(const std::string& file, std::string_view key) {
     return Trim(ReadIniText(file, kMqttSection, key));

@@ -19,8 +19,8 @@ namespace {
 std::string DeviceIdentity(const std::string& port) {
     const std::string path = TMyComport::DevicePath(port);
     std::error_code ec;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : canonical.string();
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(FsPath(path), ec);
+    return ec ? path : Utf8Path(canonical);
 }
 
 std::string ErrorText(std::exception_ptr error) {
