@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "Latency.h"
 #include "SimController.h"
 #include "app/ModuleStartup.h"
 #include "base/Codec.h"
@@ -59,33 +60,12 @@ constexpr int kPlanSeconds = 60;
 constexpr int kStallSeconds = 6;
 constexpr int kDownSeconds = 6;
 constexpr const char* kPrefix = "bench/site";
-constexpr const char* kControllerFile = "模拟.PSW";
 
 using bench::Command;
 using bench::Hex;
-int CommandRelay(const std::string& frame) {
-    return frame.size() >= 8 && frame[0] == 'O' ? std::atoi(frame.substr(5, 2).c_str()) : 0;
-}
-
-int LocalDaySecond(std::time_t t) {
-    std::tm local{};
-    localtime_r(&t, &local);
-    return local.tm_hour * 3600 + local.tm_min * 60 + std::min(local.tm_sec, 59);
-}
-
-double Ms(Wall::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-std::string Summary(std::vector<double> v) {
-    if (v.empty()) return "no samples";
-    std::sort(v.begin(), v.end());
-    const auto over10 = std::count_if(v.begin(), v.end(), [](double ms) { return ms > 10; });
-    char text[128];
-    std::snprintf(text, sizeof text, "median %.2f ms, worst %.2f ms (%zu samples, %td over 10 ms)",
-                  v[v.size() / 2], v.back(), v.size(), over10);
-    return text;
-}
+using bench::Ms;
+using bench::Summary;
+using bench::WaitArrival;
 
 // Our side of the broker: publishes, and keeps the state messages with
 // their arrival times.
@@ -157,22 +137,6 @@ class Client {
     std::vector<Message> messages_;
 };
 
-// The first byte of `frame` logged by the board from command number `from` on.
-bool WaitArrival(const test::SimulatorProcess& sim, const std::string& frame, std::size_t from,
-                 int timeoutMs, Wall::time_point& at) {
-    const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const std::vector<test::SimulatorCommand> commands = sim.Commands();
-        for (std::size_t i = from; i < commands.size(); ++i) {
-            if (commands[i].text != frame) continue;
-            at = commands[i].firstByte;
-            return true;
-        }
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return false;
-}
-
 bool LogHas(const std::string& file, const std::string& text, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -184,89 +148,45 @@ bool LogHas(const std::string& file, const std::string& text, int timeoutMs) {
     return false;
 }
 
-struct Phase {
-    const char* name;
-    Wall::time_point start, end;
-};
-
 }  // namespace
 
 int main() {
-    const std::string buildDir = ExecutableFolder();
-    for (const char* needed : {"ristova-run", "ristova-sim", "PowerDll/SimRelay.so"}) {
-        if (!FileExists(buildDir + needed)) {
-            std::fprintf(stderr, "needs %s beside this program\n", needed);
-            return 1;
-        }
-    }
     test::Broker broker;
     if (!broker.Start()) {
         std::fprintf(stderr, "mosquitto did not start: %s\n", broker.Error().c_str());
         return 1;
     }
-    test::SimulatorProcess sim;
-    if (!sim.Start({"--relays", std::to_string(kRelays)})) {
-        std::fprintf(stderr, "%s\n", sim.Error().c_str());
-        return 1;
-    }
-    // Opened before the runner, which locks its own descriptor only.
-    const int board = open(sim.SlavePath().c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (board < 0) return 1;
-
-    char folderTemplate[] = "/tmp/ristova-bench-XXXXXX";
-    if (mkdtemp(folderTemplate) == nullptr) return 1;
-    const std::string folder = std::string(folderTemplate) + "/";
-    mkdir((folder + "PowerDll").c_str(), 0755);
-    [[maybe_unused]] int linked =
-        symlink((buildDir + "PowerDll/SimRelay.so").c_str(), (folder + "PowerDll/SimRelay.so").c_str());
-    const std::string controller = folder + kControllerFile;
-    bench::WriteSimController(controller, sim.SlavePath(), kRelays);
-    const std::string settingsFile = folder + kSettingsFileBaseName;
-    WriteIniText(settingsFile, "RUN", "sPowerFn", kControllerFile);
-    settings::WriteSwitch(settingsFile, settings::kChkManOperate, true);
-    WriteIniText(settingsFile, "MQTT", "Host", "127.0.0.1");
-    WriteIniText(settingsFile, "MQTT", "Port", std::to_string(broker.Port()));
-    WriteIniText(settingsFile, "MQTT", "TopicPrefix", kPrefix);
+    bench::RunnerSite site;
+    if (!site.Prepare(kRelays)) return 1;
+    test::SimulatorProcess& sim = site.sim;
+    WriteIniText(site.settingsFile, "MQTT", "Host", "127.0.0.1");
+    WriteIniText(site.settingsFile, "MQTT", "Port", std::to_string(broker.Port()));
+    WriteIniText(site.settingsFile, "MQTT", "TopicPrefix", kPrefix);
+    // The sets below come faster than the default limit lets through.
+    WriteIniText(site.settingsFile, "MQTT", "AllowSet", "YES");
+    WriteIniText(site.settingsFile, "MQTT", "MaxSetPerSecond", "100");
 
     // One timed command in each second from 3 s from now on, relays 5 to 8.
     const std::time_t first = std::time(nullptr) + 3;
-    std::map<int, std::string> planned;  // local second of day -> frame
-    std::string planText;
-    for (int k = 0; k < kPlanSeconds; ++k) {
-        const int second = LocalDaySecond(first + k);
-        const int relay = 5 + k % 4;
-        const bool on = (k / 4) % 2 == 0;
-        planned[second] = Command(relay, on);
-        planText += std::to_string(k + 1) + "^^" + std::to_string(relay) + "^^" +
-                    SecondsToTimeText(second) + "^^" + (on ? "接通" : "断开") + "^^^^^^\r\n";
-    }
-    mkdir((folder + "模拟").c_str(), 0755);
-    WriteFileAtomically(folder + "模拟/计划表.tab", codec::ToCodePage(planText));
-
-    const std::string runLog = folder + "run.log";
-    test::ChildProcess runner;
-    if (!runner.Start({"/bin/sh", "-c", "exec \"$0\" --folder \"$1\" >\"$2\" 2>&1",
-                       buildDir + "ristova-run", folder, runLog})) {
-        std::fprintf(stderr, "ristova-run: %s\n", runner.Error().c_str());
-        return 1;
-    }
-    const std::string ctl = std::string(kPrefix) + "/" + remote::ControllerTopic(kControllerFile);
+    const bench::TimedPlan plan(site.folder + site.kPlanFolder, first, kPlanSeconds);
+    if (!site.StartRunner()) return 1;
+    const std::string ctl =
+        std::string(kPrefix) + "/" + remote::ControllerTopic(site.kControllerFile);
     auto stateLine = [&](int relay, bool on) {
         return ctl + "/relay/" + std::to_string(relay) + "/state " + (on ? "ON" : "OFF");
     };
     Client client(broker.Port());
     Wall::time_point at;
-    if (!client.Ok() || !LogHas(runLog, "远程: 已连接", 5000) ||
+    if (!client.Ok() || !LogHas(site.runLog, "远程: 已连接", 5000) ||
         !client.WaitFor(stateLine(4, false), 0, 5000, at)) {
-        std::fprintf(stderr, "ristova-run did not connect and publish; its output:\n");
-        [[maybe_unused]] int rc = std::system(("cat '" + runLog + "' >&2").c_str());
+        site.PrintRunLog("ristova-run did not connect and publish");
         return 1;
     }
-    std::vector<Phase> phases;
-    phases.push_back({"up, idle", Wall::now(), {}});
+    std::vector<bench::TimedPlan::Phase> phases;
+    phases.push_back({"broker up, idle", Wall::now(), {}});
     std::this_thread::sleep_until(Wall::from_time_t(first + 4));
     phases.back().end = Wall::now();
-    phases.push_back({"up, with (a) and (b)", Wall::now(), {}});
+    phases.push_back({"broker up, with (a) and (b)", Wall::now(), {}});
 
     // (a) Each relay on and off in turn. The next set waits until the line is
     // free again: the switch and the state query after it each hold the
@@ -298,7 +218,7 @@ int main() {
         const std::size_t fromCommand = sim.Commands().size();
         const std::size_t fromMessage = client.Count();
         const std::string frame = Command(relay, on);
-        if (write(board, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) break;
+        if (!site.WriteToBoard(frame)) break;
         Wall::time_point changed, published;
         if (WaitArrival(sim, frame, fromCommand, 2000, changed) &&
             client.WaitFor(stateLine(relay, on), fromMessage, 3000, published)) {
@@ -310,27 +230,15 @@ int main() {
 
     // (c) The broker stalled, then gone.
     broker.Pause();
-    phases.push_back({"stalled (SIGSTOP)", Wall::now(), {}});
+    phases.push_back({"broker stalled (SIGSTOP)", Wall::now(), {}});
     std::this_thread::sleep_for(std::chrono::seconds(kStallSeconds));
     phases.back().end = Wall::now();
     broker.Resume();
     broker.Stop();
-    phases.push_back({"stopped", Wall::now(), {}});
+    phases.push_back({"broker stopped", Wall::now(), {}});
     std::this_thread::sleep_for(std::chrono::seconds(kDownSeconds));
     phases.back().end = Wall::now();
-    runner.Stop();
-    close(board);
-
-    // A timed command belongs to the second it arrived in; a second of a
-    // phase (wholly inside it) without its command is missed.
-    std::map<std::time_t, std::vector<Wall::time_point>> arrivals;
-    for (const test::SimulatorCommand& c : sim.Commands()) {
-        if (CommandRelay(c.text) < 5) continue;
-        const std::time_t start =
-            Wall::to_time_t(std::chrono::floor<std::chrono::seconds>(c.firstByte));
-        auto it = planned.find(LocalDaySecond(start));
-        if (it != planned.end() && it->second == c.text) arrivals[start].push_back(c.firstByte);
-    }
+    site.runner.Stop();
 
     std::printf("broker mosquitto on 127.0.0.1:%d, ristova-run, ristova-sim with %d relays\n",
                 broker.Port(), kRelays);
@@ -339,26 +247,6 @@ int main() {
     std::printf("(b) state change at the board -> state message, %d changes: %s\n",
                 kBoardChanges, Summary(stateLatency).c_str());
     std::printf("(c) timed commands, start of the second -> first byte at the board:\n");
-    bool allOnTime = true;
-    for (const Phase& p : phases) {
-        std::vector<double> latency;
-        int seconds = 0, missed = 0, doubled = 0;
-        for (std::time_t s = Wall::to_time_t(p.start); s <= Wall::to_time_t(p.end); ++s) {
-            if (Wall::from_time_t(s) < p.start || Wall::from_time_t(s + 1) > p.end) continue;
-            if (s < first || s >= first + kPlanSeconds) continue;
-            ++seconds;
-            auto it = arrivals.find(s);
-            if (it == arrivals.end()) {
-                ++missed;
-                continue;
-            }
-            doubled += it->second.size() > 1;
-            latency.push_back(Ms(it->second.front() - Wall::from_time_t(s)));
-        }
-        allOnTime = allOnTime && missed == 0 && doubled == 0;
-        std::printf("  broker %-22s %2d s: %s; missed %d, sent twice %d\n", p.name, seconds,
-                    Summary(latency).c_str(), missed, doubled);
-    }
-    [[maybe_unused]] int rc = std::system(("rm -rf '" + folder + "'").c_str());
+    const bool allOnTime = plan.Print(sim, phases);
     return allOnTime && static_cast<int>(setLatency.size()) == kSets ? 0 : 2;
 }

@@ -39,6 +39,7 @@
 #include "comm/MyComm32.h"
 #include "run/Journal.h"
 #include "run/RunPage.h"
+#include "run/Site.h"
 
 using namespace ristova;
 using Steady = std::chrono::steady_clock;
@@ -226,7 +227,7 @@ int main(int argc, char** argv) {
     engine.FillRunDeviceList();
     engine.SetLastRunDate(clock.Now().date);
     engine.btnRunClick();
-    if (!engine.Shown()->Port().IsOpen()) {
+    if (!site.Runs().front()->Port().IsOpen()) {
         std::fprintf(stderr, "the run port did not open: %s\n", engine.lbCom().c_str());
         return 1;
     }

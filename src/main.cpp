@@ -64,19 +64,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     // A folder that cannot hold the lock file runs as before; one that
-    // another Ristova process drives is left to it.
+    // another Ristova process drives is shown through that process's API.
     ristova::FolderLock lock;
-    if (lock.Acquire(folder.path) == ristova::FolderLock::Result::InUse) {
-        QMessageBox::information(nullptr, QString::fromUtf8(ristova::kMainCaption),
-                                 QString::fromUtf8(ristova::kFolderInUse));
-        return 1;
-    }
+    const bool attach = lock.Acquire(folder.path) == ristova::FolderLock::Result::InUse;
 
     ristova::ui::QtMainThreadPoster poster;
     int rc = 0;
     {
         ristova::MainWindowOptions options;
         options.programFolder = folder.path;
+        options.attach = attach;
+        options.takeLock = [&lock, &folder] {
+            return lock.Acquire(folder.path) == ristova::FolderLock::Result::Locked;
+        };
         ristova::MainWindowModel model(poster, std::move(options));
         ristova::ui::TFrmMain window(model);
         poster.SetAfterCall([&window] { window.Sync(); });

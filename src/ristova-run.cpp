@@ -83,6 +83,9 @@ int RunnerMain(int argc, char** argv) {
             break;
         case ristova::FolderLock::Result::InUse:
             return Fail(std::string(ristova::kFolderInUse) + ": " + folder);
+        case ristova::FolderLock::Result::Link:
+            return Fail("锁文件是符号链接: " + lock.Error() +
+                        " (remove it; the lock file is never a link)");
         case ristova::FolderLock::Result::Failed:
             return Fail("程序文件夹不可写: " + lock.Error() +
                         " (give the user that runs ristova-run write permission on it)");

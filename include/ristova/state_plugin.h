@@ -2,13 +2,13 @@
  * Ristova state decoder plug-in interface.
  *
  * A decoder plug-in is a shared library "<name>.so" (on Windows "<name>.dll")
- * in the folder "PowerDll/" beside the program. The program loads it with
- * dlopen(RTLD_NOW | RTLD_LOCAL) (LoadLibrary) and looks up the two functions
- * below by name, so both must be exported with C linkage (use
- * RISTOVA_PLUGIN_EXPORT and RISTOVA_PLUGIN_CALL). On Windows both use the
- * __stdcall convention, which 32-bit libraries export under plain or
- * decorated names ("GetJDQState", "_GetJDQState@8", "GetJDQState@8"); the
- * program finds any of them. Either may be missing: a missing
+ * in the folder "PowerDll/" beside the program. The program loads it in a
+ * process of its own, ristova-decoder-host, with dlopen(RTLD_NOW |
+ * RTLD_LOCAL) (LoadLibrary) and looks up the two functions below by name, so
+ * both must be exported with C linkage (use RISTOVA_PLUGIN_EXPORT and
+ * RISTOVA_PLUGIN_CALL). On Windows both use the __stdcall convention, which
+ * 32-bit libraries may export under decorated names only
+ * ("_GetJDQState@8"); the host finds those too. Either may be missing: a missing
  * GetDeviceDescription gives an empty description, a missing GetJDQState means
  * answers are shown but never decoded.
  *
@@ -18,7 +18,9 @@
  * never frees it. A returned text must stay valid until the plug-in's next
  * call (a static buffer is the usual way).
  *
- * All calls come from the program's main thread, one at a time.
+ * All calls come from the host's one thread, one at a time. A call that takes
+ * longer than 500 ms, or one that crashes, ends the host, and the program
+ * starts it again; that answer then reads as no answer.
  */
 #ifndef RISTOVA_STATE_PLUGIN_H
 #define RISTOVA_STATE_PLUGIN_H

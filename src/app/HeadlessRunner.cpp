@@ -6,6 +6,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "controller/ControllerFile.h"
+#include "run/Site.h"
 
 namespace ristova {
 
@@ -43,6 +44,7 @@ std::string RunProblemText(const run::RunEvent& e) {
     if (e.kind != "run" || e.source != "engine") return {};
     if (e.result == "setting-invalid" || e.result == "error") return e.detail;
     if (e.result == "decoder-not-loaded") return run::kDecoderNotLoadedPrefix + e.detail;
+    if (e.result == "decoder-failed") return run::kDecoderFailedPrefix + e.detail;
     if (e.result == "plan-rows-unreadable")
         return std::string(run::kUnreadableRowsPrefix) + e.detail +
                std::string(run::kUnreadableRowsSuffix);
@@ -93,6 +95,12 @@ std::string HeadlessRunner::Start() {
     if (!CanWrite(ctx.sAppPath))
         return "程序文件夹不可写: " + ctx.sAppPath +
                " (give the user that runs ristova-run write permission on it)";
+    // The window runs the folder's default then; a service is told.
+    if (const std::string refused = run::RefusedControllerNames(ctx.settingsFile); !refused.empty())
+        return "控制器名称无效: " + refused +
+               " (a controller is a file of the program folder itself: name it under [RUN] "
+               "sPowerFn or [RUN] Controllers in " +
+               ctx.settingsFile + " without \"..\" or a path separator)";
     core_.ReadSwitchBoxes();
     if (!core_.Boxes().chkRestoreOnStart)
         std::fprintf(err_,
@@ -124,6 +132,13 @@ std::string HeadlessRunner::Start() {
     // Without its broker the plan still runs.
     const std::string remoteError = core_.StartRemote();
     if (!remoteError.empty()) std::fprintf(err_, "%s: %s\n", kRunnerName, remoteError.c_str());
+    // Nor without its API; a request that starts or stops runs arms the timers.
+    for (const std::string& apiProblem : core_.StartApi([this] { SyncTimers(); }))
+        std::fprintf(err_, "%s: %s\n", kRunnerName, apiProblem.c_str());
+#if RISTOVA_WITH_API
+    if (const api::ApiServer* api = core_.Api(); api && api->ServesTcp())
+        std::fprintf(err_, "%s: API: TCP %s\n", kRunnerName, api->TcpAddress().c_str());
+#endif
     // From here on a failed tick is told once (by the site, on standard
     // output, standard error and in the journal) and the process goes on;
     // a run that should run is started again.

@@ -10,8 +10,21 @@
 #include "app/ModuleStartup.h"
 #include "base/Registry.h"
 #include "base/Settings.h"
+#include "base/TextUtils.h"
 
 namespace ristova {
+
+namespace {
+
+// One start-up step, inside the guard when there is one.
+void RunStep(const MainWindowModel::Guard& guard, const std::function<void()>& f) {
+    if (guard)
+        guard(f);
+    else
+        f();
+}
+
+}  // namespace
 
 MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions options)
     : core_(poster, std::move(options.programFolder), options.clock, options.sleeper),
@@ -19,11 +32,30 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
       boxes_(core_.Boxes()),
       ctx_(core_.Context()),
       com1_(core_.Com1()),
-      monitor_(ctx_, core_.GetSite()),
+#if RISTOVA_WITH_API
+      attached_(options.attach
+                    ? std::make_unique<api::AttachedSite>(
+                          ctx_,
+                          [this] {
+                              if (onEngineGone_) onEngineGone_();
+                          })
+                    : nullptr),
+#endif
+
+      takeLock_(std::move(options.takeLock)),
+      monitor_(ctx_, attached_ ? static_cast<run::SiteView&>(*attached_) : core_.GetSite()),
       setup_(ctx_, com1_),
       planEditor_(ctx_) {
-    setup_.SetPortHolder(
-        [this](const std::string& port) { return core_.GetSite().PortHolder(port); });
+    setup_.SetPortHolder([this](const std::string& port) {
+#if RISTOVA_WITH_API
+        if (Attached()) return attached_->PortHolder(port);
+#endif
+        return core_.GetSite().PortHolder(port);
+    });
+    setup_.SetOnSaved([this](const std::string& file) {
+        const run::RunView* run = monitor_.GetSite().FindRun(ExtractFileName(file));
+        if (run && run->Running()) status_.ShowStatus(3, kSavedWhileRunning);
+    });
     // Both ports start as the design leaves them.
     com1_.SetCommPort("COM1");
     com1_.SetReadTimeout(10);
@@ -32,14 +64,12 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
 MainWindowModel::~MainWindowModel() = default;
 
 void MainWindowModel::FormCreate(const Guard& guard) {
-    auto step = [&](const std::function<void()>& f) {
-        if (guard)
-            guard(f);
-        else
-            f();
-    };
-    // 1. Locations and the journal.
-    core_.SetLocations();
+    auto step = [&](const std::function<void()>& f) { RunStep(guard, f); };
+    // 1. Locations and the journal (the attached engine writes its own).
+    if (attached_)
+        core_.SetLocationsOnly();
+    else
+        core_.SetLocations();
     // 2.
     step([&] { LoadSettings(); });
     // 3.
@@ -49,16 +79,65 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     step([&] { setup_.InitControllerList(); });
     step([&] { planEditor_.InitPlanEditor(); });
     // 7., 8. and 10.
+#if RISTOVA_WITH_API
+    if (attached_) {
+        step([&] {
+            attached_->Connect(api::Endpoint{api::SocketPathOf(ctx_.sAppPath), {}, {}});
+            monitor_.FillRunDeviceList();
+            status_.ShowStatus(3, attached_->Gone() ? api::kEngineGone : api::kAttached);
+        });
+    } else {
+        RunHere(guard);
+    }
+#else
+    RunHere(guard);
+#endif
+    // 9.
+    ownerDrawTabs_ = true;
+    created_ = true;
+    ++revision_;
+}
+
+void MainWindowModel::RunHere(const Guard& guard) {
+    auto step = [&](const std::function<void()>& f) { RunStep(guard, f); };
     core_.PrepareRun([this] { return boxes_.chkRun; }, guard, &monitor_);
     // The broker link, when the settings name one.
     step([&] {
         const std::string error = core_.StartRemote();
         if (!error.empty()) throw OperatorError(error);
     });
-    // 9.
-    ownerDrawTabs_ = true;
-    created_ = true;
+    // The local API, whose "run" and "stop" are the run page's buttons. It
+    // is no reason for a message box: panel 3 tells what did not start.
+    step([&] {
+        const std::vector<std::string> problems = core_.StartApi();
+#if RISTOVA_WITH_API
+        if (api::ApiServer* api = core_.Api())
+            api->SetRunButtons([this] { monitor_.btnRunClick(); },
+                               [this] { monitor_.btnStopClick(); });
+#endif
+        if (!problems.empty()) status_.ShowStatus(3, JoinText(problems, "; "));
+    });
+}
+
+bool MainWindowModel::TakeOver(const Guard& guard) {
+    if (!Attached()) return true;
+    if (!takeLock_ || !takeLock_()) {
+        status_.ShowStatus(3, kTakeOverRefused);
+        return false;
+    }
+#if RISTOVA_WITH_API
+    attached_->Shutdown();
+#endif
+    tookOver_ = true;
+    core_.SetLocations();
+    monitor_.UseSite(core_.GetSite());
+    RunHere(guard);
     ++revision_;
+    return true;
+}
+
+std::string MainWindowModel::JournalFile() const {
+    return ctx_.sAppPath + run::kJournalFileName;
 }
 
 void MainWindowModel::FormShow() {

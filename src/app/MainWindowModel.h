@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+#if RISTOVA_WITH_API
+#include "api/AttachedSite.h"
+#endif
 #include "app/ProgramStartup.h"
 #include "base/AppContext.h"
 #include "base/Clock.h"
@@ -41,7 +44,18 @@ struct MainWindowOptions {
     std::string programFolder;  // empty: the executable's folder
     IClock* clock = nullptr;    // null: the system clock
     ISleeper* sleeper = nullptr;
+    // Another process runs the folder (its lock is held): the window opens
+    // attached to it through its API, and may take the folder over when
+    // takeLock gets the lock once that process is gone.
+    bool attach = false;
+    std::function<bool()> takeLock;
 };
+
+// The question when the engine a window was attached to went away.
+inline constexpr const char* kTakeOverQuestion = "后台运行已停止。由本窗口接管运行吗?";
+inline constexpr const char* kTakeOverRefused = "程序文件夹仍由另一个Ristova进程使用,无法接管";
+// Panel 3 when a controller that runs is saved.
+inline constexpr const char* kSavedWhileRunning = "控制器正在运行,保存的设置将在下次开始运行时生效";
 
 class MainWindowModel {
   public:
@@ -61,6 +75,14 @@ class MainWindowModel {
     void FormShow();
     // Program end: the plug-in is released; nothing is saved.
     void FormDestroy();
+
+    // Attached to the process that runs the folder.
+    bool Attached() const { return attached_ != nullptr && !tookOver_; }
+    // Called once when that process went away (the window asks then).
+    void SetOnEngineGone(std::function<void()> handler) { onEngineGone_ = std::move(handler); }
+    // Takes the folder's lock and runs the site here, as a window that was
+    // never attached does. False when the lock is still held.
+    bool TakeOver(const Guard& guard = {});
 
     // The auto-start box, then the five [LOAD] switches. A box whose stored
     // value differs from its state runs its click, which writes the value
@@ -96,8 +118,10 @@ class MainWindowModel {
     run::Site& GetSite() { return core_.GetSite(); }
     controller::SetupPage& Setup() { return setup_; }
     plan::PlanEditorPage& PlanEditor() { return planEditor_; }
-    // The switching journal; null before FormCreate.
+    // The switching journal; null before FormCreate and while attached.
     run::Journal* Journal() { return core_.Journal(); }
+    // The journal's file, read by the history page whoever writes it.
+    std::string JournalFile() const;
 
     // Flags that the start-up sequence sets for the window.
     bool StateDoubleBuffered() const { return stateDoubleBuffered_; }
@@ -113,12 +137,23 @@ class MainWindowModel {
 
   private:
     void StoreSwitch(bool& box, std::string_view key, bool checked);
+    // The run side of this process: the site's runs, the broker, the API.
+    void RunHere(const Guard& guard);
 
     ProgramCore core_;
     StatusBar& status_;
     SettingsBoxes& boxes_;
     AppContext& ctx_;
     TMyComport& com1_;
+#if RISTOVA_WITH_API
+    std::unique_ptr<api::AttachedSite> attached_;
+#else
+    // Without the API there is no engine to attach to.
+    std::unique_ptr<run::SiteView> attached_;
+#endif
+    std::function<bool()> takeLock_;
+    std::function<void()> onEngineGone_;
+    bool tookOver_ = false;
     run::RunPage monitor_;
     controller::SetupPage setup_;
     plan::PlanEditorPage planEditor_;

@@ -40,12 +40,16 @@ ProgramCore::ProgramCore(IMainThreadPoster& poster, std::string programFolder, I
 ProgramCore::~ProgramCore() = default;
 
 void ProgramCore::SetLocations(std::function<void(std::uint64_t lost)> onRowsLost) {
+    SetLocationsOnly();
+    site_.OpenJournal(std::move(onRowsLost));
+}
+
+void ProgramCore::SetLocationsOnly() {
     ctx_.sAppPath =
         IncludeTrailingSeparator(programFolder_.empty() ? ExecutableFolder() : programFolder_);
     ctx_.sDllPath = ctx_.sAppPath + "PowerDll/";
     ctx_.sSysDllPath = InstalledPluginFolder(ExecutableFolder());
     ctx_.settingsFile = ctx_.sAppPath + kSettingsFileBaseName;
-    site_.OpenJournal(std::move(onRowsLost));
 }
 
 void ProgramCore::ReadSwitchBoxes() {
@@ -92,6 +96,21 @@ std::string ProgramCore::StartRemote() {
     remote_ = bridge.get();
     site_.AddService(std::move(bridge));
     return {};
+}
+
+std::vector<std::string> ProgramCore::StartApi(std::function<void()> afterRunsChanged) {
+#if !RISTOVA_WITH_API
+    (void)afterRunsChanged;
+    return {};
+#else
+    if (api_) return {};
+    auto server = std::make_unique<api::ApiServer>(ctx_, site_);
+    server->SetOnRunsChanged(std::move(afterRunsChanged));
+    std::vector<std::string> problems = server->Start(api::ReadApiSettings(ctx_.settingsFile));
+    api_ = server.get();
+    site_.AddService(std::move(server));
+    return problems;
+#endif
 }
 
 }  // namespace ristova

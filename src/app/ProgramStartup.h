@@ -7,7 +7,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#if RISTOVA_WITH_API
+#include "api/ApiServer.h"
+#endif
 #include "base/AppContext.h"
 #include "base/Clock.h"
 #include "base/MainThreadPoster.h"
@@ -20,6 +24,12 @@
 #include "run/Site.h"
 
 namespace ristova {
+
+#if !RISTOVA_WITH_API
+namespace api {
+class ApiServer;
+}
+#endif
 
 class ProgramCore {
   public:
@@ -38,6 +48,9 @@ class ProgramCore {
     // lost rows, with their number (also onRowsLost when given, on the main
     // thread).
     void SetLocations(std::function<void(std::uint64_t lost)> onRowsLost = {});
+    // The locations only: a window attached to another process that runs
+    // the folder writes no journal of its own.
+    void SetLocationsOnly();
     // The switches as the settings file holds them, written
     // nowhere (the window applies them through its boxes' clicks instead).
     void ReadSwitchBoxes();
@@ -53,6 +66,14 @@ class ProgramCore {
     // why it could not start (the plan runs on without it).
     std::string StartRemote();
     remote::MqttBridge* Remote() { return remote_; }
+
+    // The local API of section [API]: the socket in the folder, TCP when
+    // Listen names an address. What kept a listener from starting, one text
+    // each (the plan runs on without it). afterRunsChanged runs on the main
+    // thread when a request started or stopped runs. A build without the API
+    // starts nothing.
+    std::vector<std::string> StartApi(std::function<void()> afterRunsChanged = {});
+    api::ApiServer* Api() { return api_; }
 
     AppContext& Context() { return ctx_; }
     StatusBar& Status() { return status_; }
@@ -71,6 +92,7 @@ class ProgramCore {
     TMyComport com1_;
     run::Site site_;
     remote::MqttBridge* remote_ = nullptr;  // one of the site's services
+    api::ApiServer* api_ = nullptr;         // another
 };
 
 }  // namespace ristova

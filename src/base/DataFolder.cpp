@@ -21,7 +21,11 @@ ProgramFolder ResolveProgramFolder(const std::string& givenFolder) {
     ProgramFolder result{
         ChooseProgramFolder(FromNativePath(givenFolder), ExecutableFolder(), ProcessFolderEnv()),
         {}};
-    if (!DirectoryExists(result.path) && !ForceDirectories(result.path))
+    if (result.path.empty())
+        result.problem =
+            "HOME未设置,无法确定数据文件夹 (set HOME or XDG_DATA_HOME, or name the program "
+            "folder with --folder)";
+    else if (!DirectoryExists(result.path) && !ForceDirectories(result.path))
         result.problem = "无法建立数据文件夹 " + result.path;
     return result;
 }

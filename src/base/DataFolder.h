@@ -22,14 +22,16 @@ std::string UserDataFolder(const FolderEnv& env);
 
 // The program folder, ending in '/': the given folder when not empty, else
 // the executable's folder when it can be written and is not an installation
-// (no installed plug-in folder beside it), else UserDataFolder.
-// Only decides; nothing is created.
+// (no installed plug-in folder beside it), else UserDataFolder; empty when
+// that is needed and the user's folder cannot be told (on POSIX neither an
+// absolute $XDG_DATA_HOME nor an absolute $HOME). Only decides; nothing is
+// created.
 std::string ChooseProgramFolder(const std::string& givenFolder, const std::string& exeFolder,
                                 const FolderEnv& env);
 
 struct ProgramFolder {
     std::string path;     // ending in '/'
-    std::string problem;  // not empty when the folder could not be created
+    std::string problem;  // not empty when there is no folder or it could not be created
 };
 // ChooseProgramFolder for this process, creating the folder when missing.
 ProgramFolder ResolveProgramFolder(const std::string& givenFolder);

@@ -34,6 +34,9 @@ FileStamp StampOf(const std::string& path);
 
 // True when the file exists and has no write permission bit.
 bool IsReadOnlyFile(const std::string& fileName);
+// True when accounts other than the owner's and its group's may read the
+// file (a secret in it is then no secret).
+bool OthersMayRead(const std::string& fileName);
 
 // Whole-file I/O on raw bytes. ReadFileBytes gives false for a missing,
 // unreadable or not regular file.

@@ -14,7 +14,8 @@ inline constexpr const char* kFolderInUse = "该程序文件夹已由另一个Ri
 
 class FolderLock {
   public:
-    enum class Result { Locked, InUse, Failed };
+    // Link: the lock file's name is a symbolic link, which is never followed.
+    enum class Result { Locked, InUse, Failed, Link };
 
     FolderLock() = default;
     ~FolderLock();

@@ -6,6 +6,7 @@
 #include "base/GridOps.h"
 #include "base/IniFile.h"
 #include "base/TextUtils.h"
+#include "controller/StatePlugin.h"
 
 namespace ristova::controller {
 
@@ -73,6 +74,11 @@ std::vector<std::string> ReadDescription(const std::string& path) {
 
 void DeleteControllerFile(const std::string& path) {
     ForceDeleteFile(path);
+}
+
+bool IsSafeControllerName(std::string_view name) {
+    constexpr std::size_t kMaxControllerNameBytes = 200;
+    return name.size() <= kMaxControllerNameBytes && IsSafePluginName(name);
 }
 
 std::string UnusableControllerReason(const std::string& path) {

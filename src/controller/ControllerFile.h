@@ -54,6 +54,11 @@ std::vector<std::string> ReadDescription(const std::string& path);
 
 void DeleteControllerFile(const std::string& path);
 
+// A name that can only be a file directly in the program folder (no "..",
+// no separator), short enough for the plan folder and the temporary name
+// of an atomic write.
+bool IsSafeControllerName(std::string_view name);
+
 // Why the file cannot drive a run: it lacks the marker (it is no controller
 // file, or a damaged one), or it has no command table with a relay row.
 // Empty when it can.

@@ -32,7 +32,6 @@ constexpr int kSgComDesignWidth = 592;
 // The inside of its design height (a 1-pixel frame).
 constexpr int kSgComDesignClientHeight = 256 - 2;
 constexpr int kCommandRelayColWidth = 64;
-constexpr std::size_t kMaxControllerNameBytes = 200;
 
 constexpr std::array<std::string_view, 6> kColumnHints{
     "这是控制器的继电器编号",
@@ -42,12 +41,6 @@ constexpr std::array<std::string_view, 6> kColumnHints{
     "输入常闭触点开关的接线用途，如果硬件没有该触点开关，请填写“不存在”！",
     "双击选择该参数。如果选择，表示执行该控制器计划表时，首先执行该路的接通操作",
 };
-
-// A name that can only be a file directly in the program folder, short
-// enough for the plan folder and the temporary name of an atomic write.
-bool IsSafeControllerName(std::string_view name) {
-    return name.size() <= kMaxControllerNameBytes && IsSafePluginName(name);
-}
 
 int ClampRelayCount(long long n) {
     return static_cast<int>(std::clamp<long long>(n, kMinRelayCount, kMaxRelayCount));
@@ -493,6 +486,7 @@ void SetupPage::mmSpecChange(const std::vector<std::string>& lines) {
 
 void SetupPage::btSaveComFnClick() {
     SaveController(currentPath_);
+    if (onSaved_) onSaved_(currentPath_);
 }
 
 void SetupPage::btnRefreshDeviceClick() {

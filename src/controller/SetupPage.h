@@ -75,6 +75,10 @@ class SetupPage {
     void SetDescriptionQuery(DescriptionQuery query);
     // The test port opens no port that a run holds.
     void SetPortHolder(PortHolder holder) { portHolder_ = std::move(holder); }
+    // After "保存参数" wrote the controller (its full path).
+    void SetOnSaved(std::function<void(const std::string& path)> saved) {
+        onSaved_ = std::move(saved);
+    }
 
     // Start-up and internal steps.
     void InitControllerList();
@@ -185,6 +189,7 @@ class SetupPage {
     PortScanner portScanner_;
     DescriptionQuery descriptionQuery_;
     PortHolder portHolder_;
+    std::function<void(const std::string&)> onSaved_;
 
     std::string currentPath_;
     PickList cbComDevList_;

@@ -45,12 +45,21 @@ ControllerRun::ControllerRun(AppContext& ctx, std::string controllerFile, IRunEv
       path_(std::move(controllerFile)),
       events_(events),
       port_(ctx.poster),
+      plugin_(ctx.poster),
       id_(NextRunId()) {
     port_.SetCommPort("COM1");
     port_.SetReadTimeout(10);
     port_.SetOnReceiveData(
         [this](const char* buffer, std::uint16_t length) { COMRUNReceiveData(buffer, length); });
     port_.SetOnLineEnded([this] { OnLineEnded(); });
+    plugin_.SetHandlers(
+        {.notLoaded = [this](const std::string& reason) { DecoderNotLoaded(reason); },
+         .failed =
+             [this](const std::string& what) {
+                 Message(kDecoderFailedPrefix + definition_.decoder);
+                 Publish(0, "run", "engine", "decoder-failed", decoderPath_ + ": " + what);
+             },
+         .changed = [this] { Changed(); }});
     ReadDefinition();
     lastRunDate_ = planDate_ = ctx_.clock.Now().date;
 }
@@ -198,10 +207,8 @@ void ControllerRun::Start(const LocalDateTime& now) {
     // Right after the open, so that these commands reach the controller.
     startOn_.clear();
     if (ctx_.boxes.chkStartON) SendStartOnCommands();
-    if (!plugin_.LoadStatePlugin(dllFolder, dllName) && !dllName.empty()) {
-        Message(kDecoderNotLoadedPrefix + dllName);
-        Publish(0, "run", "engine", "decoder-not-loaded", decoderPath_ + ": " + plugin_.LastError());
-    }
+    if (!plugin_.LoadStatePlugin(dllFolder, dllName) && !dllName.empty())
+        DecoderNotLoaded(plugin_.LastError());
     // The relays come from the command table; a count beside it that no
     // controller can have is told, not used.
     if (definition_.relayCountProblem) {
@@ -216,6 +223,11 @@ void ControllerRun::Start(const LocalDateTime& now) {
     Changed();
 }
 
+void ControllerRun::DecoderNotLoaded(const std::string& reason) {
+    Message(kDecoderNotLoadedPrefix + definition_.decoder);
+    Publish(0, "run", "engine", "decoder-not-loaded", decoderPath_ + ": " + reason);
+}
+
 void ControllerRun::SetStopped() {
     if (running_) Publish(0, "run", "engine", "stopped");
     running_ = false;
@@ -223,7 +235,7 @@ void ControllerRun::SetStopped() {
     // A stopped run watches no line and claims no state of it.
     line_ = LineState::Normal;
     com_ = ComStatus::Stopped;
-    joiner_.Clear();
+    ForgetAnswers();
     ForgetExpectations();
     Changed();
 }
@@ -475,10 +487,10 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, La
     Message(comm::OutcomeText(outcome));
     switch (outcome.result) {
         case comm::SendResult::Invalid:
-            Publish(relay, kind, source, "not-sent", "command invalid: " + command.text);
+            Publish(relay, kind, source, "not-sent", std::string(kNotSentInvalid) + command.text);
             return false;
         case comm::SendResult::TooLong:
-            Publish(relay, kind, source, "not-sent", "command too long");
+            Publish(relay, kind, source, "not-sent", std::string(kNotSentTooLong));
             return false;
         case comm::SendResult::QueueFull:
             Publish(relay, kind, source, "refused", kQueueFull);
@@ -490,7 +502,7 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, La
                 // the line is lost now, not at the next check tick.
                 DetectLoss();
             } else {
-                Publish(relay, kind, source, "not-sent", "port not open");
+                Publish(relay, kind, source, "not-sent", std::string(kNotSentPortClosed));
             }
             return false;
         case comm::SendResult::Sent:
@@ -501,11 +513,6 @@ bool ControllerRun::QueueRelayCommand(int relay, bool on, const char* source, La
         return false;
     }
     return true;
-}
-
-bool ControllerRun::RelayOn(int relay) const {
-    return relay >= 1 && relay <= static_cast<int>(states_.size()) &&
-           states_[static_cast<std::size_t>(relay - 1)] == '1';
 }
 
 SwitchResult ControllerRun::Switch(int relay, std::optional<bool> on, const char* source) {
@@ -537,10 +544,6 @@ SwitchResult ControllerRun::Switch(int relay, std::optional<bool> on, const char
     return queued ? SwitchResult::Queued : SwitchResult::NotSent;
 }
 
-SwitchResult ControllerRun::Toggle(int relay, const char* source) {
-    return Switch(relay, !RelayOn(relay), source);
-}
-
 // --- answers --------------------------------------------------------------------
 
 void ControllerRun::COMRUNReceiveData(const char* buffer, std::uint16_t length) {
@@ -548,10 +551,24 @@ void ControllerRun::COMRUNReceiveData(const char* buffer, std::uint16_t length) 
     Changed();
     Message(std::string(comm::kReceivedPrefix) +
             BytesToHex(reinterpret_cast<const std::uint8_t*>(buffer), length));
-    std::string text =
-        joiner_.Decode(buffer, length, NowMs(), [this](const char* data, std::size_t count) {
-            return plugin_.DecodeStates(data, count);
+    plugin_.DecodeStates(
+        [joiner = joiner_, block = std::string(buffer, length),
+         nowMs = NowMs()](const controller::StatePlugin::DecodeCall& decode) {
+            return joiner->Decode(block.data(), block.size(), nowMs, decode);
+        },
+        [this, answers = answers_](std::string text) {
+            if (answers == answers_) StatesDecoded(std::move(text));
         });
+}
+
+void ControllerRun::ForgetAnswers() {
+    // The old joiner stays with the jobs queued already; their texts are
+    // dropped.
+    joiner_ = std::make_shared<AnswerJoiner>();
+    ++answers_;
+}
+
+void ControllerRun::StatesDecoded(std::string text) {
     if (text.empty()) return;
     reported_ = true;
     AnswerDecoded();

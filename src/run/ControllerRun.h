@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,6 +25,7 @@
 #include "plan/PlanRow.h"
 #include "run/AnswerJoiner.h"
 #include "run/RunEvents.h"
+#include "run/RunView.h"
 #include "run/SwitchConfirmation.h"
 
 namespace ristova::run {
@@ -49,6 +51,7 @@ inline constexpr const char* kUnknownStateRefused = "继电器状态未知,不�
 inline constexpr const char* kMismatchPrefix = "继电器";  // + k + suffix
 inline constexpr const char* kMismatchSuffix = "未按指令动作";
 inline constexpr const char* kDecoderNotLoadedPrefix = "状态数据处理程序无法加载:";  // + name
+inline constexpr const char* kDecoderFailedPrefix = "状态数据处理程序出错:";         // + name
 inline constexpr const char* kPlanReloadedPrefix = "计划表已更新:";  // + name
 inline constexpr std::string_view kUnreadableRowsPrefix = "计划表中有";  // + N + suffix
 inline constexpr std::string_view kUnreadableRowsSuffix = "行无法识别,未执行";
@@ -61,41 +64,19 @@ inline constexpr const char* kRefusedUnknownState = "state unknown";
 inline constexpr const char* kRefusedBadRequest = "neither ON nor OFF";
 // The detail of a command refused because the line's queue is full.
 inline constexpr const char* kQueueFull = "queue full";
+// The details of a command that was due but not queued (besides the
+// command itself, when the line is lost).
+inline constexpr std::string_view kNotSentInvalid = "command invalid: ";  // + the text
+inline constexpr std::string_view kNotSentTooLong = "command too long";
+inline constexpr std::string_view kNotSentPortClosed = "port not open";
 
-// The run line as a running run sees it (Normal while stopped).
-enum class LineState { Normal, Lost, NoAnswer };
-
-// What the line did since the start, as the run page's lbCom tells it.
-enum class ComStatus {
-    Stopped,         // not running
-    Opened,          // the port opened at the start
-    StartFailed,     // it did not open at the start (ComFailure() says why)
-    StartRetrying,   // and the reopens since have failed too
-    Lost,            // it was open and went away; reopening
-    Reconnected,     // it came back
-    NoAnswer,        // open, but the board has not answered for 5 s
-};
-
-// What a switch asked for came to.
-enum class SwitchResult {
-    // Nothing was due: not running, manual operation off, no such relay, the
-    // states unknown, a request neither on nor off.
-    Refused,
-    // Due but not queued: the line is lost, or the command is empty, not
-    // hex, too long, or refused by the port.
-    NotSent,
-    // Queued on the run port; "sent" or "dropped" is published once the
-    // writer is done with it.
-    Queued,
-};
-
-class ControllerRun {
+class ControllerRun : public RunView {
   public:
     using MessageHandler = std::function<void(const std::string& text)>;
 
     // controllerFile: the definition's full path. Events go to the sink.
     ControllerRun(AppContext& ctx, std::string controllerFile, IRunEventSink& events);
-    ~ControllerRun();  // the port closes, the decoder is released
+    ~ControllerRun() override;  // the port closes, the decoder is released
     ControllerRun(const ControllerRun&) = delete;
     ControllerRun& operator=(const ControllerRun&) = delete;
 
@@ -140,72 +121,65 @@ class ControllerRun {
     // for a request that is neither on nor off. A refusal sends nothing; it
     // is published (result "refused" with the reason) for every source but
     // "manual", which tells panel 3 instead.
-    SwitchResult Switch(int relay, std::optional<bool> on, const char* source);
-    // A click: the relay goes to the other state from the one decoded.
-    SwitchResult Toggle(int relay, const char* source);
-    // A block the run port received: the lamp, panel 3, the answer joined
-    // and decoded, the states, the confirmation.
+    SwitchResult Switch(int relay, std::optional<bool> on, const char* source) override;
+    // A block the run port received: the lamp and panel 3 at once; the
+    // answer is joined and decoded in the decoder's host, and the states
+    // and the confirmation follow when its text comes back.
     void COMRUNReceiveData(const char* buffer, std::uint16_t length);
 
     // --- what it is ----------------------------------------------------
-    const controller::ControllerDefinition& Definition() const { return definition_; }
-    const std::string& File() const { return definition_.file; }
-    const std::string& ControllerPath() const { return path_; }
-    int RelayCount() const { return definition_.RelayCount(); }
-    bool Running() const { return running_; }
+    const controller::ControllerDefinition& Definition() const override { return definition_; }
+    const std::string& File() const override { return definition_.file; }
+    const std::string& ControllerPath() const override { return path_; }
+    bool Running() const override { return running_; }
     // The run port's device name as the definition gives it ("COM1").
     const std::string& PortName() const { return definition_.serial.port; }
-    LineState Line() const { return line_; }
-    ComStatus Com() const { return com_; }
+    LineState Line() const override { return line_; }
+    ComStatus Com() const override { return com_; }
     // Why the port did not open, for StartFailed and StartRetrying.
-    const std::string& ComFailure() const { return comFailure_; }
-    // The states of the monitor are not confirmed (drawn grey; no switching).
-    bool StatesUnknown() const { return running_ && line_ != LineState::Normal; }
+    const std::string& ComFailure() const override { return comFailure_; }
     // Decoded relay states, one character a relay ('1' on); all '0' at each
     // plan selection and start, until the board answers.
-    const std::string& States() const { return states_; }
+    const std::string& States() const override { return states_; }
     // The board answered since the start: States() are its, not the zeros
     // of the start.
     bool StatesReported() const { return running_ && reported_; }
-    bool RelayOn(int relay) const;
     // The relay did not follow its last command.
-    bool RelayMismatch(int relay) const { return confirm_.Mismatched(relay); }
+    bool RelayMismatch(int relay) const override { return confirm_.Mismatched(relay); }
     // Blocks received since the start of the program (the lamp blinks on each).
-    std::uint64_t BlocksReceived() const { return blocksReceived_; }
+    std::uint64_t BlocksReceived() const override { return blocksReceived_; }
     // The relay of the last timed or re-asserted command, and how many such
     // commands there were: the monitor makes that relay its current row.
-    int CommandedRelay() const { return commandedRelay_; }
-    std::uint64_t CommandsIssued() const { return commandsIssued_; }
+    int CommandedRelay() const override { return commandedRelay_; }
+    std::uint64_t CommandsIssued() const override { return commandsIssued_; }
 
-    const std::string& PlanPath() const { return planPath_; }
-    const Date& PlanDate() const { return planDate_; }
+    const std::string& PlanPath() const override { return planPath_; }
+    const Date& PlanDate() const override { return planDate_; }
     // The date whose plan is in place; a new date seen by a tick is a change.
-    const Date& LastRunDate() const { return lastRunDate_; }
+    const Date& LastRunDate() const override { return lastRunDate_; }
     void SetLastRunDate(const Date& date) { lastRunDate_ = date; }
-    // The loaded table: six cells a row (number, relay, time, action, uses).
-    using PlanRowCells = std::array<std::string, 6>;
-    const std::vector<PlanRowCells>& PlanRows() const { return planRows_; }
-    const std::vector<plan::TPlanAction>& PlanActions() const { return planActions_; }
-    int UnreadablePlanRows() const { return unreadableRows_; }
+    const std::vector<PlanRowCells>& PlanRows() const override { return planRows_; }
+    const std::vector<plan::TPlanAction>& PlanActions() const override { return planActions_; }
+    int UnreadablePlanRows() const override { return unreadableRows_; }
 
     // Each run of the program has its own number.
-    std::uint64_t Id() const { return id_; }
+    std::uint64_t Id() const override { return id_; }
     // It started at least once; the texts below are of the last start (kept
     // after a stop): the state query as stored, the decoder's full path and
     // its description.
-    bool EverStarted() const { return everStarted_; }
-    const std::string& StartedStateQuery() const { return startedStateQuery_; }
-    const std::string& DecoderPath() const { return decoderPath_; }
-    std::string DecoderDescription() const { return plugin_.DeviceDescription(); }
+    bool EverStarted() const override { return everStarted_; }
+    const std::string& StartedStateQuery() const override { return startedStateQuery_; }
+    const std::string& DecoderPath() const override { return decoderPath_; }
+    std::string DecoderDescription() const override { return plugin_.DeviceDescription(); }
     const controller::StatePlugin& Plugin() const { return plugin_; }
     TMyComport& Port() { return port_; }
     // Grows on every change the run page shows.
-    std::uint64_t Revision() const { return revision_; }
+    std::uint64_t Revision() const override { return revision_; }
     // How often the plan was loaded and the definition read, so that a view
     // rebuilds its tables only when they changed.
-    std::uint64_t PlanLoads() const { return planLoads_; }
-    std::uint64_t DefinitionReads() const { return definitionReads_; }
-    std::uint64_t Starts() const { return starts_; }
+    std::uint64_t PlanLoads() const override { return planLoads_; }
+    std::uint64_t DefinitionReads() const override { return definitionReads_; }
+    std::uint64_t Starts() const override { return starts_; }
 
   private:
     // Where a command waits for the line: the plan's work (plan, catch-up,
@@ -233,6 +207,11 @@ class ControllerRun {
     void SendStartOnCommands();
     void PollRelayStates(Lane lane = Lane::Plan);
     void PublishStateChanges(const std::string& states);
+    void DecoderNotLoaded(const std::string& reason);
+    void StatesDecoded(std::string text);
+    // Blocks received so far are not joined with later ones, and texts
+    // still on their way are dropped: a new line, a stop.
+    void ForgetAnswers();
     const comm::Command& CommandOf(int relay, bool on) const;
 
     // Handled seconds.
@@ -318,7 +297,9 @@ class ControllerRun {
     long long lastAttemptMs_ = 0;  // the loss, then each reopen tried
     long long lastAnswerMs_ = 0;   // the start, a reconnect, a decoded answer
     bool reconnected_ = false;     // the line came back since the start
-    AnswerJoiner joiner_;
+    // Used by the decoder's worker for the jobs queued with it.
+    std::shared_ptr<AnswerJoiner> joiner_ = std::make_shared<AnswerJoiner>();
+    unsigned answers_ = 0;  // grows with each ForgetAnswers
     SwitchConfirmation confirm_;
     // The relays whose start-on command went out at the last start.
     std::vector<int> startOn_;
@@ -331,5 +312,9 @@ class ControllerRun {
     };
     std::vector<std::optional<NotedCommand>> noted_;
 };
+
+// The line as the views outside the window name it: "ok", "lost",
+// "no-answer"; "stopped" while the run does not run.
+const char* LineCode(const ControllerRun& run);
 
 }  // namespace ristova::run

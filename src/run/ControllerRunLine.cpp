@@ -13,7 +13,7 @@ long long ControllerRun::NowMs() const {
 
 // A port that did not open at the start is a lost line from the start.
 void ControllerRun::StartLineWatch(bool opened) {
-    joiner_.Clear();
+    ForgetAnswers();
     reconnected_ = false;
     lastAnswerMs_ = lastAttemptMs_ = NowMs();
     line_ = opened ? LineState::Normal : LineState::Lost;
@@ -27,7 +27,7 @@ void ControllerRun::OnLineEnded() {
 
 void ControllerRun::LineLost(const std::string& reason) {
     port_.ClosePort();
-    joiner_.Clear();
+    ForgetAnswers();
     ForgetExpectations();
     line_ = LineState::Lost;
     com_ = ComStatus::Lost;
@@ -153,6 +153,13 @@ void ControllerRun::ConfirmStates(const std::string& states) {
 
 void ControllerRun::ForgetExpectations() {
     confirm_.Clear();
+}
+
+const char* LineCode(const ControllerRun& run) {
+    if (!run.Running()) return "stopped";
+    return run.Line() == LineState::Lost       ? "lost"
+           : run.Line() == LineState::NoAnswer ? "no-answer"
+                                               : "ok";
 }
 
 }  // namespace ristova::run

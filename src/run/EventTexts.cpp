@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "run/Journal.h"
+#include "comm/HexCommand.h"
+#include "run/ControllerRun.h"
 
 namespace ristova::run {
 
@@ -19,14 +21,15 @@ std::string Lookup(const Texts (&texts)[N], const std::string& code) {
 }
 
 constexpr Texts kKinds[] = {
-    {"on", "接通"},         {"off", "断开"},  {"switch", "切换"}, {"state", "状态"},
-    {"mismatch", "不一致"}, {"line", "通信"}, {"run", "运行"},     {"journal", "运行记录"},
+    {"on", "接通"},    {"off", "断开"},         {"switch", "切换"},
+    {"state", "状态"}, {"mismatch", "不一致"},  {"line", "通信"},
+    {"run", "运行"},   {"journal", "运行记录"}, {"remote", "远程连接"},
 };
 
 constexpr Texts kSources[] = {
     {"plan", "计划"},   {"catch-up", "补发"}, {"start-on", "启动接通"},  {"manual", "手动"},
-    {"remote", "远程"}, {"restore", "恢复"},    {"re-assert", "重连补发"}, {"board", "控制器"},
-    {"engine", "程序"}, {"api", "接口"},
+    {"remote", "远程"}, {"restore", "恢复"},  {"re-assert", "重连补发"}, {"board", "控制器"},
+    {"engine", "程序"}, {"api", "接口"},      {"broker", "消息服务器"},
 };
 
 constexpr Texts kResults[] = {
@@ -49,6 +52,19 @@ constexpr Texts kResults[] = {
     {"setting-invalid", "参数无效"},
     {"decoder-not-loaded", "处理程序无法加载"},
     {"plan-rows-unreadable", "计划表有无法识别的行"},
+    {"connected", "已连接"},
+    {"unreachable", "无法连接"},
+    {"login-refused", "登录被拒绝"},
+    {"warning", "警告"},
+};
+
+// The refusals' codes, as ControllerRun::Switch publishes them.
+constexpr Texts kRefusals[] = {
+    {kRefusedNotRunning, "未在运行"},
+    {kRefusedManualOff, "不允许手动操作"},
+    {kRefusedNoRelay, "没有该继电器"},
+    {kRefusedUnknownState, kUnknownStateRefused},
+    {kRefusedBadRequest, "指令既非接通也非断开"},
 };
 
 bool IsStateKind(const std::string& kind) {
@@ -95,6 +111,20 @@ RunEvent ShownEvent(const RunEvent& event) {
     shown.result = ResultText(event.kind, event.result);
     shown.detail = DetailText(event.kind, event.detail);
     return shown;
+}
+
+std::string SwitchRefusalText(const RunEvent& event) {
+    if (event.result == "refused") return Lookup(kRefusals, event.detail);
+    if (event.result == "failed") return std::string(comm::kSendFailedPrefix) + event.detail;
+    if (event.result != "not-sent")
+        return ResultText(event.kind, event.result) + " " + event.detail;
+    if (event.detail.starts_with(kNotSentInvalid))
+        return std::string(comm::kCommandInvalidPrefix) +
+               event.detail.substr(kNotSentInvalid.size());
+    if (event.detail == kNotSentTooLong) return std::string(comm::kCommandTooLong);
+    if (event.detail == kNotSentPortClosed) return "端口未打开,未发送";
+    // The line is lost: the detail is the command.
+    return kNotSentPrefix + event.detail;
 }
 
 }  // namespace ristova::run

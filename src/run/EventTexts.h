@@ -18,4 +18,9 @@ std::string DetailText(const std::string& kind, const std::string& detail);
 // The event with kind, source, result and detail as the operator reads them.
 RunEvent ShownEvent(const RunEvent& event);
 
+// Why a switch asked for from outside the window was not carried out, as
+// the operator reads it, from the event that told so (result refused,
+// not-sent or failed).
+std::string SwitchRefusalText(const RunEvent& event);
+
 }  // namespace ristova::run

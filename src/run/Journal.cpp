@@ -159,10 +159,13 @@ std::vector<RunEvent> ReadJournalDay(const std::string& dbFile, const std::strin
     sqlite3_stmt* stmt = nullptr;
     const std::string from = DateText(true, day);
     const std::string to = DateText(true, day.AddDays(1));
-    if (sqlite3_prepare_v2(db,
-                           "SELECT at, controller, relay, kind, source, result, detail FROM events "
-                           "WHERE controller = ?1 AND at >= ?2 AND at < ?3 ORDER BY at, id",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
+    const char* sql =
+        controller.empty()
+            ? "SELECT at, controller, relay, kind, source, result, detail FROM events "
+              "WHERE ?1 = '' AND at >= ?2 AND at < ?3 ORDER BY at, id"
+            : "SELECT at, controller, relay, kind, source, result, detail FROM events "
+              "WHERE controller = ?1 AND at >= ?2 AND at < ?3 ORDER BY at, id";
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK) {
         sqlite3_bind_text(stmt, 1, controller.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(stmt, 2, from.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(stmt, 3, to.c_str(), -1, SQLITE_TRANSIENT);

@@ -55,8 +55,8 @@ struct Aggregated {
 };
 std::optional<Aggregated> ParseAggregated(const std::string& detail);
 
-// The events of one controller on one day, oldest first; empty when the
-// file is missing or cannot be read.
+// The events of one controller (every controller's when it is empty) on
+// one day, oldest first; empty when the file is missing or cannot be read.
 std::vector<RunEvent> ReadJournalDay(const std::string& dbFile, const std::string& controller,
                                      const Date& day);
 

@@ -13,10 +13,11 @@
 #include "plan/PlanFile.h"
 #include "run/Monitor.h"
 #include "run/PlanSelection.h"
+#include "run/Site.h"
 
 namespace ristova::run {
 
-std::string ComText(const ControllerRun& run) {
+std::string ComText(const RunView& run) {
     switch (run.Com()) {
         case ComStatus::Stopped:
             return kLbComInitial;
@@ -41,7 +42,9 @@ std::string DeviceList::Text() const {
                                                                         : std::string();
 }
 
-RunPage::RunPage(AppContext& ctx, Site& site) : ctx_(ctx), site_(site) {
+RunPage::RunPage(AppContext& ctx, SiteView& site) : ctx_(ctx), site_(&site) {
+    forward_.to = &events_;
+    site_->Events().Add(&forward_);
     SetupRunPlanGrid(sgPlan_);
     SetupRunPowerGrid(sgPower_);
     SetupMonitorGrid(sgState_);
@@ -62,9 +65,9 @@ void RunPage::SelectDeviceName(const std::string& name) {
 }
 
 void RunPage::ListControllers() {
-    if (site_.Several()) {
+    if (site_->Several()) {
         cbRunDevList_.Items.clear();
-        for (const auto& run : site_.Runs()) cbRunDevList_.Items.push_back(run->File());
+        for (const RunView* run : site_->RunViews()) cbRunDevList_.Items.push_back(run->File());
     } else {
         ListFolderFiles(cbRunDevList_.Items, ctx_.sAppPath, "*.PSW");
     }
@@ -72,13 +75,15 @@ void RunPage::ListControllers() {
 }
 
 void RunPage::FillRunDeviceList() {
-    site_.Configure();
+    site_->Configure();
     ListControllers();
-    ControllerRun* run = site_.Runs().front().get();
-    if (site_.Several()) {
+    const std::vector<RunView*> runs = site_->RunViews();
+    if (runs.empty()) return;
+    RunView* run = runs.front();
+    if (site_->Several()) {
         // The run controller of one-controller days is shown first when listed.
         const std::string stored = ReadIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn);
-        if (ControllerRun* named = site_.Find(stored)) run = named;
+        if (RunView* named = site_->FindRun(stored)) run = named;
     }
     SelectDeviceName(run->File());
     monitorDue_ = true;
@@ -87,7 +92,7 @@ void RunPage::FillRunDeviceList() {
 
 void RunPage::RefreshDeviceList() {
     const std::string current = cbRunDevList_.Text();
-    if (site_.Several()) {
+    if (site_->Several()) {
         ListControllers();
         if (!current.empty()) SelectDeviceName(current);
         return;
@@ -117,10 +122,10 @@ void RunPage::cbRunDevListChange(int index) {
 void RunPage::cbRunDevListChange(const std::string& name) {
     SelectDeviceName(name);
     const std::string chosen = cbRunDevList_.Text();
-    if (site_.Several()) {
+    if (site_->Several()) {
         // With several running together, the list only picks what is shown.
         monitorDue_ = true;
-        Show(site_.Find(chosen));
+        Show(site_->FindRun(chosen));
         return;
     }
     std::exception_ptr writeError;
@@ -133,7 +138,7 @@ void RunPage::cbRunDevListChange(const std::string& name) {
     // The run stops and the chosen controller's run starts afresh: one runs
     // at a time. The monitor keeps its rows until the next start.
     picked_ = true;
-    Show(&site_.UseSingle(chosen));
+    Show(site_->UseSingle(chosen));
     if (writeError) std::rethrow_exception(writeError);
 }
 
@@ -141,7 +146,7 @@ void RunPage::cbRunDevListChange(const std::string& name) {
 
 void RunPage::btnRunClick() {
     try {
-        site_.StartAll();
+        site_->StartAll();
     } catch (const OperatorError&) {
         Sync();
         throw;
@@ -150,7 +155,7 @@ void RunPage::btnRunClick() {
 }
 
 void RunPage::btnStopClick() {
-    site_.StopAll();
+    site_->StopAll();
     if (listChanged_) {
         listChanged_ = false;
         FillRunDeviceList();
@@ -160,7 +165,7 @@ void RunPage::btnStopClick() {
 
 void RunPage::ControllersChosen(const std::vector<std::string>& files) {
     WriteListedControllers(ctx_.settingsFile, files);
-    if (site_.AnyRunning()) {
+    if (site_->AnyRunning()) {
         listChanged_ = true;
         ctx_.status.ShowStatus(3, kControllersAfterStop);
         return;
@@ -179,26 +184,26 @@ std::vector<std::string> RunPage::ListedControllers() const {
 }
 
 void RunPage::tmCheckTimer() {
-    site_.CheckTick();
+    site_->CheckTick();
     Sync();
 }
 
 void RunPage::Timer1Timer() {
-    site_.ClockTick();
+    site_->ClockTick();
     Sync();
 }
 
 void RunPage::tmRunTimer() {
-    if (const ControllerRun* run = Shown()) ShowRelayStates(run->States());
+    if (const RunView* run = Shown()) ShowRelayStates(run->States());
 }
 
 void RunPage::WatchLine() {
-    site_.WatchLines();
+    site_->WatchLines();
     Sync();
 }
 
 void RunPage::Shutdown() {
-    site_.Shutdown();
+    site_->Shutdown();
 }
 
 void RunPage::ShowRelayStates(const std::string& text) {
@@ -222,7 +227,7 @@ SwitchResult RunPage::sgStateMouseDown(MouseButton button, int col, int row) {
         sgState_.SetRow(row);
         ++revision_;
     }
-    ControllerRun* run = Shown();
+    RunView* run = Shown();
     if (!run || !CursorIsHand(col, row) || row > run->RelayCount()) return SwitchResult::Refused;
     const SwitchResult result = run->Toggle(row, "manual");
     Sync();
@@ -231,20 +236,34 @@ SwitchResult RunPage::sgStateMouseDown(MouseButton button, int col, int row) {
 
 // --- the grids follow the shown run -------------------------------------------------
 
-void RunPage::Show(ControllerRun* run) {
+RunPage::~RunPage() {
+    site_->Events().Remove(&forward_);
+}
+
+void RunPage::UseSite(SiteView& site) {
+    site_->Events().Remove(&forward_);
+    site_ = &site;
+    site_->Events().Add(&forward_);
+    builtFor_ = 0;
+    shown_.clear();
+    FillRunDeviceList();
+}
+
+void RunPage::Show(RunView* run) {
     shown_ = run ? run->File() : std::string();
-    site_.SetShownController(site_.Several() ? shown_ : std::string());
+    site_->SetShownController(site_->Several() ? shown_ : std::string());
     builtFor_ = 0;
     Sync();
 }
 
-ControllerRun* RunPage::Shown() const {
-    if (ControllerRun* run = site_.Find(shown_); run && run->File() == shown_) return run;
+RunView* RunPage::Shown() const {
+    if (RunView* run = site_->FindRun(shown_); run && run->File() == shown_) return run;
     // The site replaced its one run (a new controller at a change of date).
-    return site_.Several() || site_.Runs().empty() ? nullptr : site_.Runs().front().get();
+    const std::vector<RunView*> runs = site_->RunViews();
+    return site_->Several() || runs.empty() ? nullptr : runs.front();
 }
 
-void RunPage::BuildPlanGrid(const ControllerRun& run) {
+void RunPage::BuildPlanGrid(const RunView& run) {
     const auto& rows = run.PlanRows();
     sgPlan_.EmptyStoredRows(1);
     sgPlan_.SetRowCount(std::max<int>(2, static_cast<int>(rows.size()) + 1));
@@ -255,7 +274,7 @@ void RunPage::BuildPlanGrid(const ControllerRun& run) {
     sgPlan_.Touch();
 }
 
-void RunPage::BuildPowerGrid(const ControllerRun& run) {
+void RunPage::BuildPowerGrid(const RunView& run) {
     sgPower_.EmptyStoredRows(1);
     sgPower_.SetRowCount(run.RelayCount() + 1);
     SetGridTitles(sgPower_, controller::CommandTableTitles());
@@ -274,7 +293,7 @@ void RunPage::BuildPowerGrid(const ControllerRun& run) {
 }
 
 void RunPage::Sync() {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     if (!run) return;
     const bool rebuilt = run->Id() != builtFor_;
     if (rebuilt || run->PlanLoads() != builtPlanCount_) {
@@ -314,128 +333,129 @@ void RunPage::Sync() {
         ++revision_;
     }
     // The list follows a run controller that the site changed by itself.
-    if (!site_.Several() && cbRunDevList_.Text() != run->File()) {
+    if (!site_->Several() && cbRunDevList_.Text() != run->File()) {
         ListControllers();
         SelectDeviceName(run->File());
     }
 }
 
 std::uint64_t RunPage::Revision() const {
-    return revision_ + site_.Revision();
+    return revision_ + site_->Revision();
 }
 
 // --- derived texts ----------------------------------------------------------------------
 
 bool RunPage::Running() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->Running();
 }
 
 bool RunPage::BtnRunEnabled() const {
-    if (!site_.Several()) return !Running();
-    return std::any_of(site_.Runs().begin(), site_.Runs().end(),
-                       [](const auto& run) { return !run->Running(); });
+    if (!site_->Several()) return !Running();
+    const std::vector<RunView*> runs = site_->RunViews();
+    return std::any_of(runs.begin(), runs.end(), [](const RunView* run) { return !run->Running(); });
 }
 
 bool RunPage::BtnStopEnabled() const {
-    return site_.Several() ? site_.AnyRunning() : Running();
+    return site_->Several() ? site_->AnyRunning() : Running();
 }
 
 LampColour RunPage::Lamp() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->BlocksReceived() % 2 == 1 ? LampColour::Red : LampColour::Yellow;
 }
 
 std::string RunPage::lbRunFn() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? kRunFnPrefix + run->PlanPath() : std::string();
 }
 
 std::string RunPage::lbState() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->EverStarted() ? kLbStatePrefix + run->StartedStateQuery()
                                               : std::string(kLbStateInitial);
 }
 
 std::string RunPage::lbCom() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? ComText(*run) : std::string(kLbComInitial);
 }
 
 std::string RunPage::lbCmd() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->EverStarted() ? kLbCmdPrefix + run->DecoderPath()
                                               : std::string(kLbCmdInitial);
 }
 
 std::string RunPage::lbDev() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->EverStarted() ? kLbDevPrefix + run->DecoderDescription()
                                               : std::string(kLbDevInitial);
 }
 
 LineState RunPage::Line() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->Line() : LineState::Normal;
 }
 
 bool RunPage::StatesUnknown() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->StatesUnknown();
 }
 
 bool RunPage::RelayMismatch(int relay) const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run && run->RelayMismatch(relay);
 }
 
 std::string RunPage::sRunPowerFn() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->ControllerPath() : std::string();
 }
 
 std::string RunPage::sRunPlanFn() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->PlanPath() : std::string();
 }
 
 std::string RunPage::sRunDllFn() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->DecoderPath() : std::string();
 }
 
 std::string RunPage::sStateCmd() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->StartedStateQuery() : std::string();
 }
 
 std::string RunPage::sJDQState() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->States() : std::string();
 }
 
 std::vector<plan::TPlanAction> RunPage::PlanActions() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->PlanActions() : std::vector<plan::TPlanAction>{};
 }
 
 int RunPage::RelayCount() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->RelayCount() : 1;
 }
 
 Date RunPage::PlanDate() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->PlanDate() : ctx_.clock.Now().date;
 }
 
 Date RunPage::LastRunDate() const {
-    const ControllerRun* run = Shown();
+    const RunView* run = Shown();
     return run ? run->LastRunDate() : ctx_.clock.Now().date;
 }
 
 void RunPage::SetLastRunDate(const Date& date) {
-    for (const auto& run : site_.Runs()) run->SetLastRunDate(date);
+    // Start-up sets the plans' date; the runs keep their own.
+    (void)date;
     ++revision_;
 }
 

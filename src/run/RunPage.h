@@ -16,8 +16,7 @@
 
 #include "base/AppContext.h"
 #include "base/StringGrid.h"
-#include "run/ControllerRun.h"
-#include "run/Site.h"
+#include "run/RunView.h"
 
 namespace ristova::run {
 
@@ -42,7 +41,7 @@ inline constexpr const char* kLbComNoAnswer = "通信状态:无应答";
 inline constexpr const char* kControllersAfterStop = "同时运行的控制器将在停止运行后生效";
 
 // lbCom's text for a run's line.
-std::string ComText(const ControllerRun& run);
+std::string ComText(const RunView& run);
 
 enum class LampColour { Yellow, Red };
 enum class MouseButton { Left, Right, Middle };
@@ -57,7 +56,11 @@ struct DeviceList {
 
 class RunPage {
   public:
-    RunPage(AppContext& ctx, Site& site);
+    RunPage(AppContext& ctx, SiteView& site);
+    ~RunPage();
+    // Another site (the engine this window attached to went away and the
+    // window took over, say): the page shows its runs from now on.
+    void UseSite(SiteView& site);
     RunPage(const RunPage&) = delete;
     RunPage& operator=(const RunPage&) = delete;
 
@@ -103,7 +106,7 @@ class RunPage {
 
     // --- what the page shows ------------------------------------------------
     // The run the page shows; null before FillRunDeviceList.
-    ControllerRun* Shown() const;
+    RunView* Shown() const;
     bool Running() const;  // the shown run runs
     bool BtnRunEnabled() const;
     bool BtnStopEnabled() const;
@@ -137,21 +140,28 @@ class RunPage {
     const StringGrid& sgPower() const { return sgPower_; }
     const StringGrid& sgState() const { return sgState_; }
 
-    Site& GetSite() { return site_; }
-    RunEventHub& Events() { return site_.Events(); }
-    int MillisecondsToNextSecond() const { return site_.MillisecondsToNextSecond(); }
+    SiteView& GetSite() { return *site_; }
+    // The events of the site shown, whichever that is.
+    RunEventHub& Events() { return events_; }
+    int MillisecondsToNextSecond() const { return site_->MillisecondsToNextSecond(); }
     // Grows on every change of what the page shows.
     std::uint64_t Revision() const;
 
   private:
     void SelectDeviceName(const std::string& name);
     void ListControllers();
-    void Show(ControllerRun* run);
-    void BuildPlanGrid(const ControllerRun& run);
-    void BuildPowerGrid(const ControllerRun& run);
+    void Show(RunView* run);
+    void BuildPlanGrid(const RunView& run);
+    void BuildPowerGrid(const RunView& run);
 
     AppContext& ctx_;
-    Site& site_;
+    SiteView* site_;
+    RunEventHub events_;
+    // Passes the site's events on to the page's own hub.
+    struct Forward : IRunEventSink {
+        RunEventHub* to = nullptr;
+        void OnRunEvent(const RunEvent& event) override { to->OnRunEvent(event); }
+    } forward_;
     StringGrid sgPlan_;
     StringGrid sgPower_;
     StringGrid sgState_;

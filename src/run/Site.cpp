@@ -8,20 +8,20 @@
 #include "base/IniFile.h"
 #include "base/Settings.h"
 #include "base/TextUtils.h"
+#include "controller/ControllerFile.h"
 #include "controller/SerialSettings.h"
 
 namespace ristova::run {
 
-namespace {
-
-// Two names of one device ("COM1" and "/dev/ttyS0", a link and its target)
-// are one port.
-std::string DeviceIdentity(const std::string& port) {
+std::string PortIdentity(const std::string& port) {
     const std::string path = TMyComport::DevicePath(port);
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(FsPath(path), ec);
     return ec ? path : Utf8Path(canonical);
 }
+
+namespace {
+
 
 std::string ErrorText(std::exception_ptr error) {
     try {
@@ -40,7 +40,9 @@ std::string SamePortText(const std::string& first, const std::string& second,
     return "控制器" + first + "和" + second + "使用同一端口" + port + "," + second + "未启动";
 }
 
-std::vector<std::string> ReadListedControllers(const std::string& settingsFile) {
+namespace {
+
+std::vector<std::string> ListedNames(const std::string& settingsFile) {
     std::vector<std::string> names;
     std::vector<std::string> parts;
     SplitText(ReadIniText(settingsFile, settings::kRun, kControllersKey), ",", parts);
@@ -52,6 +54,24 @@ std::vector<std::string> ReadListedControllers(const std::string& settingsFile) 
         if (!name.empty() && !repeat) names.push_back(std::move(name));
     }
     return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadListedControllers(const std::string& settingsFile) {
+    std::vector<std::string> names = ListedNames(settingsFile);
+    std::erase_if(names,
+                  [](const std::string& name) { return !controller::IsSafeControllerName(name); });
+    return names;
+}
+
+std::string RefusedControllerNames(const std::string& settingsFile) {
+    std::vector<std::string> refused;
+    const std::string single = ReadIniText(settingsFile, settings::kRun, settings::kSPowerFn);
+    if (!single.empty() && !controller::IsSafeControllerName(single)) refused.push_back(single);
+    for (const std::string& name : ListedNames(settingsFile))
+        if (!controller::IsSafeControllerName(name)) refused.push_back(name);
+    return JoinText(refused, ", ");
 }
 
 void WriteListedControllers(const std::string& settingsFile,
@@ -105,7 +125,8 @@ std::string Site::StoredSingleController() const {
     const std::string name = ReadIniText(ctx_.settingsFile, settings::kRun, settings::kSPowerFn);
     std::vector<std::string> files;
     ListFolderFiles(files, ctx_.sAppPath, "*.PSW");
-    if (name.empty())
+    // A name that reaches outside the folder is no choice at all.
+    if (name.empty() || !controller::IsSafeControllerName(name))
         return files.empty() ? std::string(settings::kDefaultRunController) : files.front();
     // The folder's spelling: the exact name first, then without regard to case.
     if (std::find(files.begin(), files.end(), name) != files.end()) return name;
@@ -118,7 +139,7 @@ void Site::Configure() {
     const std::vector<std::string> listed = ReadListedControllers(ctx_.settingsFile);
     several_ = listed.size() > 1;
     if (!several_) {
-        UseSingle(listed.empty() ? StoredSingleController() : listed.front());
+        UseSingleRun(listed.empty() ? StoredSingleController() : listed.front());
         return;
     }
     for (auto& run : runs_) run->Stop();
@@ -132,7 +153,7 @@ void Site::Configure() {
     lastDate_ = today;
 }
 
-ControllerRun& Site::UseSingle(const std::string& file) {
+ControllerRun& Site::UseSingleRun(const std::string& file) {
     several_ = false;
     for (auto& run : runs_) run->Stop();
     runs_.clear();
@@ -149,19 +170,25 @@ ControllerRun* Site::Find(const std::string& file) const {
     return nullptr;
 }
 
+std::vector<RunView*> Site::RunViews() const {
+    std::vector<RunView*> views;
+    for (const auto& run : runs_) views.push_back(run.get());
+    return views;
+}
+
 std::string Site::PortHolder(const std::string& port) const {
-    const std::string device = DeviceIdentity(port);
+    const std::string device = PortIdentity(port);
     for (const auto& run : runs_)
-        if (run->Running() && DeviceIdentity(run->PortName()) == device) return run->File();
+        if (run->Running() && PortIdentity(run->PortName()) == device) return run->File();
     return {};
 }
 
 const ControllerRun* Site::SamePort(const ControllerRun& run) const {
     const std::string device =
-        DeviceIdentity(controller::ReadSerialSettings(run.ControllerPath()).port);
+        PortIdentity(controller::ReadSerialSettings(run.ControllerPath()).port);
     for (const auto& other : runs_)
         if (other.get() != &run && other->Running() &&
-            DeviceIdentity(other->PortName()) == device)
+            PortIdentity(other->PortName()) == device)
             return other.get();
     return nullptr;
 }

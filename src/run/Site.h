@@ -18,6 +18,7 @@
 #include "run/ControllerRun.h"
 #include "run/Journal.h"
 #include "run/RunEvents.h"
+#include "run/RunView.h"
 
 namespace ristova::run {
 
@@ -29,9 +30,17 @@ inline constexpr std::string_view kControllersKey = "Controllers";
 std::string SamePortText(const std::string& first, const std::string& second,
                          const std::string& port);
 
-// The list as the settings file holds it: trimmed names, empty ones and
-// repeats (in any letter case) left out.
+// Two names of one device ("COM1" and "/dev/ttyS0", a link and its target)
+// give one identity.
+std::string PortIdentity(const std::string& port);
+
+// The list as the settings file holds it: trimmed names, empty ones,
+// repeats (in any letter case) and names that are no file of the program
+// folder itself (a ".." or a separator) left out.
 std::vector<std::string> ReadListedControllers(const std::string& settingsFile);
+// The names under [RUN] sPowerFn and [RUN] Controllers that a run refuses,
+// separated by ", "; empty when there are none.
+std::string RefusedControllerNames(const std::string& settingsFile);
 void WriteListedControllers(const std::string& settingsFile, const std::vector<std::string>& names);
 
 // Something another layer adds to the site and the site owns (the broker
@@ -41,17 +50,17 @@ class SiteService {
     virtual ~SiteService() = default;
 };
 
-class Site {
+class Site : public SiteView {
   public:
     // The test port is the setup page's: a start closes it, and it opens no
     // port that a run holds.
     Site(AppContext& ctx, TMyComport& testPort);
-    ~Site();  // the services go, the runs stop, the journal is written out
+    ~Site() override;  // the services go, the runs stop, the journal is written out
     Site(const Site&) = delete;
     Site& operator=(const Site&) = delete;
 
     // Every event of every run, and the site's own.
-    RunEventHub& Events() { return events_; }
+    RunEventHub& Events() override { return events_; }
     // The journal in the program folder, attached to the events.
     void OpenJournal(std::function<void(std::uint64_t lost)> onRowsLost = {});
     Journal* GetJournal() { return journal_.get(); }
@@ -59,20 +68,23 @@ class Site {
 
     // --- which controllers run ------------------------------------------
     // Several controllers are listed: they run together.
-    bool Several() const { return several_; }
+    bool Several() const override { return several_; }
     // Reads [RUN] Controllers and makes the runs: several listed run
     // together; otherwise the one controller the settings name (sPowerFn,
     // else the folder's first, else the default name). Each run chooses
     // the day's plan.
-    void Configure();
+    void Configure() override;
     // The one run controller (the list holds fewer than two): the run there
     // was stops and goes, and a new run of the file chooses its plan.
-    ControllerRun& UseSingle(const std::string& file);
+    ControllerRun& UseSingleRun(const std::string& file);
+    RunView* UseSingle(const std::string& file) override { return &UseSingleRun(file); }
     // The controller the settings name for the one run.
     std::string StoredSingleController() const;
     const std::vector<std::unique_ptr<ControllerRun>>& Runs() const { return runs_; }
     // By file name: the exact name first, then without regard to case.
     ControllerRun* Find(const std::string& file) const;
+    RunView* FindRun(const std::string& file) const override { return Find(file); }
+    std::vector<RunView*> RunViews() const override;
     // The running controller that holds the port, or empty.
     std::string PortHolder(const std::string& port) const;
 
@@ -80,32 +92,28 @@ class Site {
     // Starts every run that is not running. A run whose port another run
     // holds is refused with a message naming both; the first error of a
     // start is thrown once the others have started.
-    void StartAll();
-    void StopAll();
-    bool AnyRunning() const;
+    void StartAll() override;
+    void StopAll() override;
+    bool AnyRunning() const override;
     // A stopped run that should be running (its start failed at a change
     // of date, for one) is started again at the reconnect interval.
     void SetRetryStopped(bool retry) { retryStopped_ = retry; }
     // The run whose panel 3 news the status bar shows (empty: every run's).
-    void SetShownController(const std::string& file) { shown_ = file; }
+    void SetShownController(const std::string& file) override { shown_ = file; }
 
     // --- the scheduler -------------------------------------------------
     // The clock tick of every second: the date change, the plans reloaded.
-    void ClockTick();
+    void ClockTick() override;
     // The check tick at the start of each second while a run runs.
-    void CheckTick();
+    void CheckTick() override;
     // At the reconnect interval while a run waits for its next try.
     void RetryTick();
     // Any loop may call it between check ticks: lost lines noticed and
     // reopened when due.
-    void WatchLines();
-    struct Ticks {
-        bool check = false;  // and the 200 ms tick
-        bool retry = false;
-    };
-    Ticks Needed() const;
+    void WatchLines() override;
+    Ticks Needed() const override;
     // Time until the next whole second of the clock, 1 to 1000 ms.
-    int MillisecondsToNextSecond() const;
+    int MillisecondsToNextSecond() const override;
 
     // --- the guard -----------------------------------------------------
     // A tick that throws is caught here for its run: the error is
@@ -117,9 +125,9 @@ class Site {
     void ReportError(std::exception_ptr error) { Report(nullptr, std::move(error)); }
 
     // Program end: the runs end (published as such) and their ports close.
-    void Shutdown();
+    void Shutdown() override;
     // Grows on every change of a run or of the set of runs.
-    std::uint64_t Revision() const { return revision_; }
+    std::uint64_t Revision() const override { return revision_; }
 
   private:
     ControllerRun& AddRun(const std::string& file);

@@ -32,7 +32,13 @@ std::vector<TPlanAction> LoadActions(const std::string& folder, const std::strin
     return plan::PlanActionsFromGrid(grid);
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& cell) {
+    // A spreadsheet runs a cell that starts like a formula (a controller
+    // name or a detail from the line could): the quote keeps it text.
+    const std::string text =
+        !cell.empty() && std::string_view("=+-@").find(cell.front()) != std::string_view::npos
+            ? "'" + cell
+            : cell;
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {

@@ -29,6 +29,11 @@ TEST(DataFolderTest, PortableInstalledAndGivenFolders) {
     EXPECT_EQ(ChooseProgramFolder("", exe, FolderEnv{"rel", "/home/op"}),
               "/home/op/.local/share/ristova/");
     EXPECT_EQ(ChooseProgramFolder("/srv/box/", exe, env), "/srv/box/");
+    // No home: nothing is chosen (never a folder under /tmp) unless named.
+    for (const FolderEnv& homeless : {FolderEnv{"", ""}, FolderEnv{"rel", "rel"}})
+        EXPECT_EQ(ChooseProgramFolder("", exe, homeless), "");
+    EXPECT_EQ(ChooseProgramFolder("", exe, FolderEnv{"/xdg", ""}), "/xdg/ristova/");
+    EXPECT_EQ(ChooseProgramFolder("/srv/box", exe, FolderEnv{}), "/srv/box/");
     ::chmod(exe.c_str(), 0755);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "base/IniFile.h"
 #include "remote/MqttSettings.h"
@@ -27,11 +28,62 @@ TEST(MqttSettingsTest, DefaultsAndKeys) {
     WriteIniText(file, "MQTT", "Discovery", "NO");
     s = ReadMqttSettings(file);
     EXPECT_EQ(s.host, "broker");
-    EXPECT_EQ(s.port, 1883);  // out of range
+    EXPECT_EQ(s.port, 1883);  // out of range, and named
+    EXPECT_NE(MqttSettingsProblem(s).find("Port=70000"), std::string::npos);
     EXPECT_EQ(s.topicPrefix, "site/a");
     EXPECT_FALSE(s.discovery);
     WriteIniText(file, "MQTT", "Port", "8883");
     EXPECT_EQ(ReadMqttSettings(file).port, 8883);
+}
+
+TEST(MqttSettingsTest, RemoteSwitchingIsOffAndUnusableValuesArePlainlyRefused) {
+    test::TempDir dir;
+    const std::string file = dir.File("系统参数.INI");
+    MqttSettings s = ReadMqttSettings(file);
+    EXPECT_FALSE(s.allowSet);
+    EXPECT_EQ(s.maxSetPerSecond, 5);
+    EXPECT_EQ(MqttSettingsProblem(s), "");
+    for (const char* prefix : {"t/+/x", "t/#", "a//b", "/a", "$SYS/x"}) {
+        WriteIniText(file, "MQTT", "TopicPrefix", prefix);
+        EXPECT_NE(MqttSettingsProblem(ReadMqttSettings(file)).find("TopicPrefix"),
+                  std::string::npos)
+            << prefix;
+    }
+    WriteIniText(file, "MQTT", "TopicPrefix", "site/泵房 1/");
+    WriteIniText(file, "MQTT", "DiscoveryPrefix", "home/+");
+    EXPECT_NE(MqttSettingsProblem(ReadMqttSettings(file)).find("DiscoveryPrefix"),
+              std::string::npos);
+    WriteIniText(file, "MQTT", "DiscoveryPrefix", "home");
+    WriteIniText(file, "MQTT", "AllowSet", "yes");
+    WriteIniText(file, "MQTT", "MaxSetPerSecond", "20");
+    s = ReadMqttSettings(file);
+    EXPECT_TRUE(s.allowSet);
+    EXPECT_EQ(s.maxSetPerSecond, 20);
+    EXPECT_EQ(MqttSettingsProblem(s), "");
+    WriteIniText(file, "MQTT", "PasswordFile", "/etc/pw");
+    EXPECT_NE(MqttSettingsProblem(ReadMqttSettings(file)).find("without User"), std::string::npos);
+    for (const auto& [key, value] :
+         {std::pair{"AllowSet", "sure"}, std::pair{"MaxSetPerSecond", "0"},
+          std::pair{"MaxSetPerSecond", "5x"}}) {
+        WriteIniText(file, "MQTT", key, value);
+        s = ReadMqttSettings(file);
+        EXPECT_FALSE(s.allowSet);
+        EXPECT_NE(MqttSettingsProblem(s).find(std::string(key) + "=" + value), std::string::npos);
+        WriteIniText(file, "MQTT", key, "");
+    }
+}
+
+TEST(MqttSettingsTest, LoopbackHostsAndInstances) {
+    for (const char* host : {"localhost", "LocalHost", "127.0.0.1", "127.1.2.3", "::1"})
+        EXPECT_TRUE(IsLoopbackHost(host)) << host;
+    for (const char* host : {"192.168.1.10", "127.example.com", "broker", "::2"})
+        EXPECT_FALSE(IsLoopbackHost(host)) << host;
+
+    const std::string pump = InstanceId("/srv/ristova/pump");
+    EXPECT_EQ(pump.rfind("pump-", 0), 0u);
+    EXPECT_EQ(InstanceId("/srv/ristova/pump/"), pump);
+    EXPECT_NE(InstanceId("/srv/other/pump"), pump);
+    EXPECT_EQ(InstanceId("/srv/a+b#c").find_first_of("/+#"), std::string::npos);
 }
 
 TEST(MqttSettingsTest, NamesAreSafeTopicLevelsIdsAndJson) {

@@ -132,7 +132,7 @@ class EngineFixture {
         return *site_;
     }
     // The run the page shows.
-    run::ControllerRun& ShownRun() { return *Engine().Shown(); }
+    run::ControllerRun& ShownRun() { return *GetSite().Find(Engine().Shown()->File()); }
     // As start-up does: the run side is prepared, then LastRunDate is today.
     run::RunPage& Prepared() {
         Engine().FillRunDeviceList();

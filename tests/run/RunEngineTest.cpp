@@ -109,6 +109,13 @@ TEST_F(RunEngineTest, FillRunDeviceListFallsBackToTheFirstEntryOrTheDefaultName)
     WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "");
     Engine().FillRunDeviceList();
     EXPECT_EQ(Engine().cbRunDevList().Text(), "乙.PSW");
+
+    // A name reaching outside the folder counts as none, in either key.
+    WriteIniText(ctx.settingsFile, "RUN", "sPowerFn", "sub/../乙.PSW");
+    WriteIniText(ctx.settingsFile, "RUN", "Controllers", "../丙.PSW,/乙.PSW");
+    Engine().FillRunDeviceList();
+    EXPECT_EQ(ShownRun().ControllerPath(), dir.File("乙.PSW"));
+    EXPECT_EQ(Engine().cbRunDevList().Items, (std::vector<std::string>{"乙.PSW"}));
 }
 
 TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {
@@ -122,7 +129,10 @@ TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {
     EXPECT_EQ(e.lbState(), "状态指令:" + Hex(kQuery));
     EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + test::Library("SimRelay"));
     EXPECT_EQ(e.lbCom(), "通信状态:正常启动");
-    EXPECT_EQ(e.lbDev(), "适用硬件:Ristova 模拟继电器控制器");
+    // The description comes from the decoder's host once it has loaded.
+    EXPECT_TRUE(
+        poster.PumpUntil([&] { return e.lbDev() == "适用硬件:Ristova 模拟继电器控制器"; }, 20000))
+        << e.lbDev();
     EXPECT_EQ(e.sJDQState(), "000");
     EXPECT_FALSE(e.BtnRunEnabled());
     EXPECT_TRUE(e.BtnStopEnabled());
@@ -424,13 +434,20 @@ TEST_F(RunEngineTest, PluginsThatAreMissingIncompleteNullOrTooLong) {
         clock.Set(kDay, 8, 0, 0);
         // Each controller's own plug-in replaces the one loaded before.
         Prepared().btnRunClick();
+        const controller::StatePlugin& plugin = ShownRun().Plugin();
+        if (plugin.IsLoaded()) {
+            ASSERT_TRUE(poster.PumpUntil([&] { return Engine().lbDev() == c.lbDev; }, 20000))
+                << c.plugin;
+        }
         EXPECT_EQ(Engine().lbDev(), c.lbDev) << c.plugin;
         EXPECT_EQ(Panel3() == std::string(" 状态数据处理程序无法加载:") + c.plugin,
-                  !ShownRun().Plugin().IsLoaded())
+                  !plugin.IsLoaded())
             << c.plugin;
         const auto lamp = Engine().Lamp();
         far.Write("S(00,111)E");
-        ASSERT_TRUE(poster.PumpUntil([&] { return Engine().Lamp() != lamp; }, 2000)) << c.plugin;
+        ASSERT_TRUE(poster.PumpUntil(
+            [&] { return Engine().Lamp() != lamp && plugin.Pending() == 0; }, 20000))
+            << c.plugin;
         EXPECT_EQ(Panel3(), " 接收数据:" + Hex("S(00,111)E")) << c.plugin;
         EXPECT_EQ(Engine().sJDQState(), c.statesAfterAnswer) << c.plugin;
         Engine().tmRunTimer();
@@ -450,6 +467,7 @@ TEST_F(RunEngineTest, ManualSwitchingOnlyInColumnOneWhileRunningAndAllowed) {
     StartAt(8, 0, 0);
     // The click goes by the state the board last reported.
     ShownRun().COMRUNReceiveData("S(00,1)E", 8);
+    ASSERT_TRUE(poster.PumpUntil([&] { return e.sJDQState() == "1"; }, 20000));
     EXPECT_TRUE(e.CursorIsHand(1, 3));
     for (int col : {0, 2, 3}) EXPECT_FALSE(e.CursorIsHand(col, 1));
     EXPECT_FALSE(e.CursorIsHand(1, 0));

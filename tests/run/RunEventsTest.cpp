@@ -12,8 +12,9 @@
 #include "run/EngineFixture.h"
 #include "run/EventTexts.h"
 #include "run/Journal.h"
-#include "run/RunPage.h"
 #include "run/RunEvents.h"
+#include "run/RunPage.h"
+#include "run/Timeline.h"
 
 namespace ristova::run {
 namespace {
@@ -108,6 +109,7 @@ TEST_F(RunEventsTest, ARunPublishesEveryCommandStateAndRunEvent) {
     const std::string answer = "S(00,101)E";
     ShownRun().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
     ShownRun().COMRUNReceiveData(answer.data(), static_cast<std::uint16_t>(answer.size()));
+    ASSERT_TRUE(poster.PumpUntil([&] { return ShownRun().Plugin().Pending() == 0; }, 20000));
     Engine().tmRunTimer();
     Engine().sgStateMouseDown(MouseButton::Left, 1, 1);
     PumpUntilCommands(5);
@@ -145,6 +147,33 @@ TEST_F(RunEventsTest, ACommandIsSentOnceItsBytesAreAtTheFarEndAndStampedThen) {
     EXPECT_EQ(commands[2].relay, 3);
     // The engine's clock stood still; the stamp moved on with the writer.
     EXPECT_GE(commands[2].at, "2012-03-18 08:00:00.650");
+}
+
+// A decoder that crashes costs the answer it was given: an event names the
+// plug-in and what happened, and the next answer decodes in a new host.
+TEST_F(RunEventsTest, ADecoderThatCrashesIsToldAndTheNextAnswerDecodes) {
+    ctx.sDllPath = RISTOVA_TEST_PLUGIN_DIR;
+    WriteController(3, far.SlavePath(), {}, kController, "crashy.so");
+    WritePlan({});
+    Engine().Events().Add(&rec);
+    clock.Set(kDay, 8, 0, 0);
+    Prepared().btnRunClick();
+    auto failures = [&] {
+        std::vector<RunEvent> found;
+        for (const RunEvent& e : rec.events)
+            if (e.result == "decoder-failed") found.push_back(e);
+        return found;
+    };
+    far.Write("crash");
+    ASSERT_TRUE(poster.PumpUntil([&] { return !failures().empty(); }, 20000));
+    const RunEvent failed = failures()[0];
+    EXPECT_EQ(failed.kind + " " + failed.source, "run engine");
+    EXPECT_TRUE(failed.detail.starts_with(ctx.sDllPath + "crashy.so: ended: ")) << failed.detail;
+    EXPECT_EQ(status.Panel(3), " 状态数据处理程序出错:crashy.so");
+    far.Write("101");
+    EXPECT_TRUE(poster.PumpUntil([&] { return Engine().sJDQState() == "101"; }, 20000))
+        << Engine().sJDQState();
+    EXPECT_EQ(failures().size(), 1u);
 }
 
 TEST_F(RunEventsTest, CommandsStillQueuedAtAStopOrADateChangeAreJournaledDropped) {
@@ -276,6 +305,17 @@ TEST(EventTextsTest, StatesByKindAndUnknownCodesAsTheyAre) {
     for (const char* odd :
          {"aggregated 9 from 08:00", "aggregated 99999999999999999999 from 08:00:10.004"})
         EXPECT_EQ(DetailText("state", odd), odd);
+}
+
+// A cell that a spreadsheet would run as a formula is exported as text.
+TEST(EventTextsTest, CsvCellsStartingLikeAFormulaAreText) {
+    const std::string csv =
+        EventsToCsv({{"t", "=cmd|' /c calc'!A1.PSW", 1, "on", "manual", "sent", "+1"},
+                     {"t", "@SUM(A1)", 0, "run", "engine", "error", "-2,x"}});
+    EXPECT_NE(csv.find("\r\nt,'=cmd|' /c calc'!A1.PSW,1,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",'+1\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\r\nt,'@SUM(A1),,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",\"'-2,x\"\r\n"), std::string::npos) << csv;
 }
 
 }  // namespace

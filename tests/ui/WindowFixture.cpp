@@ -27,10 +27,12 @@ void WindowFixture::TearDown() {
     unsetenv("XDG_CONFIG_HOME");
 }
 
-void WindowFixture::Create() {
+void WindowFixture::Create(bool attach) {
     poster_ = std::make_unique<ui::QtMainThreadPoster>();
     MainWindowOptions o;
     o.programFolder = dir_.Path();
+    o.attach = attach;
+    o.takeLock = [this] { return lock_.Acquire(dir_.Path()) == FolderLock::Result::Locked; };
     model_ = std::make_unique<MainWindowModel>(*poster_, o);
     window_ = std::make_unique<ui::TFrmMain>(*model_);
     poster_->SetAfterCall([this] { window_->Sync(); });

@@ -11,6 +11,7 @@
 
 #include "app/MainWindowModel.h"
 #include "app/ui/MainWindow.h"
+#include "base/FolderLock.h"
 #include "base/ui/QtMainThreadPoster.h"
 #include "support/TempDir.h"
 
@@ -22,7 +23,8 @@ class WindowFixture : public ::testing::Test {
     void TearDown() override;
 
     // Creates the model and the window (FormCreate runs); not shown yet.
-    void Create();
+    // attach: as a window opens on a folder another process runs.
+    void Create(bool attach = false);
     std::string Prog(std::string_view name) const { return dir_.Path() + std::string(name); }
     // Writes a UTF-8 text to the program folder in code page 936.
     void WriteProgFile(std::string_view name, std::string_view utf8) const;
@@ -35,6 +37,7 @@ class WindowFixture : public ::testing::Test {
     static bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
 
     TempDir dir_;
+    FolderLock lock_;
     std::unique_ptr<ui::QtMainThreadPoster> poster_;
     std::unique_ptr<MainWindowModel> model_;
     std::unique_ptr<ui::TFrmMain> window_;

@@ -172,9 +172,8 @@ void HistoryPage::Reload() {
     const Date day = ShownDate();
     // What the engine queued before now is in the file after this.
     if (run::Journal* journal = model_.Journal()) journal->Flush();
-    events_ = controller.empty() || !model_.Journal()
-                  ? std::vector<run::RunEvent>()
-                  : run::ReadJournalDay(model_.Journal()->FilePath(), controller, day);
+    events_ = controller.empty() ? std::vector<run::RunEvent>()
+                                 : run::ReadJournalDay(model_.JournalFile(), controller, day);
     const std::string file = model_.Context().sAppPath + controller;
     relayNames_.clear();
     if (!controller.empty() && FileExists(file))

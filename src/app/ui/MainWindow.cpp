@@ -113,6 +113,18 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     connect(tmRun_, &QTimer::timeout, this,
             [this] { Guarded([this] { model_.Monitor().tmRunTimer(); }); });
 
+    // The engine this window was attached to went away: it may take over.
+    model_.SetOnEngineGone([this] {
+        QTimer::singleShot(0, this, [this] {
+            Sync();
+            if (model_.Attached() && AskYesNo(this, kTakeOverQuestion))
+                Guarded([this] {
+                    model_.TakeOver([this](const std::function<void()>& step) {
+                        GuardedCall(this, step);
+                    });
+                });
+        });
+    });
     // A tick that fails is told by the site, once, as a handler's error is.
     model_.GetSite().SetOnError([this](const run::ControllerRun*, std::exception_ptr error) {
         GuardedCall(this, [&] { std::rethrow_exception(error); });
@@ -240,7 +252,7 @@ bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
 
 // The site says which ticks it needs.
 void TFrmMain::SyncTimers() {
-    if (model_.GetSite().Needed().check) {
+    if (model_.Monitor().GetSite().Needed().check) {
         if (!tmCheck_->Active()) tmCheck_->Start();
         if (!tmRun_->isActive()) tmRun_->start();
     } else {

@@ -70,9 +70,22 @@ void ComLed::paintEvent(QPaintEvent*) {
 MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     : QWidget(parent), model_(model), guard_(std::move(guard)) {
     setFixedSize(kWidth, kHeight);
+    BuildLeftColumn();
+    BuildRightColumn();
+    // Command grid across the bottom.
     run::RunPage& engine = model_.Monitor();
+    sgPower_ = MakeGrid(sgPowerModel_, engine.sgPower(), "电源控制器参数表",
+                        QRect(0, kColumnsBottom, kWidth, kBottomHeight));
+    sgPower_->setObjectName(QStringLiteral("sgPower"));
+    // The core's column-fitting rules need the grids' room.
+    engine.sgState().SetWidth(sgState_->width());
+    TellGridItsRoom(sgPlan_, engine.sgPlan());
+    TellGridItsRoom(sgPower_, engine.sgPower());
+}
 
-    // Left column, top strip.
+// The buttons, the lamp, two boxes, the warning and the plan's name over
+// the monitor grid (and the strip of runs while several run).
+void MonitorPage::BuildLeftColumn() {
     const int lx = kBorder + 4;
     btnRun_ = MakeRunButton("开始运行", "btnRun", this, lx, kBorder + 4);
     btnStop_ = MakeRunButton("停止运行", "btnStop", this, lx + 59, kBorder + 4);
@@ -95,13 +108,13 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     lbRunFn_ = MakeLabel(lx - 2, kBorder + 48, kLeftWidth - 2 * kBorder - 2, 14);
 
     // The monitor grid fills the rest of the left column.
-    sgState_ = new MonitorGrid(engine, this);
+    sgState_ = new MonitorGrid(model_.Monitor(), this);
     sgState_->setGeometry(kBorder, kBorder + kStripHeight, kLeftWidth - 2 * kBorder,
                           kColumnsBottom - kStripHeight - 2 * kBorder);
     sgState_->SetGuard(guard_);
     sgState_->setObjectName(QStringLiteral("sgState"));
     strip_ = new RunStrip(
-        model_.GetSite(),
+        model_.Monitor().GetSite(),
         [this](const std::string& file) {
             guard_([this, file] { model_.Monitor().cbRunDevListChange(file); });
         },
@@ -109,8 +122,12 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
     strip_->setObjectName(QStringLiteral("RunStrip"));
     strip_->setGeometry(kBorder, kBorder + kStripHeight, kLeftWidth - 2 * kBorder, RunStrip::kHeight);
     strip_->hide();
+}
 
-    // Right column, top strip.
+// The controller list and the settings over the run plan grid, the four run
+// labels under it.
+void MonitorPage::BuildRightColumn() {
+    run::RunPage& engine = model_.Monitor();
     const int rx = kRightX + 6;
     auto* pick = new QLabel(QStringLiteral("选择电源控制器"), this);
     pick->setGeometry(rx, 8, 90, 16);
@@ -153,16 +170,6 @@ MonitorPage::MonitorPage(MainWindowModel& model, Guard guard, QWidget* parent)
         pal.setColor(QPalette::WindowText, kLabelPink);
         l->setPalette(pal);
     }
-
-    // Command grid across the bottom.
-    sgPower_ = MakeGrid(sgPowerModel_, engine.sgPower(), "电源控制器参数表",
-                        QRect(0, kColumnsBottom, kWidth, kBottomHeight));
-    sgPower_->setObjectName(QStringLiteral("sgPower"));
-
-    // The core's column-fitting rules need the grids' room.
-    engine.sgState().SetWidth(sgState_->width());
-    TellGridItsRoom(sgPlan_, engine.sgPlan());
-    TellGridItsRoom(sgPower_, engine.sgPower());
 }
 
 QCheckBox* MonitorPage::MakeBox(const char* name, const char* caption, int x, int y,
@@ -240,7 +247,7 @@ void MonitorPage::btnSeveralClick() {
 
 // With several controllers the strip takes the top of the monitor's place.
 void MonitorPage::SyncStrip() {
-    const bool several = model_.GetSite().Several();
+    const bool several = model_.Monitor().GetSite().Several();
     if (several != stripShown_) {
         stripShown_ = several;
         strip_->setVisible(several);
@@ -248,7 +255,7 @@ void MonitorPage::SyncStrip() {
         sgState_->setGeometry(kBorder, top, kLeftWidth - 2 * kBorder, kColumnsBottom - top - kBorder);
     }
     if (!several) return;
-    if (const run::ControllerRun* shown = model_.Monitor().Shown()) strip_->SetShown(shown->File());
+    if (const run::RunView* shown = model_.Monitor().Shown()) strip_->SetShown(shown->File());
     strip_->Sync();
 }
 

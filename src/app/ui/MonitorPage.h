@@ -86,6 +86,8 @@ class MonitorPage : public QWidget {
                        void (MainWindowModel::*click)(bool));
     QLabel* MakeLabel(int x, int y, int w, int h);
     QTableView* MakeGrid(GridModel*& model, StringGrid& grid, const char* hint, const QRect& rect);
+    void BuildLeftColumn();
+    void BuildRightColumn();
     void SyncDeviceList();
     void btnSeveralClick();
     void SyncStrip();

@@ -26,11 +26,14 @@ FolderEnv ProcessFolderEnv() {
 }
 
 std::string UserDataFolder(const FolderEnv& env) {
-    // The XDG rule: a relative $XDG_DATA_HOME is ignored.
+    // The XDG rule: a relative $XDG_DATA_HOME is ignored. Without a home
+    // there is no place that is the user's own: a folder under /tmp could
+    // be anyone's, and is emptied at the next boot.
     std::string dataHome = env.xdgDataHome;
-    if (dataHome.empty() || dataHome.front() != '/')
-        dataHome = IncludeTrailingSeparator(env.home.empty() ? std::string("/tmp") : env.home) +
-                   ".local/share";
+    if (dataHome.empty() || dataHome.front() != '/') {
+        if (env.home.empty() || env.home.front() != '/') return {};
+        dataHome = IncludeTrailingSeparator(env.home) + ".local/share";
+    }
     return IncludeTrailingSeparator(dataHome) + "ristova/";
 }
 

@@ -141,6 +141,11 @@ bool IsReadOnlyFile(const std::string& fileName) {
     return ::stat(fileName.c_str(), &st) == 0 && (st.st_mode & kAnyWriteBit) == 0;
 }
 
+bool OthersMayRead(const std::string& fileName) {
+    struct stat st {};
+    return ::stat(fileName.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0;
+}
+
 bool ReadFileBytes(const std::string& fileName, std::string& bytes) {
     bytes.clear();
     // Non-blocking, and regular files only: a pipe or a device under a data

@@ -12,10 +12,13 @@
 namespace ristova {
 
 FolderLock::Result FolderLock::Lock(const std::string& path) {
-    handle_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // A link planted in place of the lock file would have us create its
+    // target, anywhere we may write: it is refused, not followed.
+    handle_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (handle_ < 0) {
-        error_ = path + ": " + std::strerror(errno);
-        return Result::Failed;
+        const int error = errno;
+        error_ = path + ": " + std::strerror(error);
+        return error == ELOOP ? Result::Link : Result::Failed;
     }
     if (::flock(handle_, LOCK_EX | LOCK_NB) == 0) return Result::Locked;
     const int error = errno;

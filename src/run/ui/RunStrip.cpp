@@ -3,11 +3,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "run/ControllerRun.h"
 
 namespace ristova::ui {
 
-RunStrip::RunStrip(run::Site& site, Picked picked, QWidget* parent)
+RunStrip::RunStrip(run::SiteView& site, Picked picked, QWidget* parent)
     : QWidget(parent), site_(site), picked_(std::move(picked)) {
     setFixedHeight(kHeight);
     setCursor(Qt::PointingHandCursor);
@@ -26,7 +25,7 @@ void RunStrip::Sync() {
     update();
 }
 
-QString RunStrip::LineText(const run::ControllerRun& run) {
+QString RunStrip::LineText(const run::RunView& run) {
     if (!run.Running()) return QStringLiteral("已停止");
     switch (run.Line()) {
         case run::LineState::Lost:
@@ -42,11 +41,11 @@ QString RunStrip::LineText(const run::ControllerRun& run) {
 // The entries share the width; each at least wide enough for its texts.
 std::vector<std::pair<std::string, QRect>> RunStrip::Layout() const {
     std::vector<std::pair<std::string, QRect>> entries;
-    const auto& runs = site_.Runs();
+    const std::vector<run::RunView*> runs = site_.RunViews();
     if (runs.empty()) return entries;
     const int share = width() / static_cast<int>(runs.size());
     int x = 0;
-    for (const auto& run : runs) {
+    for (const run::RunView* run : runs) {
         entries.push_back({run->File(), QRect(x, 0, share - 2, height())});
         x += share;
     }
@@ -64,7 +63,7 @@ void RunStrip::paintEvent(QPaintEvent*) {
     p.setFont(font());
     const QFontMetrics fm(font());
     for (const auto& [file, rect] : Layout()) {
-        const run::ControllerRun* run = site_.Find(file);
+        const run::RunView* run = site_.FindRun(file);
         if (!run) continue;
         const bool shown = file == shown_;
         p.fillRect(rect, shown ? QColor(192, 192, 192) : palette().color(QPalette::Window));

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "run/Site.h"
+#include "run/RunView.h"
 
 namespace ristova::ui {
 
@@ -16,7 +16,7 @@ class RunStrip : public QWidget {
     using Picked = std::function<void(const std::string& file)>;
     static constexpr int kHeight = 22;
 
-    RunStrip(run::Site& site, Picked picked, QWidget* parent = nullptr);
+    RunStrip(run::SiteView& site, Picked picked, QWidget* parent = nullptr);
 
     // The run shown is drawn pressed in.
     void SetShown(const std::string& file);
@@ -25,7 +25,7 @@ class RunStrip : public QWidget {
     // An entry's place, for tests and clicks; empty when there is none.
     QRect EntryRect(const std::string& file) const;
     // The line state's words for a run: 正常, 通信中断, 无应答, 已停止.
-    static QString LineText(const run::ControllerRun& run);
+    static QString LineText(const run::RunView& run);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -34,7 +34,7 @@ class RunStrip : public QWidget {
   private:
     std::vector<std::pair<std::string, QRect>> Layout() const;
 
-    run::Site& site_;
+    run::SiteView& site_;
     Picked picked_;
     std::string shown_;
     std::uint64_t seen_ = ~std::uint64_t{0};

@@ -68,6 +68,21 @@ TEST_F(HeadlessRunTest, OptionsAndFoldersItCannotRunSayWhy) {
     EXPECT_EQ(ExitCode(child.Status()), 1);
     EXPECT_NE(lines.back().find("泵房.PSW"), std::string::npos) << lines.back();
 
+    // A usable controller, but named by a path through "..": refused by
+    // either key, never read from wherever the path leads.
+    WriteController(4, dir.File("no-tty"));
+    const std::string self = dir.Path().substr(0, dir.Path().size() - 1);
+    const std::string outside = "../" + self.substr(self.rfind('/') + 1) + "/" + kController;
+    for (const std::string& key : {"sPowerFn", "Controllers"}) {
+        WriteIniText(ctx.settingsFile, "RUN", key, outside);
+        ASSERT_TRUE(StartRunner(child));
+        EXPECT_TRUE(ReadUntil(child, "控制器名称无效", lines, 3000)) << key;
+        ASSERT_TRUE(child.WaitExit(3000));
+        EXPECT_EQ(ExitCode(child.Status()), 1);
+        EXPECT_NE(lines.back().find(outside), std::string::npos) << lines.back();
+        WriteIniText(ctx.settingsFile, "RUN", key, key == "sPowerFn" ? kController : "");
+    }
+
     // A controller file of random bytes cannot run: named, not run as empty.
     dir.Write(kController, "\x8f\xa3\x01\xfe=\r\n[\xc0\x11\xff\x7f]\r\n\x92\x05");
     ASSERT_TRUE(StartRunner(child));
@@ -139,6 +154,54 @@ TEST_F(HeadlessRunTest, RunsThePlanOnTheSecondAndStopsCleanlyOnSignals) {
     EXPECT_EQ(starts, 3);
     EXPECT_EQ(stops, 3);
     EXPECT_EQ(planOn, 1);
+}
+
+// A decoder that never returns costs the states only: the plan's commands
+// keep their seconds, the failure is told with the plug-in's path, and a
+// stop signal still ends the runner at once.
+TEST_F(HeadlessRunTest, ADecoderThatHangsHoldsUpNeitherThePlanNorTheStop) {
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
+    const std::time_t due = std::time(nullptr) + 5;
+    MakeFolder(sim.SlavePath(), due,
+               {{"1", test::TimeText(due), "接通"}, {"2", test::TimeText(due + 2), "接通"}});
+    const std::string plugin = dir.File("PowerDll/sleepy.so");
+    ASSERT_EQ(::symlink(RISTOVA_TEST_PLUGIN_DIR "sleepy.so", plugin.c_str()), 0);
+    WriteIniText(ControllerFile(), "LOAD", "sPowerDllFn", "sleepy.so");
+    test::ChildProcess runner;
+    ASSERT_TRUE(StartRunner(runner));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadUntil(runner, " 2 on plan sent ", lines, test::kProgramStartMs));
+    const std::string late = "no answer within 500 ms";
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "ristova-run: 泵房.PSW: 状态数据处理程序出错:" + plugin + ": " + late),
+              lines.end());
+    int told = 0;
+    for (const std::string& line : lines)
+        told += line.ends_with(" 0 run engine decoder-failed " + plugin + ": " + late);
+    EXPECT_GE(told, 1);
+    // The simulator's log may lag behind the runner's line.
+    auto logged = [&] {
+        for (const test::SimulatorCommand& c : sim.Commands())
+            if (c.text == test::OnCommand(2)) return true;
+        return false;
+    };
+    for (int i = 0; i < 100 && !logged(); ++i) usleep(30'000);
+    for (int relay : {1, 2}) {
+        const auto second = std::chrono::system_clock::from_time_t(due + 2 * (relay - 1));
+        bool found = false;
+        for (const test::SimulatorCommand& c : sim.Commands()) {
+            if (c.text != test::OnCommand(relay)) continue;
+            found = true;
+            EXPECT_GE(c.firstByte - second, std::chrono::milliseconds(0)) << relay;
+            EXPECT_LT(c.firstByte - second, std::chrono::milliseconds(500)) << relay;
+        }
+        EXPECT_TRUE(found) << relay;
+    }
+    kill(runner.Pid(), SIGTERM);
+    EXPECT_TRUE(ReadUntil(runner, " run engine stopped program end", lines, 5000));
+    ASSERT_TRUE(runner.WaitExit(5000));
+    EXPECT_EQ(ExitCode(runner.Status()), 0);
 }
 
 // Input that keeps the run from doing all its work gets a line on standard

@@ -1,0 +1,679 @@
+#include "api/ApiServer.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <list>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+
+#include "api/ApiModel.h"
+#include "api/Sockets.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/TextUtils.h"
+#include "run/EventTexts.h"
+#include "run/Journal.h"
+
+namespace ristova::api {
+
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+constexpr const char* kJsonType = "application/json";
+// Requests one connection may carry before it is closed.
+constexpr int kRequestsPerConnection = 100;
+// A quiet event stream says it is alive this often, so that a client that
+// went away is noticed by the failed write.
+constexpr auto kStreamKeepAlive = std::chrono::seconds(15);
+
+const char* const kStatusRoute = "/api/v1/status";
+const char* const kControllerRoute = "/api/v1/controllers/([^/]+)";
+const char* const kRelayRoute = "/api/v1/controllers/([^/]+)/relays/([0-9]+)";
+const char* const kRunRoute = "/api/v1/run";
+const char* const kStopRoute = "/api/v1/stop";
+const char* const kEventsRoute = "/api/v1/events";
+const char* const kJournalRoute = "/api/v1/journal";
+
+bool IsPostRoute(const std::string& path) {
+    static const std::regex relay(kRelayRoute);
+    return path == kRunRoute || path == kStopRoute || std::regex_match(path, relay);
+}
+
+bool IsRoute(const std::string& path) {
+    static const std::regex controller(kControllerRoute);
+    return path == kStatusRoute || path == kEventsRoute || path == kJournalRoute ||
+           IsPostRoute(path) || std::regex_match(path, controller);
+}
+
+// The connection the calling thread serves; its requests' handlers run on it.
+Connection*& CurrentConnection() {
+    thread_local Connection* connection = nullptr;
+    return connection;
+}
+
+// What the client sent after the head will not be read: the connection
+// ends with this response.
+void LeaveBodyUnread() {
+    if (Connection* connection = CurrentConnection()) connection->EndAfterResponse();
+}
+
+bool HasBody(const Request& req) {
+    return req.has_header("Transfer-Encoding") ||
+           (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0");
+}
+
+const char* StatusText(int status) {
+    switch (status) {
+        case 400:
+            return "请求无效";
+        case 401:
+            return "需要有效的令牌";
+        case 404:
+            return "没有此资源";
+        case 405:
+            return "不支持此方法";
+        case 413:
+            return "请求过大";
+        case 414:
+            return "请求地址过长";
+        case 503:
+            return "暂时无法处理";
+        default:
+            return "内部错误";
+    }
+}
+
+void Answer(Response& res, int status, std::string body) {
+    res.status = status;
+    res.set_content(std::move(body), kJsonType);
+}
+
+void Refuse(Response& res, int status, const std::string& text) {
+    Answer(res, status, ErrorJson(text));
+}
+
+// A request body of at most kMaxBodyBytes, read only when it is one; a
+// refused body is left unread and the connection ends with the answer.
+bool ReadBody(const Request& req, Response& res, const httplib::ContentReader& reader,
+              std::string& body) {
+    body.clear();
+    if (req.has_header("Transfer-Encoding")) {
+        LeaveBodyUnread();
+        Refuse(res, 400, "请求体须带Content-Length");
+        return false;
+    }
+    if (!req.has_header("Content-Length")) return true;
+    long long length = -1;
+    const std::string text = req.get_header_value("Content-Length");
+    if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 18 ||
+        !TryStrToInt(text, length) || length < 0) {
+        LeaveBodyUnread();
+        Refuse(res, 400, "Content-Length无效");
+        return false;
+    }
+    if (static_cast<unsigned long long>(length) > kMaxBodyBytes) {
+        LeaveBodyUnread();
+        Refuse(res, 400, "请求体超过4 KiB");
+        return false;
+    }
+    if (length == 0) return true;
+    const bool read = reader([&](const char* data, std::size_t size) {
+        body.append(data, size);
+        return body.size() <= kMaxBodyBytes;
+    });
+    if (!read || body.size() != static_cast<std::size_t>(length)) {
+        LeaveBodyUnread();
+        Refuse(res, 400, "请求体不完整");
+        return false;
+    }
+    return true;
+}
+
+// The body as a JSON object whose fields are all in `known`; empty, or why not.
+std::string ReadObject(const std::string& body, std::initializer_list<const char*> known,
+                       nlohmann::json& object) {
+    object = nlohmann::json::object();
+    if (Trim(body).empty()) return {};
+    try {
+        object = nlohmann::json::parse(body);
+    } catch (const nlohmann::json::exception&) {
+        return "请求体不是有效的JSON";
+    }
+    if (!object.is_object()) return "请求体须为JSON对象";
+    for (const auto& item : object.items()) {
+        const std::string& key = item.key();
+        if (std::find_if(known.begin(), known.end(), [&](const char* k) { return key == k; }) ==
+            known.end())
+            return "未知字段: " + key;
+    }
+    return {};
+}
+
+bool ParseDate(const std::string& text, Date& date) {
+    static const std::regex shape("([0-9]{4})-([0-9]{2})-([0-9]{2})");
+    std::smatch m;
+    if (!std::regex_match(text, m, shape)) return false;
+    date = Date{std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3])};
+    return date.IsValid();
+}
+
+// The task queue of a listener: each connection on a thread of its own, so
+// that a slow client holds up nobody else; a thread that is done waits a
+// while for the next connection rather than every connection paying for a
+// new one. At kMaxConnections the accept loop waits for one to end, and
+// further clients wait in the system's queue, holding none of the
+// process's descriptors.
+class ConnectionThreads : public httplib::TaskQueue {
+  public:
+    ~ConnectionThreads() override { shutdown(); }
+
+    void enqueue(std::function<void()> task) override {
+        std::unique_lock lock(mutex_);
+        freed_.wait(lock, [&] { return active_ < kMaxConnections; });
+        ++active_;
+        if (idle_ > tasks_.size()) {
+            tasks_.push_back(std::move(task));
+            work_.notify_one();
+            return;
+        }
+        Reap();
+        threads_.emplace_back([this, task = std::move(task)]() mutable { Work(std::move(task)); });
+    }
+
+    // The accept loop has ended: every connection runs out (the stop event
+    // ends their waits) and the idle threads end.
+    void shutdown() override {
+        std::list<std::thread> threads;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            threads.swap(threads_);
+        }
+        work_.notify_all();
+        for (std::thread& t : threads)
+            if (t.joinable()) t.join();
+    }
+
+  private:
+    static constexpr auto kIdleWait = std::chrono::seconds(30);
+
+    void Work(std::function<void()> task) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            lock.unlock();
+            task();
+            task = nullptr;
+            lock.lock();
+            --active_;
+            freed_.notify_all();
+            ++idle_;
+            work_.wait_for(lock, kIdleWait, [&] { return stopping_ || !tasks_.empty(); });
+            --idle_;
+            if (tasks_.empty()) break;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        ended_.push_back(std::this_thread::get_id());
+    }
+    // Joins the threads that have ended (called with the lock held; they
+    // no longer need it).
+    void Reap() {
+        for (auto it = threads_.begin(); it != threads_.end();) {
+            auto done = std::find(ended_.begin(), ended_.end(), it->get_id());
+            if (done == ended_.end()) {
+                ++it;
+                continue;
+            }
+            ended_.erase(done);
+            it->join();
+            it = threads_.erase(it);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    std::condition_variable work_;
+    std::list<std::thread> threads_;
+    std::deque<std::function<void()>> tasks_;
+    std::vector<std::thread::id> ended_;
+    std::size_t active_ = 0;  // connections waiting or served
+    std::size_t idle_ = 0;    // threads waiting for one
+    bool stopping_ = false;
+};
+
+// One event stream's queue, filled on the main thread, drained by its
+// connection's thread.
+struct Stream {
+    std::condition_variable cv;
+    std::deque<std::string> events;  // JSON texts
+    bool closed = false;
+};
+
+}  // namespace
+
+struct ApiServer::Reply {
+    int status = 200;
+    std::string body;
+};
+
+// What the handler threads and the main thread share; posted calls hold it,
+// so it outlives the server.
+struct ApiServer::Shared {
+    explicit Shared(IMainThreadPoster& p) : poster(p) {}
+    IMainThreadPoster& poster;
+    comm::StopEvent stop;
+
+    std::mutex callMutex;
+    std::condition_variable callDone;
+    ApiServer* server = nullptr;  // null once the server is going
+    bool stopping = false;
+
+    std::mutex streamMutex;
+    std::vector<std::shared_ptr<Stream>> streams;
+    bool streamsClosed = false;
+};
+
+class ApiServer::Listener : public httplib::Server {
+  public:
+    Listener(bool tcp, const comm::StopEvent& stop) : tcp_(tcp), stop_(stop) {
+        new_task_queue = [] { return new ConnectionThreads; };
+        set_payload_max_length(kMaxBodyBytes);
+    }
+    bool Tcp() const { return tcp_; }
+    void WidenBacklog() { api::WidenBacklog(svr_sock_); }
+
+    std::thread thread;
+    std::atomic<bool> ended{false};
+
+  private:
+    // The library's own loop waits on each read without a bound on the
+    // whole; this one bounds each request's time and size and ends every
+    // wait when the server stops.
+    bool process_and_close_socket(socket_t sock) override {
+        Connection connection(sock, stop_, Connection::Limits{});
+        CurrentConnection() = &connection;
+        bool ok = true;
+        for (int left = kRequestsPerConnection; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+            if (!connection.WaitForRequest()) break;
+            connection.BeginRequest();
+            bool closed = false;
+            ok = process_request(connection, left == 1, closed, {});
+            if (!ok || closed || connection.Spent() || connection.EndsAfterResponse()) break;
+        }
+        CurrentConnection() = nullptr;
+        return ok;
+    }
+
+    const bool tcp_;
+    const comm::StopEvent& stop_;
+};
+
+ApiServer::ApiServer(AppContext& ctx, run::Site& site)
+    : ctx_(ctx), site_(site), shared_(std::make_shared<Shared>(ctx.poster)) {
+    shared_->server = this;
+    startRuns_ = [this] { site_.StartAll(); };
+    stopRuns_ = [this] { site_.StopAll(); };
+}
+
+ApiServer::~ApiServer() {
+    if (started_) site_.Events().Remove(this);
+    {
+        std::lock_guard lock(shared_->callMutex);
+        shared_->server = nullptr;
+        shared_->stopping = true;
+    }
+    shared_->callDone.notify_all();
+    {
+        std::lock_guard lock(shared_->streamMutex);
+        shared_->streamsClosed = true;
+        for (const auto& stream : shared_->streams) {
+            stream->closed = true;
+            stream->cv.notify_all();
+        }
+    }
+    shared_->stop.Signal();
+    for (const auto& listener : listeners_) {
+        listener->stop();
+        if (listener->thread.joinable()) listener->thread.join();
+    }
+    if (socketAddress_ && socketInode_ != 0) RemoveSocket(socketAddress_->Usable(), socketInode_);
+}
+
+bool ApiServer::ServesSocket() const {
+    return std::any_of(listeners_.begin(), listeners_.end(),
+                       [](const auto& l) { return !l->Tcp(); });
+}
+
+bool ApiServer::ServesTcp() const {
+    return std::any_of(listeners_.begin(), listeners_.end(),
+                       [](const auto& l) { return l->Tcp(); });
+}
+
+void ApiServer::SetRunButtons(std::function<void()> start, std::function<void()> stop) {
+    startRuns_ = std::move(start);
+    stopRuns_ = std::move(stop);
+}
+
+std::vector<std::string> ApiServer::Start(const ApiSettings& settings) {
+    if (started_) return {};
+    if (!shared_->stop.Create()) return {"API: no stop event for its threads"};
+    started_ = true;
+    journal_ = site_.GetJournal();
+    journalFile_ = journal_ ? journal_->FilePath() : ctx_.sAppPath + run::kJournalFileName;
+    site_.Events().Add(this);
+    std::vector<std::string> problems;
+    if (std::string problem = StartSocket(); !problem.empty()) problems.push_back(problem);
+    if (!settings.listen.empty())
+        if (std::string problem = StartTcp(settings); !problem.empty()) problems.push_back(problem);
+    return problems;
+}
+
+std::string ApiServer::StartSocket() {
+    socketPath_ = ctx_.sAppPath + kSocketFileName;
+    socketAddress_ = std::make_unique<SocketAddress>(socketPath_);
+    const std::string& address = socketAddress_->Usable();
+    if (address.empty()) return "API: " + socketAddress_->Error();
+    if (std::string problem = ClearStaleSocket(address); !problem.empty()) return "API: " + problem;
+    auto listener = std::make_unique<Listener>(false, shared_->stop);
+    Route(*listener);
+    ListenOnSocketFile(*listener);
+    if (!listener->bind_to_port(address, 80)) return "API: cannot listen on " + socketPath_;
+    if (std::string problem = RestrictSocket(address); !problem.empty()) {
+        // Open to every account: not served.
+        listener->stop();
+        RemoveSocket(address, StampOf(address).inode);
+        return "API: " + problem;
+    }
+    socketInode_ = StampOf(address).inode;
+    Launch(std::move(listener));
+    return {};
+}
+
+std::string ApiServer::StartTcp(const ApiSettings& settings) {
+    ListenAddress address;
+    if (std::string problem = CheckTcpSettings(settings, address, token_); !problem.empty())
+        return problem;
+    auto listener = std::make_unique<Listener>(true, shared_->stop);
+    Route(*listener);
+    ListenOnTcp(*listener);
+    int port = address.port;
+    if (port == 0)
+        port = listener->bind_to_any_port(address.host);
+    else if (!listener->bind_to_port(address.host, port))
+        port = -1;
+    if (port < 0) return "API: cannot listen on " + settings.listen + "; TCP is off";
+    const bool v6 = address.host.find(':') != std::string::npos;
+    tcpAddress_ = (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port);
+    Launch(std::move(listener));
+    return {};
+}
+
+void ApiServer::Launch(std::unique_ptr<Listener> listener) {
+    Listener* raw = listener.get();
+    raw->WidenBacklog();
+    raw->thread = std::thread([raw] {
+        raw->listen_after_bind();
+        raw->ended = true;
+    });
+    // A stop before the accept loop runs would be missed: it runs first.
+    while (!raw->is_running() && !raw->ended)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    listeners_.push_back(std::move(listener));
+}
+
+// --- requests (the listeners' threads) ------------------------------------------
+
+ApiServer::Reply ApiServer::OnMain(std::function<Reply(ApiServer&)> work) {
+    struct Call {
+        bool started = false;
+        bool done = false;
+        bool abandoned = false;
+        Reply reply;
+    };
+    auto call = std::make_shared<Call>();
+    const std::shared_ptr<Shared> shared = shared_;
+    const bool posted = shared->poster.Post([shared, call, work = std::move(work)] {
+        ApiServer* server = nullptr;
+        {
+            std::lock_guard lock(shared->callMutex);
+            if (call->abandoned || !shared->server) return;
+            call->started = true;
+            server = shared->server;
+        }
+        Reply reply;
+        try {
+            reply = work(*server);
+        } catch (const OperatorError& e) {
+            reply = {409, ErrorJson(e.what())};
+        } catch (const std::exception& e) {
+            reply = {500, ErrorJson(e.what())};
+        }
+        {
+            std::lock_guard lock(shared->callMutex);
+            call->reply = std::move(reply);
+            call->done = true;
+        }
+        shared->callDone.notify_all();
+    });
+    const Reply busy{503, ErrorJson("程序暂时无法处理请求,未执行")};
+    if (!posted) return busy;
+    std::unique_lock lock(shared->callMutex);
+    const auto finished = [&] { return call->done || shared->stopping; };
+    shared->callDone.wait_for(lock, std::chrono::milliseconds(kMainThreadWaitMs), finished);
+    // Once the main thread has begun it, the answer is its result.
+    if (call->started) shared->callDone.wait(lock, finished);
+    if (call->done) return call->reply;
+    // Not begun: it never will be, so the 503 is true.
+    call->abandoned = true;
+    return busy;
+}
+
+void ApiServer::Route(Listener& listener) {
+    auto send = [](Response& res, const Reply& reply) { Answer(res, reply.status, reply.body); };
+
+    listener.set_pre_routing_handler(
+        [this, &listener](const Request& req, Response& res) -> httplib::Server::HandlerResponse {
+            const bool ours = req.method == "POST" && IsPostRoute(req.path);
+            if (HasBody(req) && !ours) LeaveBodyUnread();
+            if (listener.Tcp()) {
+                const std::string auth = req.get_header_value("Authorization");
+                const std::string_view bearer = "Bearer ";
+                const bool valid = auth.size() > bearer.size() && auth.starts_with(bearer) &&
+                                   SameToken(std::string_view(auth).substr(bearer.size()), token_);
+                if (!valid) {
+                    if (HasBody(req)) LeaveBodyUnread();
+                    res.set_header("WWW-Authenticate", "Bearer");
+                    Refuse(res, 401, "需要有效的令牌 (Authorization: Bearer <令牌>)");
+                    return httplib::Server::HandlerResponse::Handled;
+                }
+            }
+            if (req.method == "GET" || req.method == "HEAD" || ours)
+                return httplib::Server::HandlerResponse::Unhandled;
+            if (IsRoute(req.path)) {
+                Refuse(res, 405, StatusText(405));
+            } else {
+                Refuse(res, 404, StatusText(404));
+            }
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    listener.set_error_handler([](const Request&, Response& res) {
+        if (res.body.empty()) res.set_content(ErrorJson(StatusText(res.status)), kJsonType);
+    });
+    listener.set_exception_handler([](const Request&, Response& res, std::exception_ptr error) {
+        std::string text = StatusText(500);
+        try {
+            if (error) std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            text += std::string(": ") + e.what();
+        } catch (...) {
+        }
+        Refuse(res, 500, text);
+    });
+
+    listener.Get(kStatusRoute, [this, send](const Request&, Response& res) {
+        send(res, OnMain([](ApiServer& s) {
+                 return Reply{200, ToJson(StatusOf(s.site_, s.ctx_.sAppPath))};
+             }));
+    });
+
+    listener.Get(kControllerRoute, [this, send](const Request& req, Response& res) {
+        const std::string name = req.matches[1];
+        send(res, OnMain([name](ApiServer& s) {
+                 const run::ControllerRun* run = s.site_.Find(name);
+                 if (!run) return Reply{404, ErrorJson("没有该控制器: " + name)};
+                 return Reply{200, ToJson(StatusOf(*run, true))};
+             }));
+    });
+
+    listener.Post(kRelayRoute, [this, send](const Request& req, Response& res,
+                                            const httplib::ContentReader& reader) {
+        std::string body;
+        if (!ReadBody(req, res, reader, body)) return;
+        nlohmann::json object;
+        std::string problem = ReadObject(body, {"state"}, object);
+        const auto state = object.find("state");
+        if (problem.empty() &&
+            (state == object.end() || !state->is_string() || (*state != "on" && *state != "off")))
+            problem = "须为{\"state\": \"on\"}或{\"state\": \"off\"}";
+        if (!problem.empty()) return Refuse(res, 400, problem);
+        const std::string name = req.matches[1];
+        const std::string number = req.matches[2];
+        const int relay = number.size() <= 3 ? std::stoi(number) : -1;
+        const bool on = *state == "on";
+        send(res, OnMain([name, relay, on](ApiServer& s) { return s.Switch(name, relay, on); }));
+    });
+
+    for (const bool start : {true, false}) {
+        listener.Post(start ? kRunRoute : kStopRoute,
+                      [this, send, start](const Request& req, Response& res,
+                                          const httplib::ContentReader& reader) {
+                          std::string body;
+                          if (!ReadBody(req, res, reader, body)) return;
+                          nlohmann::json object;
+                          if (std::string problem = ReadObject(body, {}, object); !problem.empty())
+                              return Refuse(res, 400, problem);
+                          send(res, OnMain([start](ApiServer& s) { return s.StartOrStop(start); }));
+                      });
+    }
+
+    listener.Get(kEventsRoute, [this](const Request&, Response& res) {
+        auto stream = std::make_shared<Stream>();
+        {
+            std::lock_guard lock(shared_->streamMutex);
+            if (shared_->streamsClosed || shared_->streams.size() >= kMaxStreams)
+                return Refuse(res, 503, "事件流已满");
+            shared_->streams.push_back(stream);
+        }
+        res.set_header("Cache-Control", "no-cache");
+        const std::shared_ptr<Shared> shared = shared_;
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [shared, stream, first = true](std::size_t, httplib::DataSink& sink) mutable {
+                std::string out;
+                {
+                    std::unique_lock lock(shared->streamMutex);
+                    if (!first)
+                        stream->cv.wait_for(lock, kStreamKeepAlive, [&] {
+                            return stream->closed || !stream->events.empty();
+                        });
+                    // Fallen behind, or the server stops.
+                    if (stream->closed) return false;
+                    if (first) out = ": connected\n\n";
+                    first = false;
+                    for (const std::string& event : stream->events)
+                        out += "data: " + event + "\n\n";
+                    stream->events.clear();
+                }
+                if (out.empty()) out = ": keep-alive\n\n";
+                return sink.write(out.data(), out.size());
+            },
+            [shared, stream](bool) {
+                std::lock_guard lock(shared->streamMutex);
+                std::erase(shared->streams, stream);
+            });
+    });
+
+    listener.Get(kJournalRoute, [this, send](const Request& req, Response& res) {
+        for (const auto& [key, value] : req.params)
+            if (key != "date" && key != "controller") return Refuse(res, 400, "未知参数: " + key);
+        Date day;
+        if (req.has_param("date")) {
+            if (!ParseDate(req.get_param_value("date"), day))
+                return Refuse(res, 400, "date须为YYYY-MM-DD");
+        } else {
+            const Reply today = OnMain([](ApiServer& s) {
+                return Reply{200, DateText(true, s.ctx_.clock.Now().date)};
+            });
+            if (today.status != 200 || !ParseDate(today.body, day)) return send(res, today);
+        }
+        // Written out and read here, on the request's thread: a slow disk
+        // or a large day never holds up the engine. The journal itself is
+        // made for calls from any thread.
+        if (journal_) journal_->Flush();
+        const std::string controller = req.get_param_value("controller");
+        Answer(res, 200, ToJson(run::ReadJournalDay(journalFile_, controller, day)));
+    });
+}
+
+// --- the main thread ---------------------------------------------------------------
+
+ApiServer::Reply ApiServer::Switch(const std::string& controller, int relay, bool on) {
+    run::ControllerRun* run = site_.Find(controller);
+    if (!run) return {404, ErrorJson("没有该控制器: " + controller)};
+    if (relay < 1 || relay > run->RelayCount())
+        return {404, ErrorJson("没有该继电器: " + std::to_string(relay))};
+    refusals_.clear();
+    switching_ = run;
+    const run::SwitchResult result = run->Switch(relay, on, "api");
+    switching_ = nullptr;
+    if (result == run::SwitchResult::Queued) return {200, R"({"result":"sent"})"};
+    return {409, ErrorJson(refusals_.empty() ? std::string("未发送")
+                                             : run::SwitchRefusalText(refusals_.front()))};
+}
+
+ApiServer::Reply ApiServer::StartOrStop(bool start) {
+    // Whatever came of it, the host arms its timers for what runs now.
+    struct AfterwardsTell {
+        ApiServer& server;
+        ~AfterwardsTell() {
+            if (server.onRunsChanged_) server.onRunsChanged_();
+        }
+    } tell{*this};
+    if (start)
+        startRuns_();
+    else
+        stopRuns_();
+    return {200, start ? R"({"result":"started"})" : R"({"result":"stopped"})"};
+}
+
+void ApiServer::OnRunEvent(const run::RunEvent& event) {
+    if (switching_ && event.controller == switching_->File() && event.source == "api" &&
+        (event.result == "refused" || event.result == "not-sent" || event.result == "failed"))
+        refusals_.push_back(event);
+    std::lock_guard lock(shared_->streamMutex);
+    if (shared_->streams.empty()) return;
+    const std::string text = ToJson(event);
+    for (auto it = shared_->streams.begin(); it != shared_->streams.end();) {
+        Stream& stream = **it;
+        if (stream.events.size() >= kStreamQueueEvents) {
+            // It does not keep up: it ends rather than holding events for ever.
+            stream.closed = true;
+            stream.events.clear();
+            stream.cv.notify_all();
+            it = shared_->streams.erase(it);
+            continue;
+        }
+        stream.events.push_back(text);
+        stream.cv.notify_all();
+        ++it;
+    }
+}
+
+}  // namespace ristova::api
