@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running need.
 # Quick when everything is there: apt is only called for what is missing.
+#   install-deps.sh          what the Linux build and its tests need
+#   install-deps.sh PKG...   only these (a test step's own tools)
 set -euo pipefail
 
 packages=(
@@ -10,10 +12,14 @@ packages=(
   xvfb xauth imagemagick fonts-wqy-zenhei
   ccache clang libfuzzer-14-dev libclang-rt-14-dev
   libsqlite3-dev libsystemd-dev
-  mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev
+  mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev libcpp-httplib-dev
   qt6-translations-l10n
   lintian desktop-file-utils appstream pandoc weasyprint librsvg2-bin xdotool dpkg-dev fakeroot
+  debhelper
 )
+if [ $# -gt 0 ]; then
+  packages=("$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
