@@ -6,7 +6,8 @@
 #   tsan   ThreadSanitizer: the event loop, serial, run engine and window tests
 #   fuzz   each fuzz target for RISTOVA_FUZZ_SECONDS (default 25)
 #   win64  the Windows cross-build (kit in ../shared/win64 or $RISTOVA_WIN64_KIT)
-#          under Wine: core, serial and run tests, the runner end to end
+#          under Wine: core, serial, decoder and run tests, the runner end to
+#          end, the installer
 #
 #   scripts/test.sh                  all steps
 #   scripts/test.sh --quick [ARGS]   the plain step only; ARGS go to ctest
@@ -76,7 +77,7 @@ step_fuzz() {
 # ptymodem.so gives them the modem lines that Wine's WaitCommEvent polls.
 win64_packages=(wine wine64 g++-mingw-w64-x86-64-posix python3 fonts-liberation
   qt6-base-dev qt6-base-dev-tools)
-win64_targets=(base_tests comm_tests run_tests ristova-run ristova-decoder-host SimRelay)
+win64_targets=(base_tests comm_tests controller_tests run_tests ristova-run ristova-decoder-host SimRelay)
 step_win64() {
   # Beside the repository, or beside the folder of worktrees.
   local kit=${RISTOVA_WIN64_KIT:-$here/../shared/win64}
@@ -136,7 +137,7 @@ step_win64() {
   # The first program starts Wine's services, which keep its output open:
   # not ctest's pipe, or ctest would wait for them.
   "$kit/wine-run.sh" "$dir/base_tests.exe" --gtest_list_tests </dev/null >/dev/null 2>&1
-  RISTOVA_FAR_END=$(cat "$work/far-end.port") ctest_run "$dir" -L '^(base|comm|run)$' -LE wine-skip
+  RISTOVA_FAR_END=$(cat "$work/far-end.port") ctest_run "$dir" -L '^(base|comm|controller|run)$' -LE wine-skip
 
   # The runner end to end: a plan of one action a second over COM5, each
   # command in the simulator's log within its planned second.
