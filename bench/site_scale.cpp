@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -129,6 +130,12 @@ int RunSite(int controllers, int seconds) {
     o.captureStdout = true;
     o.stderrToStdout = true;
     if (!runner.Start({BuildDir() + "ristova-run", "--folder", folder}, o)) return 1;
+    // Its lines are read as they come: a full pipe would hold the runner up.
+    std::atomic<bool> reading{true};
+    std::thread drain([&] {
+        std::string line;
+        while (reading) runner.ReadLine(line, 200);
+    });
     // Measured over the plan's seconds only.
     std::this_thread::sleep_until(Wall::from_time_t(first - 1));
     const double cpuStart = CpuSeconds(runner.Pid());
@@ -137,6 +144,8 @@ int RunSite(int controllers, int seconds) {
     const long peak = PeakKb(runner.Pid());
     kill(runner.Pid(), SIGTERM);
     runner.WaitExit(10000);
+    reading = false;
+    drain.join();
 
     std::vector<double> medians, all;
     Figures total;

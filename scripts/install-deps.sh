@@ -12,10 +12,11 @@ packages=(
   xvfb xauth imagemagick fonts-wqy-zenhei
   ccache clang libfuzzer-14-dev libclang-rt-14-dev
   libsqlite3-dev libsystemd-dev
-  mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev libcpp-httplib-dev
+  mosquitto mosquitto-clients libmosquitto-dev nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   qt6-translations-l10n
   lintian desktop-file-utils appstream pandoc weasyprint librsvg2-bin xdotool dpkg-dev fakeroot
   debhelper
+  chromium chromium-driver python3-selenium
 )
 if [ $# -gt 0 ]; then
   packages=("$@")

@@ -1,9 +1,11 @@
 #include "api/ApiModel.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "base/TextUtils.h"
 #include "run/ControllerRun.h"
+#include "run/EventTexts.h"
 #include "run/RunPage.h"
 #include "run/Site.h"
 
@@ -65,6 +67,12 @@ json ControllerObject(const ControllerStatus& c) {
                           {"on_command", r.onCommand},
                           {"off_command", r.offCommand},
                           {"start_on", r.startOn}});
+    json next = json::array();
+    for (const NextAction& a : c.nextActions)
+        next.push_back({{"time", a.time},
+                        {"relay", a.relay},
+                        {"action", a.on ? "on" : "off"},
+                        {"no_use", a.noUse}});
     json j = {{"name", c.name},
               {"path", c.path},
               {"running", c.running},
@@ -82,7 +90,8 @@ json ControllerObject(const ControllerStatus& c) {
               {"decoder_description", c.decoderDescription},
               {"states_reported", c.statesReported},
               {"blocks_received", c.blocksReceived},
-              {"relays", std::move(relays)}};
+              {"relays", std::move(relays)},
+              {"next_actions", std::move(next)}};
     if (c.withPlanRows) j["plan_rows"] = c.planRows;
     return j;
 }
@@ -128,6 +137,10 @@ void Read(const json& j, ControllerStatus& c) {
         relay.startOn = r.value("start_on", false);
         c.relays.push_back(std::move(relay));
     }
+    c.nextActions.clear();
+    for (const json& a : j.value("next_actions", json::array()))
+        c.nextActions.push_back({a.value("time", ""), a.value("relay", 0),
+                                 a.value("action", "") == "on", a.value("no_use", "")});
     c.withPlanRows = j.contains("plan_rows");
     c.planRows = c.withPlanRows ? j.at("plan_rows").get<std::vector<std::array<std::string, 6>>>()
                                 : std::vector<std::array<std::string, 6>>{};
@@ -152,7 +165,24 @@ bool Parse(const std::string& text, std::string& error, bool wantArray, Reader r
 
 }  // namespace
 
-ControllerStatus StatusOf(const run::ControllerRun& run, bool withPlanRows) {
+std::vector<NextAction> NextActions(const run::ControllerRun& run, int after, std::size_t count) {
+    std::vector<const plan::TPlanAction*> due;
+    for (const plan::TPlanAction& a : run.PlanActions())
+        if (a.Relay >= 1 && a.Second > after) due.push_back(&a);
+    // As the engine carries them out: by second, rows of one second in order.
+    std::stable_sort(due.begin(), due.end(),
+                     [](const auto* a, const auto* b) { return a->Second < b->Second; });
+    std::vector<NextAction> next;
+    for (std::size_t i = 0; i < due.size() && i < count; ++i) {
+        const controller::RelayDefinition* relay = run.Definition().Relay(due[i]->Relay);
+        next.push_back({SecondsToTimeText(due[i]->Second), due[i]->Relay, due[i]->SwitchOn,
+                        relay ? relay->noUse : std::string()});
+    }
+    return next;
+}
+
+ControllerStatus StatusOf(const run::ControllerRun& run, bool withPlanRows,
+                          const LocalDateTime& now) {
     ControllerStatus c;
     c.name = run.File();
     c.path = run.ControllerPath();
@@ -185,17 +215,20 @@ ControllerStatus StatusOf(const run::ControllerRun& run, bool withPlanRows) {
         relay.startOn = r.startOn;
         c.relays.push_back(std::move(relay));
     }
+    // The plan is of its own date: tomorrow's table has all its actions to come.
+    c.nextActions = NextActions(run, run.PlanDate() > now.date ? -1 : TimeToSeconds(now), 3);
     c.withPlanRows = withPlanRows;
     if (withPlanRows) c.planRows = run.PlanRows();
     return c;
 }
 
-SiteStatus StatusOf(const run::Site& site, const std::string& folder) {
+SiteStatus StatusOf(const run::Site& site, const std::string& folder, const LocalDateTime& now) {
     SiteStatus s;
     s.folder = folder;
+    s.now = DateText(true, now.date) + " " + TimeOfDayText(now);
     s.running = site.AnyRunning();
     s.several = site.Several();
-    for (const auto& run : site.Runs()) s.controllers.push_back(StatusOf(*run, false));
+    for (const auto& run : site.Runs()) s.controllers.push_back(StatusOf(*run, false, now));
     return s;
 }
 
@@ -203,6 +236,7 @@ std::string ToJson(const SiteStatus& status) {
     json controllers = json::array();
     for (const ControllerStatus& c : status.controllers) controllers.push_back(ControllerObject(c));
     return Dump({{"folder", status.folder},
+                 {"now", status.now},
                  {"running", status.running},
                  {"several", status.several},
                  {"controllers", std::move(controllers)}});
@@ -222,6 +256,60 @@ std::string ToJson(const std::vector<run::RunEvent>& events) {
     return Dump(list);
 }
 
+namespace {
+
+json SpansJson(const std::vector<run::Span>& spans) {
+    json list = json::array();
+    for (const run::Span& s : spans) list.push_back({s.from, s.to});
+    return list;
+}
+
+json TicksJson(const std::vector<run::Tick>& ticks) {
+    json list = json::array();
+    for (const run::Tick& t : ticks) list.push_back({t.second, t.event});
+    return list;
+}
+
+}  // namespace
+
+std::string TimelineJson(const std::string& controller, const Date& day, int endSecond,
+                         const run::DayTimeline& timeline,
+                         const std::vector<run::PlanSegment>& plans,
+                         const std::vector<std::string>& relayNames,
+                         const std::vector<run::RunEvent>& events) {
+    json relays = json::array();
+    for (std::size_t i = 0; i < timeline.relays.size(); ++i) {
+        const run::RelayTimeline& r = timeline.relays[i];
+        relays.push_back({{"relay", i + 1},
+                          {"name", i < relayNames.size() ? relayNames[i] : std::string()},
+                          {"plan", SpansJson(r.plan)},
+                          {"board", SpansJson(r.board)},
+                          {"chatter", SpansJson(r.chatter)},
+                          {"commands", TicksJson(r.commands)},
+                          {"mismatches", TicksJson(r.mismatches)}});
+    }
+    json tables = json::array();
+    for (const run::PlanSegment& p : plans)
+        tables.push_back({{"from", p.from}, {"table", p.table}});
+    json list = json::array();
+    for (const run::RunEvent& e : events) {
+        json object = EventObject(e);
+        const run::RunEvent shown = run::ShownEvent(e);
+        object["shown"] = {{"kind", shown.kind},
+                           {"source", shown.source},
+                           {"result", shown.result},
+                           {"detail", shown.detail}};
+        list.push_back(std::move(object));
+    }
+    return Dump({{"controller", controller},
+                 {"date", DateText(true, day)},
+                 {"end", endSecond},
+                 {"plans", std::move(tables)},
+                 {"line_lost", SpansJson(timeline.lineLost)},
+                 {"relays", std::move(relays)},
+                 {"events", std::move(list)}});
+}
+
 std::string ErrorJson(const std::string& text) {
     return Dump({{"error", text}});
 }
@@ -229,6 +317,7 @@ std::string ErrorJson(const std::string& text) {
 bool FromJson(const std::string& text, SiteStatus& status, std::string& error) {
     return Parse(text, error, false, [&](const json& j) {
         status.folder = j.value("folder", "");
+        status.now = j.value("now", "");
         status.running = j.value("running", false);
         status.several = j.value("several", false);
         status.controllers.clear();

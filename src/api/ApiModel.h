@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/Clock.h"
 #include "run/RunEvents.h"
+#include "run/Timeline.h"
 
 namespace ristova::run {
 class ControllerRun;
@@ -27,6 +29,14 @@ struct RelayStatus {
     std::string onCommand;  // the commands' hex texts as stored
     std::string offCommand;
     bool startOn = false;
+};
+
+// A plan action still to come today.
+struct NextAction {
+    std::string time;  // "HH:MM:SS"
+    int relay = 0;
+    bool on = false;
+    std::string noUse;  // the relay's normally-open use
 };
 
 struct ControllerStatus {
@@ -51,6 +61,8 @@ struct ControllerStatus {
     bool statesReported = false;
     std::uint64_t blocksReceived = 0;  // the lamp blinks on each
     std::vector<RelayStatus> relays;
+    // The plan's next actions after the current second, at most three.
+    std::vector<NextAction> nextActions;
     // Only in one controller's answer: the plan's rows, six cells each.
     bool withPlanRows = false;
     std::vector<std::array<std::string, 6>> planRows;
@@ -58,14 +70,20 @@ struct ControllerStatus {
 
 struct SiteStatus {
     std::string folder;
+    std::string now;  // the engine's local time, "YYYY-MM-DD HH:MM:SS"
+
     bool running = false;  // any controller runs
     bool several = false;  // [RUN] Controllers lists several
     std::vector<ControllerStatus> controllers;
 };
 
-// On the main thread.
-ControllerStatus StatusOf(const run::ControllerRun& run, bool withPlanRows);
-SiteStatus StatusOf(const run::Site& site, const std::string& folder);
+// On the main thread. now: the engine's clock, for the next actions.
+ControllerStatus StatusOf(const run::ControllerRun& run, bool withPlanRows,
+                          const LocalDateTime& now);
+SiteStatus StatusOf(const run::Site& site, const std::string& folder, const LocalDateTime& now);
+// The first `count` actions after the second `after` of the day, in the
+// order the engine carries them out.
+std::vector<NextAction> NextActions(const run::ControllerRun& run, int after, std::size_t count);
 
 std::string ToJson(const SiteStatus& status);
 std::string ToJson(const ControllerStatus& status);
@@ -73,6 +91,15 @@ std::string ToJson(const ControllerStatus& status);
 // result, detail.
 std::string ToJson(const run::RunEvent& event);
 std::string ToJson(const std::vector<run::RunEvent>& events);
+// A day's timeline as the history page draws it: per relay the plan's and
+// the board's on periods, the commands and mismatches (indexes into
+// events), the spells without a line; each event with its codes and the
+// texts the operator reads.
+std::string TimelineJson(const std::string& controller, const Date& day, int endSecond,
+                         const run::DayTimeline& timeline,
+                         const std::vector<run::PlanSegment>& plans,
+                         const std::vector<std::string>& relayNames,
+                         const std::vector<run::RunEvent>& events);
 // {"error": text}
 std::string ErrorJson(const std::string& text);
 

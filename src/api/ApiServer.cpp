@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <list>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -16,8 +17,11 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/TextUtils.h"
+#include "controller/ControllerDefinition.h"
+#include "controller/ControllerFile.h"
 #include "run/EventTexts.h"
 #include "run/Journal.h"
+#include "run/Timeline.h"
 
 namespace ristova::api {
 
@@ -40,16 +44,29 @@ const char* const kRunRoute = "/api/v1/run";
 const char* const kStopRoute = "/api/v1/stop";
 const char* const kEventsRoute = "/api/v1/events";
 const char* const kJournalRoute = "/api/v1/journal";
+const char* const kTimelineRoute = "/api/v1/timeline";
+const char* const kLoginRoute = "/api/v1/login";
+const char* const kLogoutRoute = "/api/v1/logout";
+const char* const kPageRoute = "/";
+// A file of the page: a plain name, no folders, nothing hidden.
+const char* const kAssetRoute = "/web/([A-Za-z0-9_-][A-Za-z0-9_.-]*)";
 
 bool IsPostRoute(const std::string& path) {
     static const std::regex relay(kRelayRoute);
-    return path == kRunRoute || path == kStopRoute || std::regex_match(path, relay);
+    return path == kRunRoute || path == kStopRoute || path == kLoginRoute || path == kLogoutRoute ||
+           std::regex_match(path, relay);
+}
+
+bool IsWebPath(const std::string& path) {
+    static const std::regex asset(kAssetRoute);
+    return path == kPageRoute || std::regex_match(path, asset);
 }
 
 bool IsRoute(const std::string& path) {
     static const std::regex controller(kControllerRoute);
     return path == kStatusRoute || path == kEventsRoute || path == kJournalRoute ||
-           IsPostRoute(path) || std::regex_match(path, controller);
+           path == kTimelineRoute || IsPostRoute(path) || IsWebPath(path) ||
+           std::regex_match(path, controller);
 }
 
 // The connection the calling thread serves; its requests' handlers run on it.
@@ -77,6 +94,8 @@ const char* StatusText(int status) {
             return "需要有效的令牌";
         case 404:
             return "没有此资源";
+        case 403:
+            return "请求来源不符";
         case 405:
             return "不支持此方法";
         case 413:
@@ -154,6 +173,75 @@ std::string ReadObject(const std::string& body, std::initializer_list<const char
             return "未知字段: " + key;
     }
     return {};
+}
+
+// A request that a browser sent from the page itself: a cookie sent by a
+// page of another site (or from a frame of one) does not count. A POST
+// must name its origin; browsers always do.
+bool FromOwnOrigin(const Request& req) {
+    const std::string site = req.get_header_value("Sec-Fetch-Site");
+    if (!site.empty() && site != "same-origin" && site != "none") return false;
+    const std::string origin = req.get_header_value("Origin");
+    if (origin.empty()) return req.method == "GET" || req.method == "HEAD";
+    const std::string host = req.get_header_value("Host");
+    return !host.empty() && (origin == "http://" + host || origin == "https://" + host);
+}
+
+void TooSoon(Response& res, int seconds) {
+    res.set_header("Retry-After", std::to_string(seconds));
+    Refuse(res, 429, "尝试次数过多,请" + std::to_string(seconds) + "秒后再试");
+}
+
+const char* ContentType(const std::string& name) {
+    const std::string ext = name.substr(name.rfind('.') + 1);
+    if (ext == "html") return "text/html; charset=utf-8";
+    if (ext == "css") return "text/css; charset=utf-8";
+    if (ext == "js") return "text/javascript; charset=utf-8";
+    if (ext == "svg") return "image/svg+xml";
+    if (ext == "png") return "image/png";
+    if (ext == "ico") return "image/x-icon";
+    return "application/octet-stream";
+}
+
+// The page runs its own files only, and in no other site's frame.
+void PageHeaders(Response& res) {
+    res.set_header("Content-Security-Policy",
+                   "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+                   "connect-src 'self'; base-uri 'none'; form-action 'self'; "
+                   "frame-ancestors 'none'");
+    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Cache-Control", "no-cache");
+}
+
+std::string FindWebFolder() {
+    const std::string exe = ExecutableFolder();
+    for (const std::string& folder : {exe + kWebFolderName, exe + kInstalledWebFolder})
+        if (FileExists(folder + "index.html")) return folder;
+    return {};
+}
+
+WebSessions::Clock::time_point WallNow() {
+    return WebSessions::Clock::now();
+}
+
+// The body's one field, a text; false with res the refusal (usage says what
+// is wanted).
+bool ReadField(const Request& req, Response& res, const httplib::ContentReader& reader,
+               const char* name, const char* usage, std::string& value) {
+    std::string body;
+    if (!ReadBody(req, res, reader, body)) return false;
+    nlohmann::json object;
+    std::string problem = ReadObject(body, {name}, object);
+    const auto field = object.find(name);
+    if (problem.empty() && (field == object.end() || !field->is_string())) problem = usage;
+    if (!problem.empty()) {
+        Refuse(res, 400, problem);
+        return false;
+    }
+    value = field->get<std::string>();
+    return true;
 }
 
 bool ParseDate(const std::string& text, Date& date) {
@@ -252,8 +340,10 @@ class ConnectionThreads : public httplib::TaskQueue {
 // connection's thread.
 struct Stream {
     std::condition_variable cv;
-    std::deque<std::string> events;  // JSON texts
+    std::deque<std::string> events;  // whole messages of the stream
     bool closed = false;
+    bool lamp = false;    // it asked for each received block as well
+    std::string session;  // the key of the page's session it was opened for
 };
 
 }  // namespace
@@ -262,6 +352,14 @@ struct ApiServer::Reply {
     int status = 200;
     std::string body;
 };
+
+namespace {
+
+void Send(Response& res, const ApiServer::Reply& reply) {
+    Answer(res, reply.status, reply.body);
+}
+
+}  // namespace
 
 // What the handler threads and the main thread share; posted calls hold it,
 // so it outlives the server.
@@ -278,6 +376,51 @@ struct ApiServer::Shared {
     std::mutex streamMutex;
     std::vector<std::shared_ptr<Stream>> streams;
     bool streamsClosed = false;
+    // Blocks each controller had received when its lamp was last told.
+    std::map<std::string, std::uint64_t> lampSeen;
+    std::shared_ptr<WebSessions> sessions;  // TCP only
+
+    // Main thread; a stream that does not keep up ends.
+    void Push(const std::string& message, bool lampOnly) {
+        for (auto it = streams.begin(); it != streams.end();) {
+            Stream& stream = **it;
+            if (lampOnly && !stream.lamp) {
+                ++it;
+                continue;
+            }
+            if (stream.events.size() >= kStreamQueueEvents) {
+                // It does not keep up: it ends rather than holding events for ever.
+                stream.closed = true;
+                stream.events.clear();
+                stream.cv.notify_all();
+                it = streams.erase(it);
+                continue;
+            }
+            stream.events.push_back(message);
+            stream.cv.notify_all();
+            ++it;
+        }
+    }
+    void Lamp(const std::string& controller, std::uint64_t blocks) {
+        std::lock_guard lock(streamMutex);
+        std::uint64_t& seen = lampSeen[controller];
+        if (seen == blocks) return;
+        seen = blocks;
+        if (streams.empty()) return;
+        const nlohmann::ordered_json lamp = {{"controller", controller}, {"blocks", blocks}};
+        Push("event: lamp\ndata: " +
+                 lamp.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n",
+             true);
+    }
+    // The streams of an ended session end.
+    void EndStreams(const std::string& session) {
+        std::lock_guard lock(streamMutex);
+        for (const auto& stream : streams) {
+            if (stream->session != session) continue;
+            stream->closed = true;
+            stream->cv.notify_all();
+        }
+    }
 };
 
 class ApiServer::Listener : public httplib::Server {
@@ -344,6 +487,8 @@ ApiServer::~ApiServer() {
         if (listener->thread.joinable()) listener->thread.join();
     }
     if (socketAddress_ && socketInode_ != 0) RemoveSocket(socketAddress_->Usable(), socketInode_);
+    // Their last uses, for the next process.
+    if (shared_->sessions) shared_->sessions->Save();
 }
 
 bool ApiServer::ServesSocket() const {
@@ -368,6 +513,9 @@ std::vector<std::string> ApiServer::Start(const ApiSettings& settings) {
     journal_ = site_.GetJournal();
     journalFile_ = journal_ ? journal_->FilePath() : ctx_.sAppPath + run::kJournalFileName;
     site_.Events().Add(this);
+    site_.AddChangeWatcher([shared = shared_](const run::ControllerRun& run) {
+        shared->Lamp(run.File(), run.BlocksReceived());
+    });
     std::vector<std::string> problems;
     if (std::string problem = StartSocket(); !problem.empty()) problems.push_back(problem);
     if (!settings.listen.empty())
@@ -411,6 +559,11 @@ std::string ApiServer::StartTcp(const ApiSettings& settings) {
     if (port < 0) return "API: cannot listen on " + settings.listen + "; TCP is off";
     const bool v6 = address.host.find(':') != std::string::npos;
     tcpAddress_ = (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port);
+    // Cookies are the host's, whatever its port: each listener its own name.
+    cookieName_ = "ristova_" + std::to_string(port);
+    shared_->sessions = std::make_shared<WebSessions>(token_, ctx_.sAppPath + kSessionsFileName);
+    shared_->sessions->Load(WallNow());
+    webFolder_ = FindWebFolder();
     Launch(std::move(listener));
     return {};
 }
@@ -476,23 +629,23 @@ ApiServer::Reply ApiServer::OnMain(std::function<Reply(ApiServer&)> work) {
 }
 
 void ApiServer::Route(Listener& listener) {
-    auto send = [](Response& res, const Reply& reply) { Answer(res, reply.status, reply.body); };
+    RouteGuards(listener);
+    RouteControl(listener);
+    RouteEvents(listener);
+    RouteHistory(listener);
+    if (listener.Tcp()) RouteWeb(listener);
+}
 
+// What every request meets before its route: the method, the token or
+// session, a body that is not ours left unread, errors as JSON.
+void ApiServer::RouteGuards(Listener& listener) {
     listener.set_pre_routing_handler(
         [this, &listener](const Request& req, Response& res) -> httplib::Server::HandlerResponse {
             const bool ours = req.method == "POST" && IsPostRoute(req.path);
             if (HasBody(req) && !ours) LeaveBodyUnread();
-            if (listener.Tcp()) {
-                const std::string auth = req.get_header_value("Authorization");
-                const std::string_view bearer = "Bearer ";
-                const bool valid = auth.size() > bearer.size() && auth.starts_with(bearer) &&
-                                   SameToken(std::string_view(auth).substr(bearer.size()), token_);
-                if (!valid) {
-                    if (HasBody(req)) LeaveBodyUnread();
-                    res.set_header("WWW-Authenticate", "Bearer");
-                    Refuse(res, 401, "需要有效的令牌 (Authorization: Bearer <令牌>)");
-                    return httplib::Server::HandlerResponse::Handled;
-                }
+            if (listener.Tcp() && !Admit(req, res)) {
+                if (HasBody(req)) LeaveBodyUnread();
+                return httplib::Server::HandlerResponse::Handled;
             }
             if (req.method == "GET" || req.method == "HEAD" || ours)
                 return httplib::Server::HandlerResponse::Unhandled;
@@ -516,55 +669,57 @@ void ApiServer::Route(Listener& listener) {
         }
         Refuse(res, 500, text);
     });
+}
 
-    listener.Get(kStatusRoute, [this, send](const Request&, Response& res) {
-        send(res, OnMain([](ApiServer& s) {
-                 return Reply{200, ToJson(StatusOf(s.site_, s.ctx_.sAppPath))};
+// The status, and what a click on the run page does.
+void ApiServer::RouteControl(Listener& listener) {
+    listener.Get(kStatusRoute, [this](const Request&, Response& res) {
+        Send(res, OnMain([](ApiServer& s) {
+                 return Reply{200, ToJson(StatusOf(s.site_, s.ctx_.sAppPath, s.ctx_.clock.Now()))};
              }));
     });
 
-    listener.Get(kControllerRoute, [this, send](const Request& req, Response& res) {
+    listener.Get(kControllerRoute, [this](const Request& req, Response& res) {
         const std::string name = req.matches[1];
-        send(res, OnMain([name](ApiServer& s) {
+        Send(res, OnMain([name](ApiServer& s) {
                  const run::ControllerRun* run = s.site_.Find(name);
                  if (!run) return Reply{404, ErrorJson("没有该控制器: " + name)};
-                 return Reply{200, ToJson(StatusOf(*run, true))};
+                 return Reply{200, ToJson(StatusOf(*run, true, s.ctx_.clock.Now()))};
              }));
     });
 
-    listener.Post(kRelayRoute, [this, send](const Request& req, Response& res,
-                                            const httplib::ContentReader& reader) {
-        std::string body;
-        if (!ReadBody(req, res, reader, body)) return;
-        nlohmann::json object;
-        std::string problem = ReadObject(body, {"state"}, object);
-        const auto state = object.find("state");
-        if (problem.empty() &&
-            (state == object.end() || !state->is_string() || (*state != "on" && *state != "off")))
-            problem = "须为{\"state\": \"on\"}或{\"state\": \"off\"}";
-        if (!problem.empty()) return Refuse(res, 400, problem);
+    listener.Post(kRelayRoute, [this](const Request& req, Response& res,
+                                      const httplib::ContentReader& reader) {
+        const char* usage = "须为{\"state\": \"on\"}或{\"state\": \"off\"}";
+        std::string state;
+        if (!ReadField(req, res, reader, "state", usage, state)) return;
+        if (state != "on" && state != "off") return Refuse(res, 400, usage);
         const std::string name = req.matches[1];
         const std::string number = req.matches[2];
         const int relay = number.size() <= 3 ? std::stoi(number) : -1;
-        const bool on = *state == "on";
-        send(res, OnMain([name, relay, on](ApiServer& s) { return s.Switch(name, relay, on); }));
+        const bool on = state == "on";
+        Send(res, OnMain([name, relay, on](ApiServer& s) { return s.Switch(name, relay, on); }));
     });
 
     for (const bool start : {true, false}) {
-        listener.Post(start ? kRunRoute : kStopRoute,
-                      [this, send, start](const Request& req, Response& res,
-                                          const httplib::ContentReader& reader) {
-                          std::string body;
-                          if (!ReadBody(req, res, reader, body)) return;
-                          nlohmann::json object;
-                          if (std::string problem = ReadObject(body, {}, object); !problem.empty())
-                              return Refuse(res, 400, problem);
-                          send(res, OnMain([start](ApiServer& s) { return s.StartOrStop(start); }));
-                      });
+        listener.Post(
+            start ? kRunRoute : kStopRoute,
+            [this, start](const Request& req, Response& res, const httplib::ContentReader& reader) {
+                std::string body;
+                if (!ReadBody(req, res, reader, body)) return;
+                nlohmann::json object;
+                if (std::string problem = ReadObject(body, {}, object); !problem.empty())
+                    return Refuse(res, 400, problem);
+                Send(res, OnMain([start](ApiServer& s) { return s.StartOrStop(start); }));
+            });
     }
+}
 
-    listener.Get(kEventsRoute, [this](const Request&, Response& res) {
+void ApiServer::RouteEvents(Listener& listener) {
+    listener.Get(kEventsRoute, [this, &listener](const Request& req, Response& res) {
         auto stream = std::make_shared<Stream>();
+        stream->lamp = req.get_param_value("lamp") == "1";
+        if (listener.Tcp() && !req.has_header("Authorization")) stream->session = SessionOf(req);
         {
             std::lock_guard lock(shared_->streamMutex);
             if (shared_->streamsClosed || shared_->streams.size() >= kMaxStreams)
@@ -585,12 +740,16 @@ void ApiServer::Route(Listener& listener) {
                         });
                     // Fallen behind, or the server stops.
                     if (stream->closed) return false;
-                    if (first) out = ": connected\n\n";
+                    // A browser that lost the stream tries again after 2 s.
+                    if (first) out = ": connected\nretry: 2000\n\n";
                     first = false;
-                    for (const std::string& event : stream->events)
-                        out += "data: " + event + "\n\n";
+                    for (const std::string& event : stream->events) out += event;
                     stream->events.clear();
                 }
+                // Its session ended: logged out, or idle too long.
+                if (!stream->session.empty() && shared->sessions &&
+                    !shared->sessions->Alive(stream->session, WallNow()))
+                    return false;
                 if (out.empty()) out = ": keep-alive\n\n";
                 return sink.write(out.data(), out.size());
             },
@@ -599,26 +758,174 @@ void ApiServer::Route(Listener& listener) {
                 std::erase(shared->streams, stream);
             });
     });
+}
 
-    listener.Get(kJournalRoute, [this, send](const Request& req, Response& res) {
-        for (const auto& [key, value] : req.params)
-            if (key != "date" && key != "controller") return Refuse(res, 400, "未知参数: " + key);
+// A day of the journal, and its timeline as the history page draws it.
+void ApiServer::RouteHistory(Listener& listener) {
+    listener.Get(kJournalRoute, [this](const Request& req, Response& res) {
         Date day;
-        if (req.has_param("date")) {
-            if (!ParseDate(req.get_param_value("date"), day))
-                return Refuse(res, 400, "date须为YYYY-MM-DD");
-        } else {
-            const Reply today = OnMain([](ApiServer& s) {
-                return Reply{200, DateText(true, s.ctx_.clock.Now().date)};
-            });
-            if (today.status != 200 || !ParseDate(today.body, day)) return send(res, today);
-        }
+        if (!AskedDay(req, res, day)) return;
         // Written out and read here, on the request's thread: a slow disk
         // or a large day never holds up the engine. The journal itself is
         // made for calls from any thread.
         if (journal_) journal_->Flush();
         const std::string controller = req.get_param_value("controller");
         Answer(res, 200, ToJson(run::ReadJournalDay(journalFile_, controller, day)));
+    });
+
+    listener.Get(kTimelineRoute, [this](const Request& req, Response& res) {
+        Date day;
+        if (!AskedDay(req, res, day)) return;
+        const std::string controller = req.get_param_value("controller");
+        const std::string file = ctx_.sAppPath + controller;
+        if (!controller::IsSafeControllerName(controller) || !IsRegularFile(file))
+            return Refuse(res, 404, "没有该控制器: " + controller);
+        struct Engine {
+            LocalDateTime now;
+            bool fourLevel = false;
+        };
+        auto engine = std::make_shared<Engine>();
+        const Reply asked = OnMain([engine](ApiServer& s) {
+            engine->now = s.ctx_.clock.Now();
+            engine->fourLevel = s.ctx_.boxes.chk4Level;
+            return Reply{};
+        });
+        if (asked.status != 200) return Send(res, asked);
+        // As the journal: the files are read here, not on the engine's thread.
+        if (journal_) journal_->Flush();
+        const std::vector<run::RunEvent> events =
+            run::ReadJournalDay(journalFile_, controller, day);
+        std::vector<std::string> names;
+        try {
+            for (const controller::RelayDefinition& relay :
+                 controller::ReadControllerDefinition(file).relays)
+                names.push_back(relay.Name());
+        } catch (const OperatorError& e) {
+            return Refuse(res, 409, e.what());
+        }
+        const Date today = engine->now.date;
+        const int end = day < today    ? run::kDaySeconds
+                        : day == today ? TimeToSeconds(engine->now)
+                                       : 0;
+        const std::vector<run::PlanSegment> plans =
+            run::DayPlanSegments(ctx_.sAppPath, file, engine->fourLevel, day, events);
+        const run::DayTimeline timeline =
+            run::BuildDayTimeline(events, plans, static_cast<int>(names.size()), end);
+        Answer(res, 200, TimelineJson(controller, day, end, timeline, plans, names, events));
+    });
+}
+
+bool ApiServer::AskedDay(const Request& req, Response& res, Date& day) {
+    for (const auto& [key, value] : req.params) {
+        if (key == "date" || key == "controller") continue;
+        Refuse(res, 400, "未知参数: " + key);
+        return false;
+    }
+    if (req.has_param("date")) {
+        if (ParseDate(req.get_param_value("date"), day)) return true;
+        Refuse(res, 400, "date须为YYYY-MM-DD");
+        return false;
+    }
+    const Reply today = OnMain([](ApiServer& s) {
+        return Reply{200, DateText(true, s.ctx_.clock.Now().date)};
+    });
+    if (today.status == 200 && ParseDate(today.body, day)) return true;
+    Answer(res, today.status, today.body);
+    return false;
+}
+
+// --- the web page (TCP only) -------------------------------------------------------
+
+std::string ApiServer::SessionOf(const Request& req) {
+    const std::string id = CookieValue(req.get_header_value("Cookie"), cookieName_);
+    return id.empty() || !shared_->sessions ? std::string() : shared_->sessions->Use(id, WallNow());
+}
+
+bool ApiServer::Admit(const Request& req, Response& res) {
+    // The page and its files hold no secret (the login form is among them);
+    // the login and logout look at what they are sent themselves.
+    if ((req.method == "GET" || req.method == "HEAD") && IsWebPath(req.path)) return true;
+    if (req.method == "POST" && (req.path == kLoginRoute || req.path == kLogoutRoute)) return true;
+    if (req.has_header("Authorization")) {
+        // A token is paced as the login's is: the header is no way round it.
+        if (const int wait = pace_.WaitSeconds(req.remote_addr, LoginPace::Clock::now())) {
+            TooSoon(res, wait);
+            return false;
+        }
+        const std::string auth = req.get_header_value("Authorization");
+        const std::string_view bearer = "Bearer ";
+        if (auth.size() > bearer.size() && auth.starts_with(bearer) &&
+            SameToken(std::string_view(auth).substr(bearer.size()), token_)) {
+            pace_.Succeeded(req.remote_addr);
+            return true;
+        }
+        pace_.Failed(req.remote_addr, LoginPace::Clock::now());
+    } else if (req.has_header("Cookie") &&
+               !CookieValue(req.get_header_value("Cookie"), cookieName_).empty()) {
+        if (!FromOwnOrigin(req)) {
+            Refuse(res, 403, "请求来源不符,未执行");
+            return false;
+        }
+        if (!SessionOf(req).empty()) return true;
+        Refuse(res, 401, "登录已过期,请重新登录");
+        return false;
+    }
+    res.set_header("WWW-Authenticate", "Bearer");
+    Refuse(res, 401, "需要有效的令牌 (Authorization: Bearer <令牌>)");
+    return false;
+}
+
+void ApiServer::RouteWeb(Listener& listener) {
+    auto file = [this](const std::string& name, Response& res) {
+        std::string bytes;
+        if (webFolder_.empty() || !ReadFileBytes(webFolder_ + name, bytes)) {
+            res.status = 404;
+            res.set_content(webFolder_.empty() ? "网页文件未安装 (" + ExecutableFolder() +
+                                                     kInstalledWebFolder + ")"
+                                               : "没有此文件: " + name,
+                            "text/plain; charset=utf-8");
+            return;
+        }
+        PageHeaders(res);
+        res.set_content(std::move(bytes), ContentType(name));
+    };
+    listener.Get(kPageRoute, [file](const Request&, Response& res) { file("index.html", res); });
+    listener.Get(kAssetRoute,
+                 [file](const Request& req, Response& res) { file(req.matches[1], res); });
+
+    listener.Post(kLoginRoute, [this](const Request& req, Response& res,
+                                      const httplib::ContentReader& reader) {
+        std::string token;
+        if (!ReadField(req, res, reader, "token", "须为{\"token\": \"<令牌>\"}", token)) return;
+        // A login from another site's page would make its requests ours.
+        if (req.has_header("Origin") && !FromOwnOrigin(req))
+            return Refuse(res, 403, "请求来源不符,未登录");
+        if (const int wait = pace_.WaitSeconds(req.remote_addr, LoginPace::Clock::now()))
+            return TooSoon(res, wait);
+        if (!SameToken(token, token_)) {
+            pace_.Failed(req.remote_addr, LoginPace::Clock::now());
+            return Refuse(res, 401, "令牌错误");
+        }
+        pace_.Succeeded(req.remote_addr);
+        const std::string id = shared_->sessions->Create(WallNow());
+        if (id.empty()) return Refuse(res, 500, "无法建立会话");
+        // No expiry in the browser: the session ends here, after 12 idle hours.
+        res.set_header("Set-Cookie",
+                       cookieName_ + "=" + id + "; Path=/; HttpOnly; SameSite=Strict");
+        Answer(res, 200, R"({"result":"logged-in"})");
+    });
+
+    listener.Post(kLogoutRoute, [this](const Request& req, Response& res,
+                                       const httplib::ContentReader& reader) {
+        std::string body;
+        if (!ReadBody(req, res, reader, body)) return;
+        if (!FromOwnOrigin(req)) return Refuse(res, 403, "请求来源不符,未执行");
+        const std::string id = CookieValue(req.get_header_value("Cookie"), cookieName_);
+        if (const std::string key = shared_->sessions->End(id); !key.empty())
+            shared_->EndStreams(key);
+        res.set_header("Set-Cookie",
+                       cookieName_ + "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0");
+        Answer(res, 200, R"({"result":"logged-out"})");
     });
 }
 
@@ -659,21 +966,7 @@ void ApiServer::OnRunEvent(const run::RunEvent& event) {
         refusals_.push_back(event);
     std::lock_guard lock(shared_->streamMutex);
     if (shared_->streams.empty()) return;
-    const std::string text = ToJson(event);
-    for (auto it = shared_->streams.begin(); it != shared_->streams.end();) {
-        Stream& stream = **it;
-        if (stream.events.size() >= kStreamQueueEvents) {
-            // It does not keep up: it ends rather than holding events for ever.
-            stream.closed = true;
-            stream.events.clear();
-            stream.cv.notify_all();
-            it = shared_->streams.erase(it);
-            continue;
-        }
-        stream.events.push_back(text);
-        stream.cv.notify_all();
-        ++it;
-    }
+    shared_->Push("data: " + ToJson(event) + "\n\n", false);
 }
 
 }  // namespace ristova::api

@@ -12,9 +12,15 @@
 #include <vector>
 
 #include "api/ApiSettings.h"
+#include "api/WebSessions.h"
 #include "base/AppContext.h"
 #include "run/RunEvents.h"
 #include "run/Site.h"
+
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
 
 namespace ristova::api {
 
@@ -29,6 +35,10 @@ inline constexpr std::size_t kStreamQueueEvents = 1000;
 inline constexpr std::size_t kMaxStreams = 100;
 // Connections served at once, per listener; more wait for one to end.
 inline constexpr std::size_t kMaxConnections = 256;
+// The web page's files: beside the executable in a build tree, in the
+// package's data folder when installed.
+inline constexpr const char* kWebFolderName = "web/";
+inline constexpr const char* kInstalledWebFolder = "../share/ristova/web/";
 
 class ApiServer : public run::IRunEventSink, public run::SiteService {
   public:
@@ -56,15 +66,32 @@ class ApiServer : public run::IRunEventSink, public run::SiteService {
     // The TCP listener's address ("127.0.0.1:8080", the port bound when
     // Listen asked for port 0); empty when TCP is off.
     const std::string& TcpAddress() const { return tcpAddress_; }
+    // Where the web page's files were found; empty when nowhere.
+    const std::string& WebFolder() const { return webFolder_; }
 
     void OnRunEvent(const run::RunEvent& event) override;
+
+    // What a request gets: its status and JSON body.
+    struct Reply;
 
   private:
     struct Shared;
     class Listener;
-    struct Reply;
 
     void Route(Listener& listener);
+    void RouteGuards(Listener& listener);
+    void RouteControl(Listener& listener);
+    void RouteEvents(Listener& listener);
+    void RouteHistory(Listener& listener);
+    void RouteWeb(Listener& listener);
+    // A TCP request may go on: it carries the token or the cookie of a
+    // live session from the page's own origin. Otherwise res is the refusal.
+    bool Admit(const httplib::Request& req, httplib::Response& res);
+    // The session key of the request's cookie; empty when none is alive.
+    std::string SessionOf(const httplib::Request& req);
+    // The day a journal or timeline request asks for (today without a
+    // date); false with res the refusal.
+    bool AskedDay(const httplib::Request& req, httplib::Response& res, Date& day);
     std::string StartSocket();
     std::string StartTcp(const ApiSettings& settings);
     void Launch(std::unique_ptr<Listener> listener);
@@ -86,6 +113,9 @@ class ApiServer : public run::IRunEventSink, public run::SiteService {
     std::string journalFile_;
     std::string tcpAddress_;
     std::string token_;
+    std::string webFolder_;
+    std::string cookieName_;
+    LoginPace pace_;
     std::function<void()> onRunsChanged_;
     std::function<void()> startRuns_;
     std::function<void()> stopRuns_;

@@ -30,6 +30,9 @@ std::string Detail(std::string text) {
     return text;
 }
 
+// How long the last lines may wait for a reader when the runner stops.
+constexpr int kFinishOutputMs = 2000;
+
 }  // namespace
 
 std::string RunEventLine(const run::RunEvent& e) {
@@ -64,12 +67,10 @@ HeadlessRunner::~HeadlessRunner() {
 
 void HeadlessRunner::OnRunEvent(const run::RunEvent& event) {
     const std::string line = RunEventLine(event) + '\n';
-    std::fputs(line.c_str(), out_);
-    std::fflush(out_);
+    out_.Write(line);
     const std::string problem = RunProblemText(event);
     if (problem.empty()) return;
-    std::fprintf(err_, "%s: %s: %s\n", kRunnerName, event.controller.c_str(), problem.c_str());
-    std::fflush(err_);
+    Tell(event.controller + ": " + problem);
 }
 
 std::string HeadlessRunner::CannotRun(const std::string& file) const {
@@ -88,8 +89,7 @@ std::string HeadlessRunner::CannotRun(const std::string& file) const {
 
 std::string HeadlessRunner::Start() {
     core_.SetLocations([this](std::uint64_t lost) {
-        std::fprintf(err_, "%s: %s: %s\n", kRunnerName, run::JournalLossText(lost).c_str(),
-                     core_.Journal()->FilePath().c_str());
+        Tell(run::JournalLossText(lost) + ": " + core_.Journal()->FilePath());
     });
     const AppContext& ctx = core_.Context();
     if (!CanWrite(ctx.sAppPath))
@@ -103,10 +103,8 @@ std::string HeadlessRunner::Start() {
                ctx.settingsFile + " without \"..\" or a path separator)";
     core_.ReadSwitchBoxes();
     if (!core_.Boxes().chkRestoreOnStart)
-        std::fprintf(err_,
-                     "%s: hint: [RUN] RestoreOnStart=YES in %s puts the relays where the plan "
-                     "wants them at every start\n",
-                     kRunnerName, ctx.settingsFile.c_str());
+        Tell("hint: [RUN] RestoreOnStart=YES in " + ctx.settingsFile +
+             " puts the relays where the plan wants them at every start");
     run::Site& site = core_.GetSite();
     std::string problem;
     try {
@@ -121,7 +119,7 @@ std::string HeadlessRunner::Start() {
         // Several controllers: the others run; one alone must be corrected.
         if (!site.Several())
             return std::string(e.what()) + " (correct the controller file " + first + ")";
-        std::fprintf(err_, "%s: %s\n", kRunnerName, e.what());
+        Tell(e.what());
     }
     if (!problem.empty()) return problem;
     if (!site.AnyRunning()) {
@@ -131,13 +129,13 @@ std::string HeadlessRunner::Start() {
     }
     // Without its broker the plan still runs.
     const std::string remoteError = core_.StartRemote();
-    if (!remoteError.empty()) std::fprintf(err_, "%s: %s\n", kRunnerName, remoteError.c_str());
+    if (!remoteError.empty()) Tell(remoteError);
     // Nor without its API; a request that starts or stops runs arms the timers.
     for (const std::string& apiProblem : core_.StartApi([this] { SyncTimers(); }))
-        std::fprintf(err_, "%s: %s\n", kRunnerName, apiProblem.c_str());
+        Tell(apiProblem);
 #if RISTOVA_WITH_API
     if (const api::ApiServer* api = core_.Api(); api && api->ServesTcp())
-        std::fprintf(err_, "%s: API: TCP %s\n", kRunnerName, api->TcpAddress().c_str());
+        Tell("API: TCP " + api->TcpAddress());
 #endif
     // From here on a failed tick is told once (by the site, on standard
     // output, standard error and in the journal) and the process goes on;
@@ -146,16 +144,19 @@ std::string HeadlessRunner::Start() {
     loop_.SetOnError([&site](const std::exception& error) {
         site.ReportError(std::make_exception_ptr(std::runtime_error(error.what())));
     });
+    // Watched first: when both ticks are due, the second's commands go out
+    // before the clock's bookkeeping.
+    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
     clockTick_.Start();
     loop_.Watch(clockTick_.Handle(), [this] {
         const SecondTicker::Reading reading = clockTick_.Read();
         if (reading.ticks == 0 && !reading.clockStepped) return;
+        FlushOutput();
         // Without a running run there is no check tick to show we live.
         if (!core_.GetSite().AnyRunning()) service::NotifyAlive();
         core_.GetSite().ClockTick();
         SyncTimers();
     });
-    loop_.Watch(checkTick_.Handle(), [this] { CheckTick(); });
     loop_.Watch(restartTick_.Handle(), [this] {
         if (restartTick_.Read() == 0) return;
         core_.GetSite().RetryTick();
@@ -201,6 +202,20 @@ void HeadlessRunner::Stop() {
     restartTick_.Stop();
     core_.GetSite().Shutdown();
     if (run::Journal* journal = core_.Journal()) journal->Flush();
+    out_.Finish(kFinishOutputMs);
+    err_.Finish(kFinishOutputMs);
+}
+
+void HeadlessRunner::Tell(const std::string& text) {
+    err_.Write(std::string(kRunnerName) + ": " + text + "\n");
+}
+
+// Lines that waited for a reader go out now that it may read again.
+void HeadlessRunner::FlushOutput() {
+    out_.Drain();
+    err_.Drain();
+    if (const std::uint64_t dropped = out_.TakeDropped())
+        Tell(std::to_string(dropped) + " lines of standard output dropped: nobody read them");
 }
 
 }  // namespace ristova

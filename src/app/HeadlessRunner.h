@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/LineOutput.h"
 #include "app/ProgramStartup.h"
 #include "base/Clock.h"
 #include "base/EventLoop.h"
@@ -53,10 +54,13 @@ class HeadlessRunner : public run::IRunEventSink {
     void CheckTick();
     // What keeps a controller of the site from starting; empty when none.
     std::string CannotRun(const std::string& file) const;
+    // One line on standard error.
+    void Tell(const std::string& text);
+    void FlushOutput();
 
     EventLoop& loop_;
-    std::FILE* out_;
-    std::FILE* err_;
+    LineOutput out_;
+    LineOutput err_;
     ProgramCore core_;
     SecondTicker clockTick_;
     SecondTicker checkTick_;

@@ -273,10 +273,19 @@ void ControllerRun::PollRelayStates(Lane lane) {
 // --- the second's actions --------------------------------------------------
 
 void ControllerRun::CheckTick(const LocalDateTime& now) {
+    RunSecond(now);
+    PollAndCheck();
+}
+
+void ControllerRun::RunSecond(const LocalDateTime& now) {
     if (!running_) return;
     // A line found lost here gets none of this second's commands.
     DetectLoss();
     RunDueActions(now);
+}
+
+void ControllerRun::PollAndCheck() {
+    if (!running_) return;
     const long long nowMs = NowMs();
     if (!ReconnectIfDue(nowMs) && line_ != LineState::Lost) PollRelayStates();
     CheckAnswers(nowMs);

@@ -108,6 +108,10 @@ class ControllerRun : public RunView {
     void Shutdown();
     // The second's actions, then the line watch and the state query.
     void CheckTick(const LocalDateTime& now);
+    // The two halves of a check tick: a site sends every run's commands
+    // before any run polls or decodes.
+    void RunSecond(const LocalDateTime& now);
+    void PollAndCheck();
     // Between check ticks: a lost line noticed, reopened when due.
     void WatchLine();
     // A new date: the port closes, the new day's plan is chosen, and a run

@@ -341,15 +341,18 @@ void Journal::WriterLoop() {
             tried_ -= wasTried;
             written_ += static_cast<std::uint64_t>(std::count_if(
                 batch.begin(), batch.end(), [](const Item& item) { return !item.lost; }));
-        } else if (stopping) {
-            // The last attempt: what the file still refuses is lost.
-            settled_ += queue_.size() - std::max(tried_, batch.size());
-            dropped_ += static_cast<std::uint64_t>(std::count_if(
-                queue_.begin(), queue_.end(), [](const Item& item) { return !item.lost; }));
-            queue_.clear();
-            tried_ = 0;
         } else {
-            tried_ = std::max(tried_, batch.size());
+            // The rows behind the batch meet the same file: they count as tried
+            // and wait for the retry with it, so a flush never waits on them.
+            settled_ += queue_.size() - std::max(tried_, batch.size());
+            tried_ = queue_.size();
+            if (stopping) {
+                // The last attempt: what the file still refuses is lost.
+                dropped_ += static_cast<std::uint64_t>(std::count_if(
+                    queue_.begin(), queue_.end(), [](const Item& item) { return !item.lost; }));
+                queue_.clear();
+                tried_ = 0;
+            }
         }
         // Not at the end: the handler's receiver may be going too.
         if (!stopping && dropped_ > droppedReported_ && onRowsLost_) {

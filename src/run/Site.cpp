@@ -107,6 +107,10 @@ void Site::AddService(std::unique_ptr<SiteService> service) {
     services_.push_back(std::move(service));
 }
 
+void Site::AddChangeWatcher(std::function<void(const ControllerRun&)> watcher) {
+    changeWatchers_.push_back(std::move(watcher));
+}
+
 // --- which controllers run ------------------------------------------------
 
 ControllerRun& Site::AddRun(const std::string& file) {
@@ -115,7 +119,10 @@ ControllerRun& Site::AddRun(const std::string& file) {
     raw->SetOnMessage([this, raw](const std::string& text) {
         if (shown_.empty() || shown_ == raw->File()) ctx_.status.ShowStatus(3, text);
     });
-    raw->SetOnChanged([this] { ++revision_; });
+    raw->SetOnChanged([this, raw] {
+        ++revision_;
+        for (const auto& watcher : changeWatchers_) watcher(*raw);
+    });
     runs_.push_back(std::move(run));
     ++revision_;
     return *raw;
@@ -312,11 +319,17 @@ void Site::CheckTick() {
     // The check tick may see a new date before the clock tick does; the new
     // day's plan must be in place before its first second is handled.
     DateChangeIfDue(now);
+    // Every run's commands first: the last of many controllers waits for no
+    // other's state query and decoding.
+    std::vector<ControllerRun*> ticked;
     for (const auto& run : runs_) {
         ControllerRun* r = run.get();
         if (!r->Running()) continue;
+        if (Guarded(r, [&] { r->RunSecond(now); })) ticked.push_back(r);
+    }
+    for (ControllerRun* r : ticked) {
         Guarded(r, [&] {
-            r->CheckTick(now);
+            r->PollAndCheck();
             told_.erase(r->File());
         });
     }
@@ -346,11 +359,13 @@ void Site::WatchLines() {
 
 // --- the guard ------------------------------------------------------------------------
 
-void Site::Guarded(ControllerRun* run, const std::function<void()>& work) {
+bool Site::Guarded(ControllerRun* run, const std::function<void()>& work) {
     try {
         work();
+        return true;
     } catch (...) {
         Report(run, std::current_exception());
+        return false;
     }
 }
 

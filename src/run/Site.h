@@ -65,6 +65,10 @@ class Site : public SiteView {
     void OpenJournal(std::function<void(std::uint64_t lost)> onRowsLost = {});
     Journal* GetJournal() { return journal_.get(); }
     void AddService(std::unique_ptr<SiteService> service);
+    // Told after each change of a run, a received block among them, for
+    // views that show more than the events (the lamp); main thread. A
+    // watcher stays as long as the site.
+    void AddChangeWatcher(std::function<void(const ControllerRun&)> watcher);
 
     // --- which controllers run ------------------------------------------
     // Several controllers are listed: they run together.
@@ -132,7 +136,8 @@ class Site : public SiteView {
   private:
     ControllerRun& AddRun(const std::string& file);
     void DateChangeIfDue(const LocalDateTime& now);
-    void Guarded(ControllerRun* run, const std::function<void()>& work);
+    // False when the work threw (and was reported).
+    bool Guarded(ControllerRun* run, const std::function<void()>& work);
     void Report(ControllerRun* run, std::exception_ptr error);
     // The run holding the same device as this one's port, or null.
     const ControllerRun* SamePort(const ControllerRun& run) const;
@@ -141,6 +146,8 @@ class Site : public SiteView {
     TMyComport& testPort_;
     RunEventHub events_;
     std::unique_ptr<Journal> journal_;
+    // Before the runs: a run that changes while it goes still finds them.
+    std::vector<std::function<void(const ControllerRun&)>> changeWatchers_;
     std::vector<std::unique_ptr<ControllerRun>> runs_;
     std::vector<std::unique_ptr<SiteService>> services_;
     bool several_ = false;

@@ -53,7 +53,9 @@ for path in /usr/bin/ristova /usr/bin/ristova-run /usr/bin/ristova-ctl \
   /usr/share/metainfo/org.ristova.Ristova.metainfo.xml \
   /usr/share/man/man1/ristova.1.gz /usr/share/man/man1/ristova-run.1.gz \
   /usr/share/doc/ristova/manual/index.html /usr/share/doc/ristova/manual/ristova-manual.pdf \
-  /usr/share/doc/ristova/copyright /usr/share/doc/ristova/changelog.gz; do
+  /usr/share/doc/ristova/copyright /usr/share/doc/ristova/changelog.gz \
+  /usr/share/ristova/web/index.html /usr/share/ristova/web/app.js \
+  /usr/share/ristova/web/style.css; do
   has "$deb" "$path"
 done
 for path in /usr/bin/ristova-sim "/usr/lib/$multiarch/ristova/PowerDll/SimRelay.so" \

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -117,6 +120,23 @@ TEST(JournalTest, RowsTheFileRefusesAreKeptInOrderAndOnlyAnOverflowIsLostAndCoun
                         "05 on sent d", "06 journal lost 3 rows lost up to 2012-03-18 08:00:08.000",
                         "09 run stopped d"}));
     EXPECT_EQ(journal.Dropped(), 3u);
+}
+
+TEST(JournalTest, AFlushReturnsWhenTheFileRefusesMoreRowsThanOneBatch) {
+    test::TempDir dir;
+    const std::string file = dir.File("运行记录.db");
+    ::mkdir(file.c_str(), 0755);
+    Journal journal(dir.Path(), {}, JournalLimits{20000, 3600});
+    for (int i = 0; i < 6000; ++i)
+        journal.OnRunEvent(Event("2012-03-18 08:00:00.000", "on", "sent", i % 32 + 1));
+    auto flushed = std::async(std::launch::async, [&] { journal.Flush(); });
+    if (flushed.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        // The window's thread would hang here until the file takes rows again.
+        std::fprintf(stderr, "Flush still waits after 30 s\n");
+        std::_Exit(1);
+    }
+    EXPECT_EQ(journal.Written(), 0u);
+    EXPECT_EQ(journal.Dropped(), 0u);
 }
 
 TEST(JournalTest, ADamagedFileIsMovedAsideAndANewOneStarted) {

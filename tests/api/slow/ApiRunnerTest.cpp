@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -73,6 +74,21 @@ std::string ReadAll(int s, int timeoutMs) {
     return text;
 }
 
+// What a client reads until `text` has come, or the time is up.
+std::string ReadUntilText(int s, const std::string& text, int timeoutMs) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    pollfd p{s, POLLIN, 0};
+    char buffer[4096];
+    while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
 class ApiRunnerTest : public ::testing::Test, public test::RunnerFixture {
   protected:
     // The folder on the simulator, manual switching allowed (unless told),
@@ -128,7 +144,8 @@ TEST_F(ApiRunnerTest, TheSocketTellsTheStateSwitchesAndSaysWhyNot) {
         ::close(stale);
     }
     test::ChildProcess runner;
-    StartSite(runner, std::time(nullptr) + 3600);
+    const std::time_t due = std::time(nullptr) + 3600;
+    StartSite(runner, due);
     struct stat st {};
     ASSERT_EQ(::stat(dir.File(kSocket).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0660u);
@@ -153,6 +170,15 @@ TEST_F(ApiRunnerTest, TheSocketTellsTheStateSwitchesAndSaysWhyNot) {
     ASSERT_TRUE(api::FromJson(client.Controller(kController).body, detail, error)) << error;
     ASSERT_EQ(detail.planRows.size(), 1u);
     EXPECT_EQ(detail.planRows[0][1], "2");
+    // The plan's next action (today's, unless the hour ahead is tomorrow).
+    const int dueSecond = TimeTextToSeconds(test::TimeText(due), ":");
+    if (dueSecond > TimeTextToSeconds(test::TimeText(std::time(nullptr)), ":")) {
+        ASSERT_EQ(c.nextActions.size(), 1u);
+        EXPECT_EQ(c.nextActions[0].time, test::TimeText(due));
+        EXPECT_EQ(c.nextActions[0].relay, 2);
+        EXPECT_TRUE(c.nextActions[0].on);
+        EXPECT_EQ(c.nextActions[0].noUse, "灯2");
+    }
 
     const api::ApiResult on = client.Switch(kController, 3, true);
     EXPECT_EQ(on.status, 200) << on.body;
@@ -176,6 +202,42 @@ TEST_F(ApiRunnerTest, TheSocketTellsTheStateSwitchesAndSaysWhyNot) {
     EXPECT_EQ(raw.Get("/api/v1/nothing")->status, 404);
     EXPECT_EQ(raw.Put("/api/v1/run", "", "application/json")->status, 405);
     EXPECT_EQ(raw.Get("/api/v1/journal?date=2026-02-30")->status, 400);
+
+    // The day as the history page draws it: the plan's period of relay 2,
+    // the board's of relay 3 since the switch, which is a command tick.
+    // (A period is seen once a second of it has gone by.)
+    nlohmann::json t;
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto day = raw.Get("/api/v1/timeline?controller=" + api::UrlEncode(kController));
+        t = day && day->status == 200 ? nlohmann::json::parse(day->body) : nlohmann::json();
+        return t.contains("relays") && t["relays"].size() == 4 && !t["relays"][2]["board"].empty();
+    })) << t.dump();
+    EXPECT_EQ(t["relays"][2]["name"], "灯3");
+    EXPECT_EQ(t["relays"][1]["plan"],
+              nlohmann::json::parse("[[" + std::to_string(dueSecond) + ",86400]]"));
+    ASSERT_EQ(t["relays"][2]["board"].size(), 1u);
+    EXPECT_EQ(t["relays"][2]["board"][0][1], t["end"]);
+    ASSERT_FALSE(t["relays"][2]["commands"].empty());
+    const nlohmann::json& tick =
+        t["events"][t["relays"][2]["commands"].back()[1].get<std::size_t>()];
+    EXPECT_EQ(tick["source"], "api");
+    EXPECT_EQ(tick["shown"]["kind"], "接通");
+    for (const char* bad : {"?controller=../%E6%B3%B5%E6%88%BF.PSW", "?controller=%E6%97%A0.PSW",
+                            "?controller=x.PSW&date=2026-13-01"})
+        EXPECT_NE(raw.Get(std::string("/api/v1/timeline") + bad)->status, 200) << bad;
+
+    // A page's stream asks for the lamp as well: it changes with each block.
+    {
+        const int stream = ConnectUnix(dir.File(kSocket));
+        ASSERT_GE(stream, 0);
+        const std::string get = "GET /api/v1/events?lamp=1 HTTP/1.1\r\nHost: x\r\n\r\n";
+        ASSERT_EQ(::send(stream, get.data(), get.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(get.size()));
+        const std::string lamp = "event: lamp\ndata: {\"controller\":\"泵房.PSW\",\"blocks\":";
+        const std::string got = ReadUntilText(stream, lamp, 10000);
+        EXPECT_NE(got.find(lamp), std::string::npos) << got;
+        ::close(stream);
+    }
 
     // The run page's buttons, and the refusal while stopped.
     EXPECT_TRUE(client.Stop().Ok());
@@ -243,11 +305,37 @@ TEST_F(ApiRunnerTest, TcpTakesOnlyTheTokenAndStreamsTheEvents) {
         ::close(thief);
     }
 
-    for (const char* wrong : {"", "tok-7f3a", "tok-7f3a9x"}) {
+    // The page and its files are anyone's; nothing else is.
+    httplib::Client web(url);
+    const auto page = web.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("<html lang=\"zh-CN\">"), std::string::npos);
+    EXPECT_NE(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
+              std::string::npos);
+    EXPECT_EQ(web.Get("/web/app.js")->status, 200);
+    for (const char* hidden :
+         {"/web/.ristova-sessions", "/web/..%2F..%2Fapi-token", "/favicon.ico"})
+        EXPECT_EQ(web.Get(hidden)->status, 401) << hidden;
+
+    EXPECT_EQ(api::ApiClient({{}, url, ""}).Status().status, 401);
+    for (const char* wrong : {"tok-7f3a", "tok-7f3a9x"}) {
         api::ApiClient client({{}, url, wrong});
-        const api::ApiResult r = client.Status();
+        api::ApiResult r;
+        auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(WaitUntil([&] {
+            sent = std::chrono::steady_clock::now();
+            r = client.Status();
+            return r.status != 429;
+        }));
         EXPECT_EQ(r.status, 401) << wrong;
-        EXPECT_EQ(client.Switch(kController, 1, true).status, 401) << wrong;
+        // A wrong token makes the next one from this address wait a second
+        // or more, right or wrong: the header is no way round the login's pace.
+        const api::ApiResult next = client.Switch(kController, 1, true);
+        if (std::chrono::steady_clock::now() - sent < 1s) {
+            EXPECT_EQ(next.status, 429) << next.body;
+        }
+        EXPECT_NE(next.status, 200);
     }
     api::ApiClient client({{}, url, "tok-7f3a9"});
     ASSERT_TRUE(WaitUntil([&] { return RelayState(client, 1) == "off"; }));
@@ -293,6 +381,56 @@ TEST_F(ApiRunnerTest, TcpTakesOnlyTheTokenAndStreamsTheEvents) {
     }
     streamClient.Cancel();
     stream.join();
+
+    // The page's login: a wrong token is told so and paced; the right one
+    // gets a session cookie that the browser keeps from the page's scripts
+    // and sends to this site's pages only.
+    const auto login = [&](const char* given) {
+        return web.Post("/api/v1/login", nlohmann::json{{"token", given}}.dump(),
+                        "application/json");
+    };
+    const auto sent = std::chrono::steady_clock::now();
+    const auto wrong = login("tok-wrong");
+    ASSERT_TRUE(wrong);
+    EXPECT_EQ(wrong->status, 401);
+    EXPECT_EQ(api::ErrorText(wrong->body), "令牌错误");
+    auto right = login("tok-7f3a9");
+    if (std::chrono::steady_clock::now() - sent < 1s) {
+        EXPECT_EQ(right->status, 429);
+        EXPECT_NE(api::ErrorText(right->body).find("秒后再试"), std::string::npos) << right->body;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return (right = login("tok-7f3a9")) && right->status == 200; }));
+    const std::string setCookie = right->get_header_value("Set-Cookie");
+    EXPECT_NE(setCookie.find("; HttpOnly"), std::string::npos) << setCookie;
+    EXPECT_NE(setCookie.find("; SameSite=Strict"), std::string::npos) << setCookie;
+    const std::string cookie = setCookie.substr(0, setCookie.find(';'));
+    EXPECT_EQ(cookie.rfind("ristova_" + url.substr(url.rfind(':') + 1) + "=", 0), 0u) << cookie;
+    const std::string origin = url;  // what a browser names as the page's origin
+    EXPECT_EQ(web.Get("/api/v1/status", {{"Cookie", cookie}})->status, 200);
+    // From another site's page, or a POST that does not say where from:
+    // refused, and nothing is sent.
+    const std::string relay4 = "/api/v1/controllers/" + api::UrlEncode(kController) + "/relays/4";
+    for (const httplib::Headers& from :
+         {httplib::Headers{{"Cookie", cookie}, {"Origin", "http://evil.example"}},
+          httplib::Headers{{"Cookie", cookie}},
+          httplib::Headers{
+              {"Cookie", cookie}, {"Origin", origin}, {"Sec-Fetch-Site", "cross-site"}}})
+        EXPECT_EQ(web.Post(relay4, from, R"({"state":"on"})", "application/json")->status, 403);
+    EXPECT_EQ(
+        web.Get("/api/v1/status", {{"Cookie", cookie}, {"Sec-Fetch-Site", "cross-site"}})->status,
+        403);
+    const httplib::Headers ownPage{{"Cookie", cookie}, {"Origin", origin}};
+    EXPECT_EQ(web.Post(relay4, ownPage, R"({"state":"on"})", "application/json")->status, 200);
+    EXPECT_TRUE(BoardGot(test::OnCommand(4)));
+    const auto commands = sim.Commands();
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const auto& c) { return c.text == test::OnCommand(4); }),
+              1);
+    const auto out = web.Post("/api/v1/logout", ownPage, "", "application/json");
+    EXPECT_EQ(out->status, 200);
+    EXPECT_NE(out->get_header_value("Set-Cookie").find("Max-Age=0"), std::string::npos);
+    EXPECT_EQ(web.Get("/api/v1/status", {{"Cookie", cookie}})->status, 401);
+
     kill(runner.Pid(), SIGTERM);
     ASSERT_TRUE(runner.WaitExit(5000));
 

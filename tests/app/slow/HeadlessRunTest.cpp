@@ -1,5 +1,6 @@
 // The built ristova-run as an operator starts it: against the simulated
 // controller on a real pseudo-terminal, stopped by signals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <poll.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -73,14 +75,14 @@ TEST_F(HeadlessRunTest, OptionsAndFoldersItCannotRunSayWhy) {
     WriteController(4, dir.File("no-tty"));
     const std::string self = dir.Path().substr(0, dir.Path().size() - 1);
     const std::string outside = "../" + self.substr(self.rfind('/') + 1) + "/" + kController;
-    for (const std::string& key : {"sPowerFn", "Controllers"}) {
+    for (const char* key : {"sPowerFn", "Controllers"}) {
         WriteIniText(ctx.settingsFile, "RUN", key, outside);
         ASSERT_TRUE(StartRunner(child));
         EXPECT_TRUE(ReadUntil(child, "控制器名称无效", lines, 3000)) << key;
         ASSERT_TRUE(child.WaitExit(3000));
         EXPECT_EQ(ExitCode(child.Status()), 1);
         EXPECT_NE(lines.back().find(outside), std::string::npos) << lines.back();
-        WriteIniText(ctx.settingsFile, "RUN", key, key == "sPowerFn" ? kController : "");
+        WriteIniText(ctx.settingsFile, "RUN", key, std::string(key) == "sPowerFn" ? kController : "");
     }
 
     // A controller file of random bytes cannot run: named, not run as empty.
@@ -313,6 +315,67 @@ TEST_F(HeadlessRunTest, AFailedTickIsToldOnceAndTheRunnerStartsTheEngineAgain) {
     }
     EXPECT_EQ(told, 1);
     EXPECT_EQ(starts, 1);
+}
+
+// A reader that stops reading (a terminal paused with Ctrl-S, a pipe nobody
+// empties) holds up no timed command; its lines follow once it reads again.
+TEST_F(HeadlessRunTest, AStandardOutputNobodyReadsHoldsUpNoTimedCommand) {
+    test::SimulatorProcess sim;
+    ASSERT_TRUE(sim.Start({"--relays", "4"})) << sim.Error();
+    const std::time_t due = std::time(nullptr) + 3;
+    MakeFolder(sim.SlavePath(), due);
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    // Full before the runner's first line.
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    std::size_t junk = 0;
+    for (char c = 'x'; write(fds[1], &c, 1) == 1;) ++junk;
+    fcntl(fds[1], F_SETFL, 0);
+    std::FILE* out = fdopen(fds[1], "w");
+    char* errText = nullptr;
+    std::size_t errSize = 0;
+    std::FILE* err = open_memstream(&errText, &errSize);
+    std::atomic<bool> done{false};
+    std::thread runnerThread([&] {
+        EventLoop loop;
+        HeadlessRunner runner(loop, dir.Path(), out, err);
+        if (!runner.Start().empty()) return;
+        IntervalTimer watch;
+        watch.Start(50);
+        loop.Watch(watch.Handle(), [&] {
+            watch.Read();
+            if (done) loop.Quit();
+        });
+        runner.Run();
+        loop.Unwatch(watch.Handle());
+    });
+    bool found = false;
+    for (int i = 0; i < 300 && !found; ++i) {
+        for (const test::SimulatorCommand& c : sim.Commands()) {
+            if (c.text != test::OnCommand(2)) continue;
+            found = true;
+            EXPECT_LT(c.firstByte - std::chrono::system_clock::from_time_t(due),
+                      std::chrono::milliseconds(500));
+        }
+        if (!found) usleep(30'000);
+    }
+    EXPECT_TRUE(found);
+    done = true;
+    std::string output;
+    std::thread reader([&] {
+        char buffer[4096];
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, n);
+    });
+    runnerThread.join();
+    std::fclose(out);
+    reader.join();
+    close(fds[0]);
+    std::fclose(err);
+    std::free(errText);
+    ASSERT_GE(output.size(), junk);
+    output.erase(0, junk);
+    EXPECT_NE(output.find(" 2 on plan sent "), std::string::npos) << output;
+    EXPECT_NE(output.find(" run engine stopped program end"), std::string::npos) << output;
 }
 
 TEST_F(HeadlessRunTest, OneFolderHasOneRunner) {
