@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and running need.
 # Quick when everything is there: apt is only called for what is missing.
+#   install-deps.sh          what the Linux build and its tests need
+#   install-deps.sh PKG...   only these (a test step's own tools)
 set -euo pipefail
 
 packages=(
@@ -16,6 +18,9 @@ packages=(
   debhelper
   chromium chromium-driver python3-selenium
 )
+if [ $# -gt 0 ]; then
+  packages=("$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,10 @@
 # that "ristova-sim --link" makes), settings that start running at once, and
 # a default plan that switches every relay on and then off again, one action
 # every 5 seconds from 20 seconds from now, three rounds.
+# For a Windows build (the win64 test step): RISTOVA_DEMO_PORT names the
+# controller's port (e.g. COM5), RISTOVA_DEMO_PLUGIN the decoder file
+# (SimRelay.dll), RISTOVA_DEMO_START and RISTOVA_DEMO_STEP the seconds to the
+# first action and between actions.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${RISTOVA_BUILD_DIR:-$here/build}
@@ -28,8 +32,11 @@ mkdir -p "$demo/PowerDll" "$demo/$controller"
 if [ -e "$build/ristova" ]; then
   cp "$build/ristova" "$demo/ristova"
 fi
-cp "$build/PowerDll/SimRelay.so" "$demo/PowerDll/"
-link="$demo/sim-tty"
+plugin=${RISTOVA_DEMO_PLUGIN:-SimRelay.so}
+cp "$build/PowerDll/$plugin" "$demo/PowerDll/"
+link=${RISTOVA_DEMO_PORT:-$demo/sim-tty}
+start=${RISTOVA_DEMO_START:-20}
+step=${RISTOVA_DEMO_STEP:-5}
 
 # Files of the program are code page 936 with CR LF line ends; commands
 # are hex text of the simulator's protocol (see tools/simulator/RelayBoard.h).
@@ -42,7 +49,7 @@ uses_nc=(风扇 水泵 不存在 投影)
   echo "[LOAD]"
   echo "FLAG=Quelmar电源控制文件"
   echo "spComChl=$relays"
-  echo "sPowerDllFn=SimRelay.so"
+  echo "sPowerDllFn=$plugin"
   echo "edStateCmd=$(hex 'Q(00)E')"
   echo "[COMM]"
   echo "COMM1=$link"
@@ -80,7 +87,7 @@ uses_nc=(风扇 水泵 不存在 投影)
 now=$(( $(date +%-H) * 3600 + $(date +%-M) * 60 + $(date +%-S) ))
 {
   row=1
-  t=$((now + 20))
+  t=$((now + start))
   for round in 1 2 3; do
     for action in 接通 断开; do
       for r in $(seq 1 $relays); do
@@ -88,11 +95,11 @@ now=$(( $(date +%-H) * 3600 + $(date +%-M) * 60 + $(date +%-S) ))
         printf '%3d^^%d^^%02d:%02d:%02d^^%s^^%s^^%s^^\n' "$row" "$r" $((s / 3600)) $((s % 3600 / 60)) \
           $((s % 60)) "$action" "${uses_no[(r-1)%4]}" "${uses_nc[(r-1)%4]}"
         row=$((row + 1))
-        t=$((t + 5))
+        t=$((t + step))
       done
     done
   done
 } | gbk >"$demo/$controller/计划表.tab"
-first=$(( (now + 20) % 86400 ))
-printf 'Demo plan: the first relay switches at %02d:%02d:%02d, then one action every 5 s.\n' \
-  $((first / 3600)) $((first % 3600 / 60)) $((first % 60))
+first=$(( (now + start) % 86400 ))
+printf 'Demo plan: the first relay switches at %02d:%02d:%02d, then one action every %d s.\n' \
+  $((first / 3600)) $((first % 3600 / 60)) $((first % 60)) "$step"

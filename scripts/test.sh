@@ -5,6 +5,9 @@
 #   asan   AddressSanitizer + UndefinedBehaviorSanitizer (Debug), whole suite
 #   tsan   ThreadSanitizer: the event loop, serial, run engine and window tests
 #   fuzz   each fuzz target for RISTOVA_FUZZ_SECONDS (default 25)
+#   win64  the Windows cross-build (kit in ../shared/win64 or $RISTOVA_WIN64_KIT)
+#          under Wine: core, serial, decoder and run tests, the runner end to
+#          end, the installer
 #
 #   scripts/test.sh                  all steps
 #   scripts/test.sh --quick [ARGS]   the plain step only; ARGS go to ctest
@@ -14,7 +17,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${RISTOVA_BUILD_DIR:-$here/build}
-all_steps=(plain asan tsan fuzz)
+all_steps=(plain asan tsan fuzz win64)
 steps=("${all_steps[@]}")
 ctest_args=()
 while [ $# -gt 0 ]; do
@@ -66,6 +69,121 @@ step_tsan() {
 
 step_fuzz() {
   "$here/scripts/fuzz.sh" "${RISTOVA_FUZZ_SECONDS:-25}"
+}
+
+# Windows: the kit's cross-build of what is tested here, run under Wine in a
+# prefix of its own. Serial lines are pseudo-terminals linked as COM ports
+# (before the wineserver starts, which registers ports only then); the kit's
+# ptymodem.so gives them the modem lines that Wine's WaitCommEvent polls.
+win64_packages=(wine wine64 g++-mingw-w64-x86-64-posix python3 fonts-liberation
+  qt6-base-dev qt6-base-dev-tools)
+win64_targets=(base_tests comm_tests controller_tests run_tests ristova-run ristova-decoder-host SimRelay)
+step_win64() {
+  # Beside the repository, or beside the folder of worktrees.
+  local kit=${RISTOVA_WIN64_KIT:-$here/../shared/win64}
+  if [ -z "${RISTOVA_WIN64_KIT:-}" ] && [ ! -d "$kit" ] && [ -d "$here/../../shared/win64" ]; then
+    kit=$here/../../shared/win64
+  fi
+  if [ ! -f "$kit/toolchain-mingw64.cmake" ]; then
+    echo "win64: skipped, no Windows kit at $kit. Make one with the kit's BUILD.sh" \
+      "(nice -n 19 BUILD.sh, about 20 minutes on 2 cores; see its README.md) and name its" \
+      "folder in RISTOVA_WIN64_KIT."
+    return 0
+  fi
+  kit=$(cd "$kit" && pwd)
+  "$here/scripts/install-deps.sh" "${win64_packages[@]}"
+  local dir=$here/build-win64
+  cmake -S "$here" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$kit/toolchain-mingw64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DRISTOVA_WERROR=ON -DRISTOVA_BUILD_UI=OFF \
+    -DRISTOVA_BUILD_BENCH=OFF >/dev/null
+  nice cmake --build "$dir" -j2 --target "${win64_targets[@]}"
+  # The Linux simulator is the controller at the far end of the runner.
+  if [ ! -x "$build/ristova-sim" ]; then
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRISTOVA_WERROR=ON >/dev/null
+    nice cmake --build "$build" -j2 --target ristova-sim
+  fi
+
+  # Globals: the trap runs after the function has returned.
+  work=$(mktemp -d /tmp/ristova-win64.XXXXXX)
+  export WINEPREFIX=$work/prefix
+  pids=()
+  # shellcheck disable=SC2317  # called by the trap
+  win64_cleanup() {
+    wineserver -k 2>/dev/null || true
+    [ ${#pids[@]} -eq 0 ] || kill "${pids[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$work"
+  }
+  # The step runs in a subshell of its own: its end is this shell's exit.
+  trap win64_cleanup EXIT
+  "$kit/wine-run.sh" --init-prefix
+  # COM11-COM14 for the serial tests (a fresh line for each test), COM5 the
+  # simulated controller of the end-to-end run.
+  python3 "$here/tests/support/win32/far_end.py" "$WINEPREFIX/dosdevices" 11 4 \
+    "$work/far-end.port" &
+  pids+=($!)
+  "$build/ristova-sim" --relays 2 --link "$WINEPREFIX/dosdevices/com5" --log "$work/sim.log" \
+    2>"$work/sim.err" &
+  pids+=($!)
+  local i
+  for i in $(seq 100); do
+    [ -s "$work/far-end.port" ] && [ -e "$WINEPREFIX/dosdevices/com5" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/far-end.port" ] && [ -e "$WINEPREFIX/dosdevices/com5" ]
+  export LD_PRELOAD=$kit/tools/ptymodem.so
+  # Its object dump at exit after serial use is noise.
+  wineserver -p >/dev/null 2>&1
+  # The first program starts Wine's services, which keep its output open:
+  # not ctest's pipe, or ctest would wait for them.
+  "$kit/wine-run.sh" "$dir/base_tests.exe" --gtest_list_tests </dev/null >/dev/null 2>&1
+  RISTOVA_FAR_END=$(cat "$work/far-end.port") ctest_run "$dir" -L '^(base|comm|controller|run)$' -LE wine-skip
+
+  # The runner end to end: a plan of one action a second over COM5, each
+  # command in the simulator's log within its planned second.
+  local demo=$work/demo relays=2 start=6 actions=12
+  RISTOVA_BUILD_DIR=$dir RISTOVA_DEMO_PORT=COM5 RISTOVA_DEMO_PLUGIN=SimRelay.dll \
+    RISTOVA_DEMO_START=$start RISTOVA_DEMO_STEP=1 TZ=UTC \
+    "$here/scripts/prepare-demo.sh" "$demo" $relays
+  local first
+  first=$(date -u -d "+$start seconds" +%s)
+  # It runs until stopped; Wine hands the interrupt on as a console's Ctrl+C.
+  TZ=UTC timeout -k 5 -s INT $((start + actions + 4)) \
+    "$kit/wine-run.sh" "$dir/ristova-run.exe" --folder "Z:${demo//\//\\}" \
+    >"$work/run.out" 2>&1 || true
+  echo "ristova-run.exe under Wine:"
+  python3 "$here/scripts/check-run-log.py" "$demo/模拟继电器控制器/计划表.tab" "$work/sim.log" ||
+    { cat "$work/run.out" "$work/sim.err"; return 1; }
+
+  # The same plan by the Linux runner on the same simulator, for comparison.
+  [ -x "$build/ristova-run" ] || nice cmake --build "$build" -j2 --target ristova-run
+  RISTOVA_DEMO_PORT=$WINEPREFIX/dosdevices/com5 RISTOVA_DEMO_START=3 RISTOVA_DEMO_STEP=1 TZ=UTC \
+    "$here/scripts/prepare-demo.sh" "$demo" $relays >/dev/null
+  TZ=UTC timeout -k 5 -s INT $((3 + actions + 3)) "$build/ristova-run" --folder "$demo" \
+    >"$work/run-linux.out" 2>&1 || true
+  echo "ristova-run on Linux:"
+  python3 "$here/scripts/check-run-log.py" "$demo/模拟继电器控制器/计划表.tab" "$work/sim.log" ||
+    { cat "$work/run-linux.out"; return 1; }
+
+  # The installer: a silent install, the installed runner with nothing but
+  # its own folder to find DLLs in, a silent uninstall that leaves nothing.
+  nice cmake --build "$dir" --target installer
+  local setup version installed=$WINEPREFIX/drive_c/Program\ Files/Ristova
+  setup=$(ls "$dir"/ristova-setup-*.exe)
+  echo "installer: $(basename "$setup"), $(du -k "$setup" | cut -f1) KiB"
+  WINEDEBUG=-all wine "$setup" /S </dev/null >/dev/null 2>&1
+  [ -x "$installed/ristova-run.exe" ] && [ -f "$installed/lib/PowerDll/SimRelay.dll" ]
+  version=$(WINEDEBUG=-all wine 'C:\Program Files\Ristova\ristova-run.exe' --version </dev/null 2>/dev/null)
+  version=${version//$'\r'/}
+  echo "installed: $version"
+  [[ $version == *"$(sed -n 's/^project(Ristova VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")"* ]]
+  WINEDEBUG=-all wine 'C:\Program Files\Ristova\uninstall.exe' /S </dev/null >/dev/null 2>&1
+  # The uninstaller goes on from a copy of itself.
+  for i in $(seq 300); do
+    [ -e "$installed" ] || break
+    sleep 0.1
+  done
+  [ ! -e "$installed" ] || { echo "the uninstaller left: $(ls -R "$installed")"; return 1; }
 }
 
 "$here/scripts/install-deps.sh"

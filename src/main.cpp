@@ -1,12 +1,8 @@
 // ristova: the relay power controller manager. The program folder is the
 // executable's own folder, or the per-user data folder when that cannot be
 // written, or the one given with --folder.
-#include <sys/socket.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,40 +12,12 @@
 #include "app/ui/AppFont.h"
 #include "app/ui/AppLocale.h"
 #include "app/ui/MainWindow.h"
+#include "app/ui/StopSignals.h"
 #include "base/CommandLine.h"
 #include "base/DataFolder.h"
 #include "base/FolderLock.h"
+#include "base/Process.h"
 #include "base/ui/QtMainThreadPoster.h"
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnTerminate(int) {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP close the window as the operator would, so that the
-// shutdown steps run (the demo script stops the program this way).
-void CloseOnSignals(ristova::ui::TFrmMain* window) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
-        char c;
-        [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
-        window->CloseWithoutAsking();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = OnTerminate;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);
-}
-
-}  // namespace
 
 constexpr const char* kUsage =
     "Usage: ristova [--folder DIR] [Qt options]\n"
@@ -60,7 +28,8 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     // Before the application object: these need no display.
-    const ristova::CommandLine cl = ristova::ParseCommandLine(argc, argv);
+    const ristova::CommandLine cl =
+        ristova::ParseCommandLine(ristova::ProgramArguments(argc, argv));
     if (!cl.error.empty()) {
         std::fprintf(stderr, "ristova: %s\n%s", cl.error.c_str(), kUsage);
         return 2;
@@ -111,7 +80,7 @@ int main(int argc, char** argv) {
         ristova::MainWindowModel model(poster, std::move(options));
         ristova::ui::TFrmMain window(model);
         poster.SetAfterCall([&window] { window.Sync(); });
-        CloseOnSignals(&window);
+        ristova::ui::CloseOnStopSignals(&window);
         window.show();
         rc = app.exec();
         poster.SetAfterCall({});

@@ -8,11 +8,13 @@
 
 #include "app/HeadlessRunner.h"
 #include "app/ModuleStartup.h"
+#include "app/ServiceManager.h"
 #include "base/CommandLine.h"
 #include "base/DataFolder.h"
 #include "base/EventLoop.h"
 #include "base/Files.h"
 #include "base/FolderLock.h"
+#include "base/Process.h"
 
 namespace {
 
@@ -25,14 +27,16 @@ void Usage(std::FILE* to) {
                  "Runs the plan of the program folder's run controller without a window.\n"
                  "\n"
                  "  --folder DIR  the program folder (default: the executable's folder when\n"
-                 "                it can be written, else ~/.local/share/ristova/)\n"
+                 "                it can be written, else ~/.local/share/ristova/; on\n"
+                 "                Windows %%LOCALAPPDATA%%\\Ristova\\)\n"
                  "  --help        this text\n"
                  "  --version     the version\n"
                  "\n"
                  "One line per event on standard output:\n"
                  "  at controller relay kind source result detail\n"
-                 "SIGTERM, SIGINT or SIGHUP stop it; exit status 0 then, 1 when it cannot\n"
-                 "run, 2 for bad options.\n");
+                 "SIGTERM, SIGINT or SIGHUP stop it (on Windows Ctrl+C, a closed console or\n"
+                 "the service's stop); exit status 0 then, 1 when it cannot run, 2 for bad\n"
+                 "options.\n");
 }
 
 int Fail(const std::string& message) {
@@ -40,10 +44,9 @@ int Fail(const std::string& message) {
     return kCannotRun;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const ristova::CommandLine cl = ristova::ParseCommandLine(argc, argv);
+int RunnerMain(int argc, char** argv) {
+    const ristova::CommandLine cl =
+        ristova::ParseCommandLine(ristova::ProgramArguments(argc, argv));
     if (cl.error.empty() && !cl.other.empty()) {
         std::fprintf(stderr, "%s: unknown option: %s\n", ristova::kRunnerName,
                      cl.other.front().c_str());
@@ -88,9 +91,11 @@ int main(int argc, char** argv) {
                         " (give the user that runs ristova-run write permission on it)");
     }
 
+#ifdef SIGPIPE
     // A reader of standard output that went away (a pipe closed with its
     // terminal) must not end the run before its journal is written out.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     try {
         // Before any thread starts: they inherit the blocked stop signals.
         ristova::EventLoop loop;
@@ -102,4 +107,10 @@ int main(int argc, char** argv) {
         return Fail(e.what());
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return ristova::service::RunAsServiceOrConsole(RunnerMain, argc, argv);
 }

@@ -1,11 +1,14 @@
 /*
  * Ristova state decoder plug-in interface.
  *
- * A decoder plug-in is a shared library "<name>.so" in the folder "PowerDll/"
- * beside the program. The program loads it in a process of its own,
- * ristova-decoder-host, with dlopen(RTLD_NOW | RTLD_LOCAL) and looks up the
- * two functions below by name, so both must be exported with C linkage (use
- * RISTOVA_PLUGIN_EXPORT). Either may be missing: a missing
+ * A decoder plug-in is a shared library "<name>.so" (on Windows "<name>.dll")
+ * in the folder "PowerDll/" beside the program. The program loads it in a
+ * process of its own, ristova-decoder-host, with dlopen(RTLD_NOW |
+ * RTLD_LOCAL) (LoadLibrary) and looks up the two functions below by name, so
+ * both must be exported with C linkage (use RISTOVA_PLUGIN_EXPORT and
+ * RISTOVA_PLUGIN_CALL). On Windows both use the __stdcall convention, which
+ * 32-bit libraries may export under decorated names only
+ * ("_GetJDQState@8"); the host finds those too. Either may be missing: a missing
  * GetDeviceDescription gives an empty description, a missing GetJDQState means
  * answers are shown but never decoded.
  *
@@ -30,7 +33,13 @@
 #define RISTOVA_PLUGIN_EXTERN_C
 #endif
 
+#ifdef _WIN32
+#define RISTOVA_PLUGIN_EXPORT RISTOVA_PLUGIN_EXTERN_C __declspec(dllexport)
+#define RISTOVA_PLUGIN_CALL __stdcall
+#else
 #define RISTOVA_PLUGIN_EXPORT RISTOVA_PLUGIN_EXTERN_C __attribute__((visibility("default")))
+#define RISTOVA_PLUGIN_CALL
+#endif
 
 /* Names the program looks up. */
 #define RISTOVA_DEVICE_DESCRIPTION_SYMBOL "GetDeviceDescription"
@@ -40,7 +49,7 @@
  * A short text that describes the hardware the plug-in serves; the monitor
  * page shows it behind "适用硬件:".
  */
-typedef const char* (*RistovaGetDeviceDescriptionFn)(void);
+typedef const char*(RISTOVA_PLUGIN_CALL* RistovaGetDeviceDescriptionFn)(void);
 
 /*
  * Decodes one block of bytes exactly as the serial line delivered it (1 to
@@ -53,10 +62,12 @@ typedef const char* (*RistovaGetDeviceDescriptionFn)(void);
  * an empty text) when the block holds nothing to decode: the relay states then
  * keep their last value.
  */
-typedef const char* (*RistovaGetJDQStateFn)(const unsigned char* data, int32_t count);
+typedef const char*(RISTOVA_PLUGIN_CALL* RistovaGetJDQStateFn)(const unsigned char* data,
+                                                               int32_t count);
 
 /* The two exports, as a plug-in defines them. */
-RISTOVA_PLUGIN_EXPORT const char* GetDeviceDescription(void);
-RISTOVA_PLUGIN_EXPORT const char* GetJDQState(const unsigned char* data, int32_t count);
+RISTOVA_PLUGIN_EXPORT const char* RISTOVA_PLUGIN_CALL GetDeviceDescription(void);
+RISTOVA_PLUGIN_EXPORT const char* RISTOVA_PLUGIN_CALL GetJDQState(const unsigned char* data,
+                                                                  int32_t count);
 
 #endif /* RISTOVA_STATE_PLUGIN_H */

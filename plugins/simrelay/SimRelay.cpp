@@ -32,13 +32,14 @@ std::size_t FrameAt(const unsigned char* p, std::size_t left, std::string& state
 
 }  // namespace
 
-RISTOVA_PLUGIN_EXPORT const char* GetDeviceDescription(void) {
+RISTOVA_PLUGIN_EXPORT const char* RISTOVA_PLUGIN_CALL GetDeviceDescription(void) {
     // "Ristova 模拟继电器控制器" in code page 936.
     return "Ristova "
            "\xC4\xA3\xC4\xE2\xBC\xCC\xB5\xE7\xC6\xF7\xBF\xD8\xD6\xC6\xC6\xF7";
 }
 
-RISTOVA_PLUGIN_EXPORT const char* GetJDQState(const unsigned char* data, int32_t count) {
+RISTOVA_PLUGIN_EXPORT const char* RISTOVA_PLUGIN_CALL GetJDQState(const unsigned char* data,
+                                                                  int32_t count) {
     if (data == nullptr || count <= 0) return nullptr;
     const std::size_t size = static_cast<std::size_t>(count);
     bool found = false;

@@ -1,9 +1,8 @@
 #include "app/HeadlessRunner.h"
 
-#include <systemd/sd-daemon.h>
-
 #include <stdexcept>
 
+#include "app/ServiceManager.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "controller/ControllerFile.h"
@@ -134,8 +133,10 @@ std::string HeadlessRunner::Start() {
     // Nor without its API; a request that starts or stops runs arms the timers.
     for (const std::string& apiProblem : core_.StartApi([this] { SyncTimers(); }))
         Tell(apiProblem);
+#if RISTOVA_WITH_API
     if (const api::ApiServer* api = core_.Api(); api && api->ServesTcp())
         Tell("API: TCP " + api->TcpAddress());
+#endif
     // From here on a failed tick is told once (by the site, on standard
     // output, standard error and in the journal) and the process goes on;
     // a run that should run is started again.
@@ -152,7 +153,7 @@ std::string HeadlessRunner::Start() {
         if (reading.ticks == 0 && !reading.clockStepped) return;
         FlushOutput();
         // Without a running run there is no check tick to show we live.
-        if (!core_.GetSite().AnyRunning()) sd_notify(0, "WATCHDOG=1");
+        if (!core_.GetSite().AnyRunning()) service::NotifyAlive();
         core_.GetSite().ClockTick();
         SyncTimers();
     });
@@ -162,7 +163,7 @@ std::string HeadlessRunner::Start() {
         SyncTimers();
     });
     SyncTimers();
-    sd_notify(0, "READY=1");
+    service::NotifyReady();
     return {};
 }
 
@@ -170,7 +171,7 @@ void HeadlessRunner::CheckTick() {
     const SecondTicker::Reading reading = checkTick_.Read();
     if (reading.ticks == 0 && !reading.clockStepped) return;
     core_.GetSite().CheckTick();
-    sd_notify(0, "WATCHDOG=1");
+    service::NotifyAlive();
     SyncTimers();
 }
 
@@ -192,7 +193,7 @@ void HeadlessRunner::Run() {
 void HeadlessRunner::Stop() {
     if (stopped_) return;
     stopped_ = true;
-    sd_notify(0, "STOPPING=1");
+    service::NotifyStopping();
     for (NativeHandle handle : {clockTick_.Handle(), checkTick_.Handle(), restartTick_.Handle()})
         loop_.Unwatch(handle);
     loop_.SetOnError({});

@@ -32,6 +32,7 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
       boxes_(core_.Boxes()),
       ctx_(core_.Context()),
       com1_(core_.Com1()),
+#if RISTOVA_WITH_API
       attached_(options.attach
                     ? std::make_unique<api::AttachedSite>(
                           ctx_,
@@ -39,12 +40,17 @@ MainWindowModel::MainWindowModel(IMainThreadPoster& poster, MainWindowOptions op
                               if (onEngineGone_) onEngineGone_();
                           })
                     : nullptr),
+#endif
+
       takeLock_(std::move(options.takeLock)),
       monitor_(ctx_, attached_ ? static_cast<run::SiteView&>(*attached_) : core_.GetSite()),
       setup_(ctx_, com1_),
       planEditor_(ctx_) {
     setup_.SetPortHolder([this](const std::string& port) {
-        return Attached() ? attached_->PortHolder(port) : core_.GetSite().PortHolder(port);
+#if RISTOVA_WITH_API
+        if (Attached()) return attached_->PortHolder(port);
+#endif
+        return core_.GetSite().PortHolder(port);
     });
     setup_.SetOnSaved([this](const std::string& file) {
         const run::RunView* run = monitor_.GetSite().FindRun(ExtractFileName(file));
@@ -73,6 +79,7 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     step([&] { setup_.InitControllerList(); });
     step([&] { planEditor_.InitPlanEditor(); });
     // 7., 8. and 10.
+#if RISTOVA_WITH_API
     if (attached_) {
         step([&] {
             attached_->Connect(api::Endpoint{api::SocketPathOf(ctx_.sAppPath), {}, {}});
@@ -82,6 +89,9 @@ void MainWindowModel::FormCreate(const Guard& guard) {
     } else {
         RunHere(guard);
     }
+#else
+    RunHere(guard);
+#endif
     // 9.
     ownerDrawTabs_ = true;
     created_ = true;
@@ -100,9 +110,11 @@ void MainWindowModel::RunHere(const Guard& guard) {
     // is no reason for a message box: panel 3 tells what did not start.
     step([&] {
         const std::vector<std::string> problems = core_.StartApi();
+#if RISTOVA_WITH_API
         if (api::ApiServer* api = core_.Api())
             api->SetRunButtons([this] { monitor_.btnRunClick(); },
                                [this] { monitor_.btnStopClick(); });
+#endif
         if (!problems.empty()) status_.ShowStatus(3, JoinText(problems, "; "));
     });
 }
@@ -113,7 +125,9 @@ bool MainWindowModel::TakeOver(const Guard& guard) {
         status_.ShowStatus(3, kTakeOverRefused);
         return false;
     }
+#if RISTOVA_WITH_API
     attached_->Shutdown();
+#endif
     tookOver_ = true;
     core_.SetLocations();
     monitor_.UseSite(core_.GetSite());
@@ -232,7 +246,7 @@ std::string MainWindowModel::ManualPath() const {
     for (const std::string& candidate :
          {ctx_.sAppPath + kManualFileName, exe + "../share/doc/ristova/manual/index.html",
           exe + "manual/index.html"})
-        if (FileExists(candidate)) return std::filesystem::path(candidate).lexically_normal().string();
+        if (FileExists(candidate)) return Utf8Path(FsPath(candidate).lexically_normal());
     return {};
 }
 
@@ -252,8 +266,8 @@ std::string AutoStartCommandLine(const std::string& executable, const std::strin
     // Autostart runs elsewhere than a relative --folder was meant from.
     auto absolute = [](const std::string& path) {
         std::error_code ec;
-        const fs::path p = fs::absolute(path, ec);
-        return IncludeTrailingSeparator((ec ? fs::path(path) : p).lexically_normal().string());
+        const fs::path p = fs::absolute(FsPath(path), ec);
+        return IncludeTrailingSeparator(Utf8Path((ec ? FsPath(path) : p).lexically_normal()));
     };
     std::string line = ExecArgument(executable);
     const std::string given = absolute(folder);

@@ -7,7 +7,9 @@
 #include <memory>
 #include <string>
 
+#if RISTOVA_WITH_API
 #include "api/AttachedSite.h"
+#endif
 #include "app/ProgramStartup.h"
 #include "base/AppContext.h"
 #include "base/Clock.h"
@@ -143,7 +145,12 @@ class MainWindowModel {
     SettingsBoxes& boxes_;
     AppContext& ctx_;
     TMyComport& com1_;
+#if RISTOVA_WITH_API
     std::unique_ptr<api::AttachedSite> attached_;
+#else
+    // Without the API there is no engine to attach to.
+    std::unique_ptr<run::SiteView> attached_;
+#endif
     std::function<bool()> takeLock_;
     std::function<void()> onEngineGone_;
     bool tookOver_ = false;

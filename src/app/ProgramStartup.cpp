@@ -99,6 +99,10 @@ std::string ProgramCore::StartRemote() {
 }
 
 std::vector<std::string> ProgramCore::StartApi(std::function<void()> afterRunsChanged) {
+#if !RISTOVA_WITH_API
+    (void)afterRunsChanged;
+    return {};
+#else
     if (api_) return {};
     auto server = std::make_unique<api::ApiServer>(ctx_, site_);
     server->SetOnRunsChanged(std::move(afterRunsChanged));
@@ -106,6 +110,7 @@ std::vector<std::string> ProgramCore::StartApi(std::function<void()> afterRunsCh
     api_ = server.get();
     site_.AddService(std::move(server));
     return problems;
+#endif
 }
 
 }  // namespace ristova

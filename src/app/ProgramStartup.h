@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#if RISTOVA_WITH_API
 #include "api/ApiServer.h"
+#endif
 #include "base/AppContext.h"
 #include "base/Clock.h"
 #include "base/MainThreadPoster.h"
@@ -22,6 +24,12 @@
 #include "run/Site.h"
 
 namespace ristova {
+
+#if !RISTOVA_WITH_API
+namespace api {
+class ApiServer;
+}
+#endif
 
 class ProgramCore {
   public:
@@ -62,7 +70,8 @@ class ProgramCore {
     // The local API of section [API]: the socket in the folder, TCP when
     // Listen names an address. What kept a listener from starting, one text
     // each (the plan runs on without it). afterRunsChanged runs on the main
-    // thread when a request started or stopped runs.
+    // thread when a request started or stopped runs. A build without the API
+    // starts nothing.
     std::vector<std::string> StartApi(std::function<void()> afterRunsChanged = {});
     api::ApiServer* Api() { return api_; }
 

@@ -33,6 +33,9 @@ class IntervalTimer {
   private:
     NativeHandle handle_ = kNoHandle;
     bool active_ = false;
+    // The schedule, for timers that count no expiries of their own.
+    struct Native;
+    std::unique_ptr<Native> native_;
 };
 
 // What the loop waits on: its wake-up, the stop signals and the watched

@@ -28,6 +28,15 @@ std::string IncludeTrailingSeparator(const std::string& folder) {
     return folder + "/";
 }
 
+std::filesystem::path FsPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Path(const std::filesystem::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string ExecutableFolder() {
     const std::string exe = ExecutablePath();
     return exe.empty() ? std::string("./") : ExtractFilePath(exe);

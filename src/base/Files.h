@@ -1,6 +1,7 @@
 #pragma once
 // File system helpers. Paths are UTF-8. The path texts are shared; what asks
 // the file system is the platform's (posix/Files.cpp).
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,15 @@ std::string ExtractFileName(const std::string& path);
 std::string RemoveLastExtension(const std::string& name);
 std::string ChangeFileExt(const std::string& name, std::string_view ext);
 std::string IncludeTrailingSeparator(const std::string& folder);
+
+// A path as the operator typed it, with the program's '/' separators (on
+// Windows '\\' becomes '/'; elsewhere it is a file name character).
+std::string FromNativePath(std::string path);
+
+// A UTF-8 path as std::filesystem takes it (its narrow strings are the ANSI
+// code page on Windows), and a path of it back as UTF-8 with '/'.
+std::filesystem::path FsPath(const std::string& utf8);
+std::string Utf8Path(const std::filesystem::path& path);
 
 // The running executable's path; empty when unknown.
 std::string ExecutablePath();

@@ -13,6 +13,14 @@
 
 namespace ristova {
 
+// How a program's file name ends: ".exe" on Windows, where the spawn does
+// not add it.
+#ifdef _WIN32
+inline constexpr std::string_view kProgramSuffix = ".exe";
+#else
+inline constexpr std::string_view kProgramSuffix = "";
+#endif
+
 class HelperProcess {
   public:
     HelperProcess() = default;
@@ -46,6 +54,9 @@ class HelperProcess {
     const std::string& Error() const { return error_; }
 
   private:
+    // The platform's part of Start, for a non-empty argv and nothing running.
+    bool Spawn(const std::vector<std::string>& argv);
+
     NativeHandle process_ = kNoHandle;  // the process id here
     NativeHandle channel_ = kNoHandle;
     std::string endText_;

@@ -1,9 +1,20 @@
 #pragma once
 // What the running process is, as the platform tells it
-// (posix/Process.cpp).
+// (posix/Process.cpp, win32/Process.cpp).
+#include <string>
+#include <vector>
+
 namespace ristova {
 
 // The process's id, as the system's tools show it.
 long ProcessId();
+
+// The program's arguments as UTF-8, argv[0] first. On Windows they are taken
+// from the wide command line, so that a folder name outside the ANSI code
+// page arrives whole.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// This machine's name; "localhost" when it has none.
+std::string HostName();
 
 }  // namespace ristova

@@ -3,8 +3,9 @@
 // clock, and also when the wall clock is set. Both event loops (the window's
 // and the headless runner's) wait on Handle(); neither drifts, because each
 // expiry is an absolute time. The timer is the platform's
-// (posix/SecondTicker.cpp).
+// (posix/SecondTicker.cpp, win32/SecondTicker.cpp).
 #include <cstdint>
+#include <memory>
 
 #include "base/NativeHandle.h"
 
@@ -34,6 +35,9 @@ class SecondTicker {
   private:
     NativeHandle handle_ = kNoHandle;
     bool active_ = false;
+    // The schedule, for timers that keep none of their own.
+    struct Native;
+    std::unique_ptr<Native> native_;
 };
 
 }  // namespace ristova

@@ -1,9 +1,18 @@
 #pragma once
 // A shared library loaded at run time: open, look up a symbol, close. The
-// loader is the platform's (posix/SharedLibrary.cpp: dlopen).
+// loader is the platform's (posix/SharedLibrary.cpp: dlopen; win32/SharedLibrary.cpp:
+// LoadLibraryExW).
 #include <string>
+#include <string_view>
 
 namespace ristova {
+
+// The names a shared library file has here.
+#ifdef _WIN32
+inline constexpr std::string_view kSharedLibraryMask = "*.dll";
+#else
+inline constexpr std::string_view kSharedLibraryMask = "*.so";
+#endif
 
 class SharedLibrary {
   public:

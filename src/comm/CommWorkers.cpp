@@ -110,6 +110,31 @@ void WorkerThread::Join() {
 
 // ---------------------------------------------------------------- receive
 
+serial::SysStatus DeviceReader::WatchLineErrors() {
+    if (const serial::SysStatus armed = ArmLineEvents(); !armed.Ok()) return armed;
+    const serial::SysStatus st = device_.ReadLineErrorCounts(counts_);
+    lineCounters_ = st.Ok();
+    return st;
+}
+
+bool DeviceReader::LineErrorsChanged() {
+    if (!lineCounters_) return false;
+    LineErrorCounts now;
+    if (!device_.ReadLineErrorCounts(now).Ok()) return false;
+    return !(now == counts_);
+}
+
+serial::SysStatus DeviceReader::TakeLineErrors(LineErrorCounts& since) {
+    LineErrorCounts now;
+    const serial::SysStatus st = device_.ReadLineErrorCounts(now);
+    if (!st.Ok()) return st;
+    since = {now.frame - counts_.frame, now.overrun - counts_.overrun,
+             now.parity - counts_.parity, now.brk - counts_.brk,
+             now.bufOverrun - counts_.bufOverrun};
+    counts_ = now;
+    return st;
+}
+
 TReadThread::TReadThread(serial::SerialDevice& device, const StopEvent& stop,
                          std::shared_ptr<NotificationWindow> window, SharedReadTimeout readTimeout,
                          unsigned line)

@@ -150,6 +150,14 @@ class DeviceReader {
     Wake Wait();
 
   private:
+    // The platform's part of WatchLineErrors: asks the device to report line
+    // events where it has to be asked.
+    serial::SysStatus ArmLineEvents();
+
+    const serial::SerialDevice& device_;
+    // The driver keeps counters, and these are the ones last taken.
+    bool lineCounters_ = false;
+    LineErrorCounts counts_;
     struct Native;
     std::unique_ptr<Native> native_;
 };

@@ -278,7 +278,7 @@ void TMyComport::SetComPortSwHandshaking(TComPortSwHandshaking v) {
     ApplyLineSettings();
 }
 
-int TMyComport::CommFileHandle() const {
+NativeHandle TMyComport::CommFileHandle() const {
     return impl_->device ? impl_->device->Handle() : kNoHandle;
 }
 std::uint16_t TMyComport::ReadTimeout() const {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/MainThreadPoster.h"
+#include "base/NativeHandle.h"
 
 namespace ristova {
 
@@ -104,9 +105,9 @@ class TMyComport {
     void SetComPortHwHandshaking(TComPortHwHandshaking v);
     TComPortSwHandshaking ComPortSwHandshaking() const;
     void SetComPortSwHandshaking(TComPortSwHandshaking v);
-    // The descriptor; -1 exactly while the port is closed.
-    int CommFileHandle() const;
-    bool IsOpen() const { return CommFileHandle() >= 0; }
+    // The device's handle; kNoHandle exactly while the port is closed.
+    NativeHandle CommFileHandle() const;
+    bool IsOpen() const { return CommFileHandle() != kNoHandle; }
     std::uint16_t ReadTimeout() const;
     void SetReadTimeout(std::uint16_t ms);
     bool EnableDTROnOpen() const;
@@ -134,7 +135,8 @@ class TMyComport {
     // as its reason and leaves the device alone.
     void SetSettingsProblem(std::string reason);
 
-    // The device path that a port name stands for ("COM3" is /dev/ttyS2).
+    // The device path that a port name stands for ("COM3" is /dev/ttyS2, on
+    // Windows \\.\COM3).
     static std::string DevicePath(const std::string& commPort);
 
   private:

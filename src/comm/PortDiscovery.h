@@ -1,7 +1,8 @@
 #pragma once
 // The serial ports of this machine and what a port name stands for. The
 // numbered names ("COM1") are the same everywhere; the devices behind them
-// and the devices found are the platform's (posix/PortDiscovery.cpp).
+// and the devices found are the platform's (posix/PortDiscovery.cpp,
+// win32/PortDiscovery.cpp).
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,16 +17,20 @@ int ComPortNumber(std::string_view name);
 // name as it is.
 std::string PortDevice(const std::string& port);
 
-// The device of the n-th numbered port ("/dev/ttyS<n-1>" here).
+// The device of the n-th numbered port ("/dev/ttyS<n-1>", on Windows
+// \\.\COMn).
 std::string NumberedPortDevice(int n);
 // The serial devices present on this machine, in the order a port list
-// shows them (/dev/serial/by-id/* first, then /dev/ttyUSB*, /dev/ttyACM*).
+// shows them (/dev/serial/by-id/* first, then /dev/ttyUSB*, /dev/ttyACM*;
+// on Windows the port names the system lists, "COM3", by number).
 std::vector<std::string> PresentSerialDevices();
-// The device that a port name leads to when it is a link; empty otherwise.
-std::string LinkedDevice(const std::string& port);
+// What a port list shows behind a port's name: the device of a numbered
+// port, or the target of a link (POSIX); empty when the name says it all
+// (a device that is no link, every port on Windows).
+std::string DeviceBehind(const std::string& port);
 // A typed name that is no numbered port, as the device it names: a bare
-// device name in the device folder ("ttyUSB0" is /dev/ttyUSB0), a path as
-// it is.
+// device name in the device folder ("ttyUSB0" is /dev/ttyUSB0; on Windows
+// "CNCA0" is \\.\CNCA0), a path as it is.
 std::string TypedDevice(const std::string& typed);
 
 }  // namespace ristova::comm

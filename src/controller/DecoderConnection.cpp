@@ -7,7 +7,7 @@
 namespace ristova::controller {
 
 std::string DecoderHostProgram() {
-    return ExecutableFolder() + kDecoderHostName;
+    return ExecutableFolder() + kDecoderHostName + std::string(kProgramSuffix);
 }
 
 DecoderConnection::Outcome DecoderConnection::Failed(std::string what) {

@@ -100,14 +100,14 @@ const std::vector<std::string>& ContactHelpLines() {
 std::vector<std::string> ListSerialPorts() {
     std::vector<std::string> ports;
     for (int i = 1; i <= kPortNameCount; ++i) ports.push_back("COM" + std::to_string(i));
-    const std::vector<std::string> present = comm::PresentSerialDevices();
-    ports.insert(ports.end(), present.begin(), present.end());
+    // A present port may already be one of the numbered names.
+    for (const std::string& device : comm::PresentSerialDevices())
+        if (std::find(ports.begin(), ports.end(), device) == ports.end()) ports.push_back(device);
     return ports;
 }
 
 std::string PortLabel(const std::string& port) {
-    std::string device = comm::PortDevice(port);
-    if (device == port) device = comm::LinkedDevice(port);
+    const std::string device = comm::DeviceBehind(port);
     return device.empty() ? port : port + " (" + device + ")";
 }
 

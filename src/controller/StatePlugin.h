@@ -15,11 +15,12 @@
 #include <string_view>
 
 #include "base/MainThreadPoster.h"
+#include "base/SharedLibrary.h"
 #include "controller/DecoderConnection.h"
 
 namespace ristova::controller {
 
-inline constexpr std::string_view kPluginMask = "*.so";
+inline constexpr std::string_view kPluginMask = kSharedLibraryMask;
 // Decode jobs waiting for a worker that is behind; beyond, the oldest goes.
 inline constexpr std::size_t kMaxQueuedDecodes = 16;
 // After a failure the host is started again at once; after the next ones

@@ -25,7 +25,7 @@ std::string PlanFolder(const std::string& appPath, const std::string& controller
 std::string FindPlanFileName(const std::string& folder, std::string_view name) {
     if (name.empty() || name.find('/') != std::string_view::npos) return {};
     std::error_code ec;
-    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
+    fs::directory_iterator it(folder.empty() ? fs::path(".") : FsPath(folder), ec);
     if (ec) return {};
     // Several names may differ only in case; the exact one wins, else the
     // ordinally first, so that the choice does not depend on listing order.
@@ -34,7 +34,7 @@ std::string FindPlanFileName(const std::string& folder, std::string_view name) {
         if (ec) break;
         std::error_code typeEc;
         if (it->is_directory(typeEc)) continue;
-        std::string stored = it->path().filename().string();
+        std::string stored = Utf8Path(it->path().filename());
         if (stored == name) return stored;
         if (AsciiIEquals(stored, name) && (best.empty() || stored < best)) best = stored;
     }

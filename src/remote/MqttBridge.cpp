@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 
+#include "base/Files.h"
 #include "base/Process.h"
 #include "base/TextUtils.h"
 
@@ -138,7 +139,8 @@ bool MqttBridge::Start(const MqttSettings& settings) {
     node_ = DiscoveryId(settings.topicPrefix);
     // The same folder however it was named (a link, "..", a trailing "/").
     std::error_code canonicalError;
-    const std::string folder = std::filesystem::weakly_canonical(ctx_.sAppPath, canonicalError);
+    const std::string folder =
+        Utf8Path(std::filesystem::weakly_canonical(FsPath(ctx_.sAppPath), canonicalError));
     const std::string instance = InstanceId(canonicalError ? ctx_.sAppPath : folder);
     statusTopic_ = settings.topicPrefix + "/" + instance + "/status";
     eventsTopic_ = settings.topicPrefix + "/" + instance + "/events";

@@ -6,6 +6,7 @@
 
 #include "base/Files.h"
 #include "base/IniFile.h"
+#include "base/Process.h"
 #include "base/TextUtils.h"
 
 namespace ristova::remote {

@@ -56,9 +56,9 @@ std::string DiscoveryId(std::string_view text);
 // A JSON string literal, quotes included.
 std::string JsonString(std::string_view text);
 
-// What the platform tells (posix/MqttSettings.cpp): this machine's name,
-// and the permission bits of a file (false when it cannot be asked).
-std::string HostName();
+// The permission bits of a file, as the platform tells them
+// (posix/MqttSettings.cpp, win32/MqttSettings.cpp); false when it cannot be
+// asked.
 bool FilePermissions(const std::string& path, unsigned& bits);
 
 }  // namespace ristova::remote

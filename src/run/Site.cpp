@@ -16,8 +16,8 @@ namespace ristova::run {
 std::string PortIdentity(const std::string& port) {
     const std::string path = TMyComport::DevicePath(port);
     std::error_code ec;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
-    return ec ? path : canonical.string();
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(FsPath(path), ec);
+    return ec ? path : Utf8Path(canonical);
 }
 
 namespace {

@@ -1,7 +1,5 @@
 #include "controller/ControllerFile.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "base/Codec.h"
@@ -122,7 +120,7 @@ TEST(ControllerFile, RefusedSaveKeepsTheFileAndDeleteRemovesReadOnlyFiles) {
     TempDir dir;
     const std::string path = CommandFile(dir, std::string("Row0=") + kRow0 + "\r\n");
     const std::string before = dir.Read("c.PSW");
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    test::SetReadOnly(path);
     EXPECT_THROW(WriteCommandTableAndDescription(path, StringGrid(6, 2), {"x"}), OperatorError);
     EXPECT_EQ(dir.Read("c.PSW"), before);
     DeleteControllerFile(path);

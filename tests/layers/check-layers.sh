@@ -15,10 +15,6 @@ platform_header='^(unistd|fcntl|poll|termios|dlfcn|pthread|signal|iconv|pty|wind
 # with the header and why. Shrink it; never grow it for a file that could
 # call a front instead.
 declare -A allowed=(
-  # The window's signal handling: a socket pair that wakes the Qt loop.
-  [main.cpp:sys/socket.h]=1 [main.cpp:unistd.h]=1
-  # The service manager's notifications (READY, WATCHDOG, STOPPING).
-  [app/HeadlessRunner.cpp:systemd/sd-daemon.h]=1
 )
 bad=0
 while IFS= read -r file; do

@@ -1,6 +1,5 @@
 #include "plan/PlanEditorPage.h"
 
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -273,7 +272,7 @@ TEST_F(PlanEditorPageTest, ARefusedSettingWriteLeavesTheChoiceWholeAndTheDefault
     page.btnSaveAsClick(pc.File("A/2012-03-20.tab"));
     MakeController("B.PSW", 2);
     page.btnReGetDevicesClick();
-    ASSERT_EQ(::chmod(pc.ctx.settingsFile.c_str(), 0444), 0);
+    test::SetReadOnly(pc.ctx.settingsFile);
 
     EXPECT_THROW(page.cbEdFnChange(page.cbEdFn().IndexOf("计划表.tab")), OperatorError);
     EXPECT_EQ(page.sEdPlanFn(), pc.File("A/计划表.tab"));
@@ -283,7 +282,7 @@ TEST_F(PlanEditorPageTest, ARefusedSettingWriteLeavesTheChoiceWholeAndTheDefault
     EXPECT_THROW(page.cbEditDevListChange(page.cbEditDevList().IndexOf("B.PSW")), OperatorError);
     EXPECT_EQ(page.sEdPlanFn(), pc.File("B/计划表.tab"));
     EXPECT_EQ(page.sgedDev().RowCount(), 3);
-    ASSERT_EQ(::chmod(pc.ctx.settingsFile.c_str(), 0644), 0);
+    test::SetReadOnly(pc.ctx.settingsFile, false);
 }
 
 TEST_F(PlanEditorPageTest, ChoosingControllersAndTablesIsRemembered) {

@@ -1,8 +1,6 @@
 #pragma once
 // What the run engine's tests share: a settable clock whose pauses take fake
 // time and a program folder with one controller and its plan.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
@@ -11,6 +9,8 @@
 #include "base/AppContext.h"
 #include "base/Clock.h"
 #include "base/Codec.h"
+#include "base/Files.h"
+#include "base/SharedLibrary.h"
 #include "base/IniFile.h"
 #include "base/SettingsBoxes.h"
 #include "base/StatusBar.h"
@@ -24,6 +24,11 @@
 #include "support/TempDir.h"
 
 namespace ristova::test {
+
+// A decoder plug-in's file name here: "SimRelay.so", on Windows "SimRelay.dll".
+inline std::string Library(std::string_view name) {
+    return std::string(name) + std::string(kSharedLibraryMask.substr(1));
+}
 
 class FakeClock : public IClock {
   public:
@@ -143,7 +148,7 @@ class EngineFixture {
     // relays switch on at start.
     void WriteController(int relays, const std::string& port, const std::vector<int>& startOn = {},
                          const std::string& name = kController,
-                         const std::string& plugin = "SimRelay.so") {
+                         const std::string& plugin = Library("SimRelay")) {
         const std::string file = ControllerFile(name);
         WriteIniText(file, "LOAD", "FLAG", "Quelmar电源控制文件");
         WriteIniText(file, "LOAD", "sPowerDllFn", plugin);
@@ -176,7 +181,7 @@ class EngineFixture {
             text += std::to_string(++n) + "^^" + row.relay + "^^" + row.time + "^^" + row.action +
                     "^^^^^^\r\n";
         }
-        ::mkdir(dir.File(folder).c_str(), 0755);
+        ForceDirectories(dir.File(folder));
         dir.Write(folder + "/" + table, codec::ToCodePage(text));
     }
 

@@ -1,7 +1,6 @@
 #include "run/Housekeeping.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
@@ -15,7 +14,7 @@ namespace {
 
 class DeleteOldPlansTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(::mkdir(dir_.File("泵房").c_str(), 0755), 0); }
+    void SetUp() override { ASSERT_TRUE(ForceDirectories(dir_.File("泵房"))); }
     void Plan(const std::string& name) {
         dir_.Write("泵房/" + name, "1^^1^^08:00:00^^接通^^^^^^\r\n");
     }
@@ -37,7 +36,7 @@ TEST_F(DeleteOldPlansTest, RemovesOnlyDatedPlansMoreThanThirtyDaysOld) {
         Plan(name);
     }
     // Read-only files go too.
-    ASSERT_EQ(::chmod(dir_.File("泵房/2011-01-01.tab").c_str(), 0444), 0);
+    test::SetReadOnly(dir_.File("泵房/2011-01-01.tab"));
     Clean(Date{2012, 3, 31});
     // Exactly 30 days old stays; month-day, weekday, default, other forms
     // and impossible dates are not dated plans.
@@ -47,7 +46,7 @@ TEST_F(DeleteOldPlansTest, RemovesOnlyDatedPlansMoreThanThirtyDaysOld) {
 }
 
 TEST_F(DeleteOldPlansTest, OnlyTheRunControllersFolderAndAnyExtensionCase) {
-    ASSERT_EQ(::mkdir(dir_.File("其它").c_str(), 0755), 0);
+    ASSERT_TRUE(ForceDirectories(dir_.File("其它")));
     dir_.Write("其它/2000-01-01.tab", "");
     dir_.Write("2000-01-01.tab", "");
     Plan("2000-01-02.TAB");

@@ -55,7 +55,7 @@ TEST_F(PlanSelectionTest, StoredNamesInUpperCaseAreFoundUnderTheirOwnName) {
 class PageSelectionTest : public ::testing::Test, public test::EngineFixture {};
 
 TEST_F(PageSelectionTest, ThePlanAndTheCommandsAreLoadedAndTheStatesReset) {
-    ::mkdir(dir.File("泵房").c_str(), 0755);
+    ForceDirectories(dir.File("泵房"));
     dir.Write("泵房/2012-03-18.TAB", "  1^^02^^07:30:00^^\xBD\xD3\xCD\xA8^^^^^^\r\n");
     dir.Write("泵房.PSW",
               "[COMMAND]\r\nRow0=a^^b^^c^^d^^e^^f^^\r\nRow1=x^^55AA01^^55AA00^^lamp^^"

@@ -127,7 +127,7 @@ TEST_F(RunEngineTest, StartShowsTheRunTextsAndStopClosesThePort) {
     RunPage& e = Engine();
     EXPECT_FALSE(com1.IsOpen());
     EXPECT_EQ(e.lbState(), "状态指令:" + Hex(kQuery));
-    EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + "SimRelay.so");
+    EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + test::Library("SimRelay"));
     EXPECT_EQ(e.lbCom(), "通信状态:正常启动");
     // The description comes from the decoder's host once it has loaded.
     EXPECT_TRUE(
@@ -188,7 +188,7 @@ TEST_F(RunEngineTest, ANonIntegerRateOrTimeOutEndsTheStartStopped) {
         EXPECT_TRUE(e.BtnRunEnabled());
         EXPECT_FALSE(e.BtnStopEnabled());
         EXPECT_EQ(e.lbState(), "状态指令:" + Hex(kQuery));
-        EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + "SimRelay.so");
+        EXPECT_EQ(e.lbCmd(), "处理程序:" + ctx.sDllPath + test::Library("SimRelay"));
         EXPECT_EQ(e.lbCom(), "通信状态：");
         EXPECT_FALSE(ShownRun().Port().IsOpen());
     }
@@ -209,7 +209,7 @@ TEST_F(RunEngineTest, SettingsNoLineCanTakeKeepThePortClosedWithTheirReason) {
          {std::tuple{"edBound", "0", "波特率无效:0"},
           std::tuple{"edTimeOut", "70000", "超时无效:70000"},
           std::tuple{"ByteSize", "x", "数据位无效:x"}, std::tuple{"Parity", "9", "校验位无效:9"}}) {
-        std::remove(ControllerFile().c_str());
+        ForceDeleteFile(ControllerFile());
         WriteController(2, far.SlavePath());
         WriteIniText(ControllerFile(), "COMM", key, value);
         clock.Set(kDay, 8, 0, 0);
@@ -419,17 +419,17 @@ TEST_F(RunEngineTest, ReceivedBlocksToggleTheLampAndReplaceTheStates) {
 TEST_F(RunEngineTest, PluginsThatAreMissingIncompleteNullOrTooLong) {
     ctx.sDllPath = RISTOVA_TEST_PLUGIN_DIR;
     struct Case {
-        const char* plugin;
+        std::string plugin;
         const char* lbDev;
         std::string statesAfterAnswer;
     };
     // "../" leaves the plug-in folder and is never loaded. What does not
     // load is told in panel 3.
-    for (const Case& c : {Case{"missing.so", "适用硬件:", "000"},
-                          Case{"../PowerDll/SimRelay.so", "适用硬件:", "000"},
-                          Case{"descriptiononly.so", "适用硬件:only a description", "000"},
-                          Case{"null.so", "适用硬件:", "000"},
-                          Case{"long.so", "适用硬件:long", std::string(40, '1')}}) {
+    for (const Case& c : {Case{test::Library("missing"), "适用硬件:", "000"},
+                          Case{test::Library("../PowerDll/SimRelay"), "适用硬件:", "000"},
+                          Case{test::Library("descriptiononly"), "适用硬件:only a description", "000"},
+                          Case{test::Library("null"), "适用硬件:", "000"},
+                          Case{test::Library("long"), "适用硬件:long", std::string(40, '1')}}) {
         WriteController(3, far.SlavePath(), {}, kController, c.plugin);
         clock.Set(kDay, 8, 0, 0);
         // Each controller's own plug-in replaces the one loaded before.

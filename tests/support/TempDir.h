@@ -23,4 +23,8 @@ class TempDir {
     std::string path_;
 };
 
+// Takes the file's write permission away (a refused write: no write bits on
+// POSIX, the read-only attribute on Windows) or gives it back.
+void SetReadOnly(const std::string& path, bool readOnly = true);
+
 }  // namespace ristova::test

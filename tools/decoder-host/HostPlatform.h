@@ -1,10 +1,12 @@
 #pragma once
-// What the decoder host needs of its platform (posix/HostPlatform.cpp): its
+// What the decoder host needs of its platform (posix/HostPlatform.cpp, win32/HostPlatform.cpp): its
 // channel to the engine, its stance on stop signals, and reading a plug-in's
 // text without trusting it.
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "base/NativeHandle.h"
 
 namespace ristova::decoder_host {
 
@@ -19,7 +21,7 @@ class HostChannel {
     bool WriteAll(std::string_view bytes);
 
   private:
-    int handle_ = -1;
+    NativeHandle handle_ = kNoHandle;
 };
 
 // The terminal's and the service manager's stop signals are the engine's to

@@ -27,15 +27,10 @@ using ristova::controller::EncodeDecoderFrame;
 using ristova::decoder_host::CopyPluginText;
 using ristova::decoder_host::HostChannel;
 
-// The decoders of 32-bit Windows use the callee-cleans convention and may
-// be exported under their decorated names only.
-#if defined(_WIN32) && !defined(_WIN64)
-#define RISTOVA_PLUGIN_CALL __stdcall
-#else
-#define RISTOVA_PLUGIN_CALL
-#endif
-using DescriptionFn = const char*(RISTOVA_PLUGIN_CALL*)();
-using DecodeFn = const char*(RISTOVA_PLUGIN_CALL*)(const unsigned char*, std::int32_t);
+// The decoders of 32-bit Windows use the callee-cleans convention
+// (RISTOVA_PLUGIN_CALL) and may be exported under their decorated names only.
+using DescriptionFn = RistovaGetDeviceDescriptionFn;
+using DecodeFn = RistovaGetJDQStateFn;
 
 void* LookUp(const SharedLibrary& library, const char* name,
              [[maybe_unused]] const char* decorated) {

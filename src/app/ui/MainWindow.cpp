@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSessionManager>
-#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -16,13 +15,14 @@
 #include "app/MainWindowModel.h"
 #include "app/ui/AppFont.h"
 #include "app/ui/HistoryPage.h"
+#include "app/ui/MonitorPage.h"
+#include "app/ui/StatusBarWidget.h"
 #include "base/SecondTicker.h"
 #include "base/ui/ErrorBoundary.h"
-#include "app/ui/StatusBarWidget.h"
+#include "base/ui/HandleNotifier.h"
 #include "controller/ui/SetupPageWidget.h"
 #include "plan/ui/PlanEditorWidget.h"
 #include "run/ui/MonitorGrid.h"
-#include "app/ui/MonitorPage.h"
 #include "widgets/ui/MyTransBtn.h"
 #include "widgets/ui/PageTabs.h"
 
@@ -104,8 +104,8 @@ TFrmMain::TFrmMain(MainWindowModel& model, QWidget* parent)
     // The check tick wakes on an absolute expiry of the wall clock, so it
     // neither rounds up to the next millisecond nor misses a clock set.
     tmCheck_ = std::make_unique<SecondTicker>();
-    tmCheckNotifier_ = new QSocketNotifier(tmCheck_->Handle(), QSocketNotifier::Read, this);
-    connect(tmCheckNotifier_, &QSocketNotifier::activated, this, [this] { tmCheckReady(); });
+    tmCheckNotifier_ = new HandleNotifier(
+        tmCheck_->Handle(), [this] { tmCheckReady(); }, this);
     connect(timer1_, &QTimer::timeout, this, [this] {
         Guarded([this] { model_.Monitor().Timer1Timer(); });
         timer1_->start(model_.Monitor().MillisecondsToNextSecond());
@@ -161,7 +161,7 @@ TFrmMain::~TFrmMain() {
     SetRefusedWriteNotice({});
     qApp->removeEventFilter(this);
     timer1_->stop();
-    tmCheckNotifier_->setEnabled(false);
+    tmCheckNotifier_->SetEnabled(false);
     tmCheck_->Stop();
     tmRun_->stop();
     model_.FormDestroy();

@@ -10,7 +10,6 @@
 
 class QTimer;
 class QPlainTextEdit;
-class QSocketNotifier;
 
 namespace ristova {
 class SecondTicker;
@@ -33,6 +32,7 @@ class PlanEditorWidget;
 
 namespace ristova::ui {
 
+class HandleNotifier;
 class HistoryPage;
 class MonitorPage;
 class StatusBarWidget;
@@ -94,7 +94,7 @@ class TFrmMain : public QWidget {
     widgets::TMyTransBtn* btnDesc_ = nullptr;
     QTimer* timer1_ = nullptr;
     std::unique_ptr<SecondTicker> tmCheck_;
-    QSocketNotifier* tmCheckNotifier_ = nullptr;
+    HandleNotifier* tmCheckNotifier_ = nullptr;
     QTimer* tmRun_ = nullptr;
     bool inSync_ = false;
     bool syncQueued_ = false;

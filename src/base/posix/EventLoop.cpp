@@ -32,6 +32,9 @@ sigset_t StopSignals() {
 
 }  // namespace
 
+// The timerfd counts the expiries itself.
+struct IntervalTimer::Native {};
+
 IntervalTimer::IntervalTimer() {
     handle_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (handle_ < 0) Fail("timerfd_create");

@@ -220,6 +220,10 @@ void WriteFileAtomically(const std::string& fileName, std::string_view bytes) {
     }
 }
 
+std::string FromNativePath(std::string path) {
+    return path;
+}
+
 std::string ExecutablePath() {
     char buffer[PATH_MAX + 1];
     ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);

@@ -56,18 +56,7 @@ std::string StatusText(int status) {
 
 }  // namespace
 
-HelperProcess::~HelperProcess() {
-    Kill();
-}
-
-bool HelperProcess::Start(const std::vector<std::string>& argv) {
-    Kill();
-    error_.clear();
-    endText_.clear();
-    if (argv.empty()) {
-        error_ = "no program";
-        return false;
-    }
+bool HelperProcess::Spawn(const std::vector<std::string>& argv) {
     // Everything the child needs is made before fork: only async-signal-safe
     // calls happen between fork and exec.
     std::vector<std::string> args = argv;

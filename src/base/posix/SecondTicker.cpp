@@ -11,6 +11,9 @@
 
 namespace ristova {
 
+// The timerfd keeps the schedule itself.
+struct SecondTicker::Native {};
+
 SecondTicker::SecondTicker() {
     handle_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (handle_ < 0) throw std::system_error(errno, std::generic_category(), "timerfd_create");

@@ -71,7 +71,6 @@ void RaiseWorkerPriority() {
 // ---------------------------------------------------------------- receive
 
 struct DeviceReader::Native {
-    const serial::SerialDevice* device = nullptr;
     int fd = -1;
     int stopFd = -1;
     SharedReadTimeout readTimeout;
@@ -83,8 +82,6 @@ struct DeviceReader::Native {
     Clock::time_point lastByte;
     int readError = 0;
 
-    bool lineCounters = false;
-    LineErrorCounts counts;
 
     void Pump(short revents);
     int WaitMs() const;
@@ -92,8 +89,7 @@ struct DeviceReader::Native {
 
 DeviceReader::DeviceReader(const serial::SerialDevice& device, const StopEvent& stop,
                            SharedReadTimeout readTimeout)
-    : native_(std::make_unique<Native>()) {
-    native_->device = &device;
+    : device_(device), native_(std::make_unique<Native>()) {
     native_->fd = device.Handle();
     native_->stopFd = stop.Handle();
     native_->readTimeout = std::move(readTimeout);
@@ -101,28 +97,9 @@ DeviceReader::DeviceReader(const serial::SerialDevice& device, const StopEvent& 
 
 DeviceReader::~DeviceReader() = default;
 
-serial::SysStatus DeviceReader::WatchLineErrors() {
-    const serial::SysStatus st = native_->device->ReadLineErrorCounts(native_->counts);
-    native_->lineCounters = st.Ok();
-    return st;
-}
-
-bool DeviceReader::LineErrorsChanged() {
-    if (!native_->lineCounters) return false;
-    LineErrorCounts now;
-    if (!native_->device->ReadLineErrorCounts(now).Ok()) return false;
-    return !(now == native_->counts);
-}
-
-serial::SysStatus DeviceReader::TakeLineErrors(LineErrorCounts& since) {
-    LineErrorCounts now;
-    const serial::SysStatus st = native_->device->ReadLineErrorCounts(now);
-    if (!st.Ok()) return st;
-    const LineErrorCounts& was = native_->counts;
-    since = {now.frame - was.frame, now.overrun - was.overrun, now.parity - was.parity,
-             now.brk - was.brk, now.bufOverrun - was.bufOverrun};
-    native_->counts = now;
-    return st;
+serial::SysStatus DeviceReader::ArmLineEvents() {
+    // The counters need no asking; Wait looks at them.
+    return {};
 }
 
 void DeviceReader::StartRead() {

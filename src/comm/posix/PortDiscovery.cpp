@@ -36,7 +36,8 @@ std::vector<std::string> PresentSerialDevices() {
     return devices;
 }
 
-std::string LinkedDevice(const std::string& port) {
+std::string DeviceBehind(const std::string& port) {
+    if (const std::string device = PortDevice(port); device != port) return device;
     std::error_code ec;
     if (!std::filesystem::is_symlink(port, ec)) return {};
     const std::filesystem::path target = std::filesystem::canonical(port, ec);

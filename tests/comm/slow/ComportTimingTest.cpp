@@ -55,7 +55,7 @@ TEST_F(ComportTiming, ControllerThatHangsUpAndComesBackUnderTheSameName) {
     ASSERT_TRUE(sim.WaitExit(3000));
     ASSERT_TRUE(WaitForLog(" Read thread shutting down"));
     EXPECT_NE(Log().find("ERROR_INVALID_HANDLE"), std::string::npos);
-    EXPECT_GE(port.CommFileHandle(), 0);
+    EXPECT_NE(port.CommFileHandle(), kNoHandle);
     double before = CpuSeconds();
     std::this_thread::sleep_for(1s);
     EXPECT_LT(CpuSeconds() - before, 0.05) << "no spinning on a dead device";
