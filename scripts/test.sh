@@ -75,9 +75,12 @@ step_fuzz() {
 # prefix of its own. Serial lines are pseudo-terminals linked as COM ports
 # (before the wineserver starts, which registers ports only then); the kit's
 # ptymodem.so gives them the modem lines that Wine's WaitCommEvent polls.
-win64_packages=(wine wine64 g++-mingw-w64-x86-64-posix python3 fonts-liberation
-  qt6-base-dev qt6-base-dev-tools)
-win64_targets=(base_tests comm_tests controller_tests run_tests ristova-run ristova-decoder-host SimRelay)
+# The 32-bit decoder host and its test plug-ins need the i686 compiler, and
+# wine32 (i386 multiarch) to run.
+win64_packages=(wine wine64 wine32:i386 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  python3 fonts-liberation qt6-base-dev qt6-base-dev-tools)
+win64_targets=(base_tests comm_tests controller_tests run_tests ristova-run ristova-decoder-host
+  ristova-x86 SimRelay)
 step_win64() {
   # Beside the repository, or beside the folder of worktrees.
   local kit=${RISTOVA_WIN64_KIT:-$here/../shared/win64}
@@ -91,6 +94,9 @@ step_win64() {
     return 0
   fi
   kit=$(cd "$kit" && pwd)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $([ "$(id -u)" -eq 0 ] || echo sudo) dpkg --add-architecture i386
+  fi
   "$here/scripts/install-deps.sh" "${win64_packages[@]}"
   local dir=$here/build-win64
   cmake -S "$here" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$kit/toolchain-mingw64.cmake" \

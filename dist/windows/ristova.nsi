@@ -33,6 +33,10 @@ Section "Ristova" SecMain
   SetOutPath "$INSTDIR"
   File "${BUILD}/ristova-run.exe"
   File "${BUILD}/ristova-decoder-host.exe"
+  ; The host of 32-bit decoders, when this build made it.
+  !if /FileExists "${BUILD}/ristova-decoder-host32.exe"
+    File "${BUILD}/ristova-decoder-host32.exe"
+  !endif
   ; The window, when this build has one.
   !if /FileExists "${BUILD}/ristova.exe"
     File "${BUILD}/ristova.exe"
@@ -95,6 +99,7 @@ Section "Uninstall"
   Delete "$INSTDIR\ristova.exe"
   Delete "$INSTDIR\ristova-run.exe"
   Delete "$INSTDIR\ristova-decoder-host.exe"
+  Delete "$INSTDIR\ristova-decoder-host32.exe"
   Delete "$INSTDIR\*.dll"
   Delete "$INSTDIR\manual.html"
   Delete "$INSTDIR\platforms\qwindows.dll"

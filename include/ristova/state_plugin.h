@@ -7,8 +7,10 @@
  * RTLD_LOCAL) (LoadLibrary) and looks up the two functions below by name, so
  * both must be exported with C linkage (use RISTOVA_PLUGIN_EXPORT and
  * RISTOVA_PLUGIN_CALL). On Windows both use the __stdcall convention, which
- * 32-bit libraries may export under decorated names only
- * ("_GetJDQState@8"); the host finds those too. Either may be missing: a missing
+ * 32-bit libraries may export under decorated names only ("_GetJDQState@8"
+ * as MSVC names it, "GetJDQState@8" as MinGW does); the host finds those
+ * too. A 32-bit library is loaded by ristova-decoder-host32, a 64-bit one
+ * by ristova-decoder-host. Either may be missing: a missing
  * GetDeviceDescription gives an empty description, a missing GetJDQState means
  * answers are shown but never decoded.
  *
@@ -33,11 +35,17 @@
 #define RISTOVA_PLUGIN_EXTERN_C
 #endif
 
+/* A library that names its exports in a .def file defines
+ * RISTOVA_PLUGIN_EXPORT itself, before including this header. */
 #ifdef _WIN32
+#ifndef RISTOVA_PLUGIN_EXPORT
 #define RISTOVA_PLUGIN_EXPORT RISTOVA_PLUGIN_EXTERN_C __declspec(dllexport)
+#endif
 #define RISTOVA_PLUGIN_CALL __stdcall
 #else
+#ifndef RISTOVA_PLUGIN_EXPORT
 #define RISTOVA_PLUGIN_EXPORT RISTOVA_PLUGIN_EXTERN_C __attribute__((visibility("default")))
+#endif
 #define RISTOVA_PLUGIN_CALL
 #endif
 

@@ -1,6 +1,8 @@
 #include "controller/DecoderConnection.h"
 
 #include <chrono>
+#include <cstdint>
+#include <fstream>
 
 #include "base/Files.h"
 
@@ -8,6 +10,42 @@ namespace ristova::controller {
 
 std::string DecoderHostProgram() {
     return ExecutableFolder() + kDecoderHostName + std::string(kProgramSuffix);
+}
+
+#ifdef _WIN32
+namespace {
+
+// The machine a Windows library is built for, from its PE header; 0 when
+// the file is none.
+std::uint16_t PeMachine(const std::string& path) {
+    std::ifstream file(FsPath(path), std::ios::binary);
+    unsigned char dos[64] = {};
+    if (!file.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+        return 0;
+    std::uint32_t peAt = 0;
+    for (int i = 3; i >= 0; --i) peAt = peAt << 8 | dos[60 + i];
+    unsigned char pe[6] = {};
+    if (!file.seekg(peAt) || !file.read(reinterpret_cast<char*>(pe), sizeof pe) ||
+        std::string_view(reinterpret_cast<char*>(pe), 4) != std::string_view("PE\0\0", 4))
+        return 0;
+    return static_cast<std::uint16_t>(pe[4] | (pe[5] << 8));
+}
+
+}  // namespace
+#endif
+
+std::string DecoderHostFor(const std::string& hostProgram,
+                           [[maybe_unused]] const std::string& library) {
+#ifdef _WIN32
+    constexpr std::uint16_t kI386 = 0x014c;
+    if (PeMachine(library) == kI386) {
+        const std::string_view suffix = kProgramSuffix;
+        std::string base = hostProgram;
+        if (base.ends_with(suffix)) base.resize(base.size() - suffix.size());
+        return base + "32" + std::string(suffix);
+    }
+#endif
+    return hostProgram;
 }
 
 DecoderConnection::Outcome DecoderConnection::Failed(std::string what) {
@@ -61,8 +99,9 @@ DecoderConnection::Outcome DecoderConnection::Spawn(const std::string& library) 
     process_.Kill();
     reader_.Clear();
     report_ = DecoderLoadReport{};
-    if (!process_.Start({hostProgram_, library}))
-        return Failed("the decoder host " + hostProgram_ + " did not start: " + process_.Error());
+    const std::string host = DecoderHostFor(hostProgram_, library);
+    if (!process_.Start({host, library}))
+        return Failed("the decoder host " + host + " did not start: " + process_.Error());
     return Outcome{true, false, {}};
 }
 

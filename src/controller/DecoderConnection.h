@@ -19,6 +19,9 @@ inline constexpr int kDecoderHostStartMs = 5000;
 
 // The host beside the running program.
 std::string DecoderHostProgram();
+// The host for a library: on Windows a 32-bit library needs the 32-bit host
+// (the name with "32"), as a process loads only libraries of its own width.
+std::string DecoderHostFor(const std::string& hostProgram, const std::string& library);
 
 class DecoderConnection {
   public:

@@ -13,6 +13,10 @@
 #include <string>
 #include <thread>
 
+// The exports named by a .def file alone, as MSVC builds name them.
+#ifdef TEST_PLUGIN_DEF_EXPORTS
+#define RISTOVA_PLUGIN_EXPORT extern "C"
+#endif
 #include "ristova/state_plugin.h"
 
 namespace {

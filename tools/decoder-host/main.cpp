@@ -32,11 +32,14 @@ using ristova::decoder_host::HostChannel;
 using DescriptionFn = RistovaGetDeviceDescriptionFn;
 using DecodeFn = RistovaGetJDQStateFn;
 
-void* LookUp(const SharedLibrary& library, const char* name,
-             [[maybe_unused]] const char* decorated) {
+// argBytes: what the callee removes from the stack, part of the decorated
+// names that MSVC ("_Name@8") and MinGW ("Name@8") give 32-bit exports.
+void* LookUp(const SharedLibrary& library, const char* name, [[maybe_unused]] int argBytes) {
     void* symbol = library.Symbol(name);
 #ifdef _WIN32
-    if (symbol == nullptr) symbol = library.Symbol(decorated);
+    const std::string decorated = std::string(name) + "@" + std::to_string(argBytes);
+    if (symbol == nullptr) symbol = library.Symbol(("_" + decorated).c_str());
+    if (symbol == nullptr) symbol = library.Symbol(decorated.c_str());
 #endif
     return symbol;
 }
@@ -68,9 +71,9 @@ int main(int argc, char** argv) {
     report.loaded = library.Open(argv[1]);
     if (report.loaded) {
         describe = reinterpret_cast<DescriptionFn>(
-            LookUp(library, RISTOVA_DEVICE_DESCRIPTION_SYMBOL, "_GetDeviceDescription@0"));
+            LookUp(library, RISTOVA_DEVICE_DESCRIPTION_SYMBOL, 0));
         decode =
-            reinterpret_cast<DecodeFn>(LookUp(library, RISTOVA_JDQ_STATE_SYMBOL, "_GetJDQState@8"));
+            reinterpret_cast<DecodeFn>(LookUp(library, RISTOVA_JDQ_STATE_SYMBOL, 8));
         report.hasDescription = describe != nullptr;
         report.hasDecoder = decode != nullptr;
     } else {
