@@ -94,7 +94,7 @@ step_win64() {
   "$here/scripts/install-deps.sh" "${win64_packages[@]}"
   local dir=$here/build-win64
   cmake -S "$here" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$kit/toolchain-mingw64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DRISTOVA_WERROR=ON \
+    -DCMAKE_BUILD_TYPE=Release -DRISTOVA_WERROR=ON -DRISTOVA_BUILD_UI=ON \
     -DRISTOVA_BUILD_BENCH=OFF >/dev/null
   nice cmake --build "$dir" -j2 --target "${win64_targets[@]}"
   # The Linux simulator is the controller at the far end of the runner.
