@@ -6,8 +6,8 @@
 #   tsan   ThreadSanitizer: the event loop, serial, run engine and window tests
 #   fuzz   each fuzz target for RISTOVA_FUZZ_SECONDS (default 25)
 #   win64  the Windows cross-build (kit in ../shared/win64 or $RISTOVA_WIN64_KIT)
-#          under Wine: core, serial, decoder and run tests, the runner end to
-#          end, the installer
+#          under Wine: core, serial, decoder (32-bit too) and run tests, the
+#          runner end to end, the window's pages, the installer
 #
 #   scripts/test.sh                  all steps
 #   scripts/test.sh --quick [ARGS]   the plain step only; ARGS go to ctest
@@ -100,7 +100,7 @@ step_win64() {
   "$here/scripts/install-deps.sh" "${win64_packages[@]}"
   local dir=$here/build-win64
   cmake -S "$here" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$kit/toolchain-mingw64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DRISTOVA_WERROR=ON -DRISTOVA_BUILD_UI=OFF \
+    -DCMAKE_BUILD_TYPE=Release -DRISTOVA_WERROR=ON -DRISTOVA_BUILD_UI=ON \
     -DRISTOVA_BUILD_BENCH=OFF >/dev/null
   nice cmake --build "$dir" -j2 --target "${win64_targets[@]}"
   # The Linux simulator is the controller at the far end of the runner.
@@ -173,6 +173,21 @@ step_win64() {
   echo "ristova-run on Linux:"
   python3 "$here/scripts/check-run-log.py" "$demo/模拟继电器控制器/计划表.tab" "$work/sim.log" ||
     { cat "$work/run-linux.out"; return 1; }
+
+  # The window under Xvfb on the same simulator, a photograph of each page in
+  # build-win64/screenshots. A fresh wineserver, so that Wine's desktop
+  # process starts inside the display.
+  nice cmake --build "$dir" -j2 --target ristova
+  RISTOVA_BUILD_DIR=$dir RISTOVA_DEMO_PORT=COM5 RISTOVA_DEMO_PLUGIN=SimRelay.dll \
+    "$here/scripts/prepare-demo.sh" "$demo" $relays >/dev/null
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  # Not offscreen: the window chooses its platform itself.
+  env -u QT_QPA_PLATFORM xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$here/scripts/window-pages.sh" "$kit" \
+    "$dir/ristova.exe" "Z:${demo//\//\\}" "$dir/screenshots"
+  wineserver -k 2>/dev/null || true
+  wineserver -w
 
   # The installer: a silent install, the installed runner with nothing but
   # its own folder to find DLLs in, a silent uninstall that leaves nothing.

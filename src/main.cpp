@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     // Qt sees the arguments without ours.
+    std::vector<std::string> qtOwn = cl.other;
+    const bool freeType =
+        ristova::ui::WantsFreeType(qtOwn, std::getenv("QT_QPA_PLATFORM"), ristova::UnderWine());
+    if (freeType) qtOwn.insert(qtOwn.begin(), {"-platform", ristova::ui::kFreeTypePlatform});
     std::vector<char*> qtArgs{argv[0]};
-    for (const std::string& arg : cl.other) qtArgs.push_back(const_cast<char*>(arg.c_str()));
+    for (std::string& arg : qtOwn) qtArgs.push_back(arg.data());
     int qtArgc = static_cast<int>(qtArgs.size());
     qtArgs.push_back(nullptr);
     QApplication app(qtArgc, qtArgs.data());
+    if (freeType) ristova::ui::LoadFontCollections();
     app.setFont(ristova::ui::WindowFont());
     ristova::ui::LoadQtChinese(app);
 

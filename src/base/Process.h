@@ -17,4 +17,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // This machine's name; "localhost" when it has none.
 std::string HostName();
 
+// Whether the program runs under Wine rather than on Windows itself.
+bool UnderWine();
+
 }  // namespace ristova

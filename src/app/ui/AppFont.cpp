@@ -1,6 +1,11 @@
 #include "app/ui/AppFont.h"
 
+#include <QDir>
+#include <QFontDatabase>
+#include <QSet>
+#include <QSettings>
 #include <QStringList>
+#include <algorithm>
 
 namespace ristova::ui {
 
@@ -20,6 +25,35 @@ QFont WindowFont() {
     font.setPixelSize(12);
     font.setStyleHint(QFont::AnyStyle, QFont::PreferDefault);
     return font;
+}
+
+const char* const kFreeTypePlatform = "windows:fontengine=freetype";
+
+bool WantsFreeType(const std::vector<std::string>& qtArgs, const char* platformVariable,
+                   bool underWine) {
+    if (!underWine) return false;
+    // Qt takes an empty variable as none.
+    if (platformVariable != nullptr && *platformVariable != '\0') return false;
+    return std::none_of(qtArgs.begin(), qtArgs.end(), [](const std::string& arg) {
+        return arg == "-platform" || arg == "--platform";
+    });
+}
+
+void LoadFontCollections() {
+    const QSettings registry(
+        QStringLiteral(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Fonts"),
+        QSettings::NativeFormat);
+    QSet<QString> loaded;
+    for (const QString& family : WindowFont().families()) {
+        QString file = registry.value(family + QStringLiteral(" (TrueType)")).toString();
+        if (QDir::isRelativePath(file))
+            file = qEnvironmentVariable("windir") + QStringLiteral("\\Fonts\\") + file;
+        if (!file.endsWith(QStringLiteral(".ttc"), Qt::CaseInsensitive) || loaded.contains(file))
+            continue;
+        loaded.insert(file);
+        QFontDatabase::addApplicationFont(file);
+    }
 }
 
 }  // namespace ristova::ui

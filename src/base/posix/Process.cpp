@@ -20,4 +20,8 @@ std::string HostName() {
     return name;
 }
 
+bool UnderWine() {
+    return false;
+}
+
 }  // namespace ristova

@@ -30,4 +30,10 @@ std::string HostName() {
     return win32::Narrow(std::wstring_view(name, size));
 }
 
+bool UnderWine() {
+    // Wine's ntdll exports this; Windows' does not.
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace ristova
