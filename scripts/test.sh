@@ -30,8 +30,10 @@ done
 
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.ccache} CCACHE_BASEDIR=$here CCACHE_NOHASHDIR=1
 export QT_QPA_PLATFORM=offscreen
+# ctest_jobs: how many tests at once (2 unless a step says otherwise).
 ctest_run() {
-  ctest --test-dir "$1" --output-on-failure -j2 --timeout 300 "${@:2}" "${ctest_args[@]}"
+  ctest --test-dir "$1" --output-on-failure -j"${ctest_jobs:-2}" --timeout 300 "${@:2}" \
+    "${ctest_args[@]}"
 }
 
 step_plain() {
@@ -145,8 +147,8 @@ step_win64() {
   "$kit/wine-run.sh" "$dir/base_tests.exe" --gtest_list_tests </dev/null >/dev/null 2>&1
   # One at a time: the serial tests share the far end's four lines, and a
   # test that hangs up and opens its line again must find it still free.
-  RISTOVA_FAR_END=$(cat "$work/far-end.port") ctest --test-dir "$dir" --output-on-failure -j1 \
-    --timeout 300 -L '^(base|comm|controller|run)$' -LE wine-skip "${ctest_args[@]}"
+  RISTOVA_FAR_END=$(cat "$work/far-end.port") ctest_jobs=1 \
+    ctest_run "$dir" -L '^(base|comm|controller|run)$' -LE wine-skip
 
   # The runner end to end: a plan of one action a second over COM5, each
   # command in the simulator's log within its planned second.
