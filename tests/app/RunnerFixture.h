@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "run/EngineFixture.h"
@@ -53,8 +54,19 @@ inline bool ReadUntil(ChildProcess& child, const std::string& text,
     return false;
 }
 
+// The runner keeps the wall clock, and these tests plan a few seconds ahead:
+// near midnight those seconds would fall into tomorrow, so wait for it.
+inline void ClearOfMidnight(int seconds = 60) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const int left = 86400 - (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+    if (left < seconds) std::this_thread::sleep_for(std::chrono::seconds(left + 2));
+}
+
 class RunnerFixture : public EngineFixture {
   public:
+    RunnerFixture() { ClearOfMidnight(); }
     // The decoder plug-in, the controller on the simulator's terminal, a
     // plan (relay 2 on at `due` unless other rows are given).
     void MakeFolder(const std::string& port, std::time_t due, std::vector<PlanRow> rows = {}) {

@@ -22,9 +22,10 @@ class WebPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         os.makedirs(SHOTS, exist_ok=True)
-        # One action far ahead: the next actions have something to show,
-        # and nothing switches during the test.
-        cls.due = (website.day_second() + 3 * 3600) % 86400
+        # One action ahead, still today: the next actions have something to
+        # show, and nothing switches during the test.
+        website.clear_of_midnight()
+        cls.due = min(website.day_second() + 3 * 3600, 86399)
         # Relay 4 of the board follows no command: the page frames it.
         cls.site = website.Site(rows=[(1, cls.due, True)], stuck=4)
         cls.site.start_runner()

@@ -55,6 +55,14 @@ def day_second(t=None):
     return local.tm_hour * 3600 + local.tm_min * 60 + min(local.tm_sec, 59)
 
 
+def clear_of_midnight(seconds=300):
+    """The runner keeps the wall clock: a plan made just before midnight
+    would belong to tomorrow, so wait for tomorrow."""
+    left = 86400 - day_second()
+    if left < seconds:
+        time.sleep(left + 2)
+
+
 class Site:
     """The demo folder of scripts/prepare-demo.sh with a plan of our own,
     the simulator on its link and the runner, on a fixed port so that a
