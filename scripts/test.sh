@@ -81,7 +81,8 @@ step_fuzz() {
 # wine32 (i386 multiarch) to run.
 win64_packages=(wine wine64 wine32:i386 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   python3 fonts-liberation qt6-base-dev qt6-base-dev-tools)
-win64_targets=(base_tests comm_tests controller_tests run_tests ristova-run ristova-decoder-host
+win64_targets=(base_tests comm_tests controller_tests run_tests api_tests ristova-run ristova-ctl
+  ristova-decoder-host
   ristova-x86 SimRelay)
 step_win64() {
   # Beside the repository, or beside the folder of worktrees.
@@ -148,7 +149,7 @@ step_win64() {
   # One at a time: the serial tests share the far end's four lines, and a
   # test that hangs up and opens its line again must find it still free.
   RISTOVA_FAR_END=$(cat "$work/far-end.port") ctest_jobs=1 \
-    ctest_run "$dir" -L '^(base|comm|controller|run)$' -LE wine-skip
+    ctest_run "$dir" -L '^(base|comm|controller|run|api)$' -LE wine-skip
 
   # The runner end to end: a plan of one action a second over COM5, each
   # command in the simulator's log within its planned second. Seconds past
@@ -159,8 +160,6 @@ step_win64() {
   RISTOVA_BUILD_DIR=$dir RISTOVA_DEMO_PORT=COM5 RISTOVA_DEMO_PLUGIN=SimRelay.dll \
     RISTOVA_DEMO_START=$start RISTOVA_DEMO_STEP=1 TZ=UTC \
     "$here/scripts/prepare-demo.sh" "$demo" $relays
-  local first
-  first=$(date -u -d "+$start seconds" +%s)
   # It runs until stopped; Wine hands the interrupt on as a console's Ctrl+C.
   TZ=UTC timeout -k 5 -s INT $((start + actions + 4)) \
     "$kit/wine-run.sh" "$dir/ristova-run.exe" --folder "Z:${demo//\//\\}" \
@@ -168,6 +167,24 @@ step_win64() {
   echo "ristova-run.exe under Wine:"
   python3 "$here/scripts/check-run-log.py" "$demo/模拟继电器控制器/计划表.tab" "$work/sim.log" ||
     { cat "$work/run.out" "$work/sim.err"; return 1; }
+
+  # The local API under Wine: ristova-ctl.exe asks and switches through
+  # the runner's socket file, which names a loopback port and a token.
+  # A clean stop takes the file away again.
+  TZ=UTC timeout -k 5 -s INT 120 \
+    "$kit/wine-run.sh" "$dir/ristova-run.exe" --folder "Z:${demo//\//\\}" \
+    >"$work/run-api.out" 2>&1 &
+  local runner=$! ctl=("$kit/wine-run.sh" "$dir/ristova-ctl.exe" --folder "Z:${demo//\//\\}")
+  for i in $(seq 300); do
+    [ -s "$demo/.ristova.sock" ] && break
+    sleep 0.1
+  done
+  "$here/tests/support/win32/check-ctl.sh" "$demo" "$work/sim.log" "${ctl[@]}" ||
+    { cat "$work/run-api.out"; return 1; }
+  kill -INT "$runner"
+  wait "$runner" || true
+  [ ! -e "$demo/.ristova.sock" ] ||
+    { echo "ristova-run.exe left its socket file"; cat "$work/run-api.out"; return 1; }
 
   # The same plan by the Linux runner on the same simulator, for comparison.
   [ -x "$build/ristova-run" ] || nice cmake --build "$build" -j2 --target ristova-run
@@ -202,6 +219,7 @@ step_win64() {
   echo "installer: $(basename "$setup"), $(du -k "$setup" | cut -f1) KiB"
   WINEDEBUG=-all wine "$setup" /S </dev/null >/dev/null 2>&1
   [ -x "$installed/ristova-run.exe" ] && [ -f "$installed/lib/PowerDll/SimRelay.dll" ]
+  [ -x "$installed/ristova-ctl.exe" ] && [ -f "$installed/web/index.html" ]
   version=$(WINEDEBUG=-all wine 'C:\Program Files\Ristova\ristova-run.exe' --version </dev/null 2>/dev/null)
   version=${version//$'\r'/}
   echo "installed: $version"

@@ -16,6 +16,7 @@
 #include "base/CommandLine.h"
 #include "base/DataFolder.h"
 #include "base/Files.h"
+#include "base/Process.h"
 #include "base/TextUtils.h"
 #include "run/EventTexts.h"
 
@@ -45,7 +46,7 @@ void Usage(std::FILE* to) {
                  "\n"
                  "  --folder DIR      the program folder, whose .ristova.sock is asked (default:\n"
                  "                    the executable's folder when it can be written, else\n"
-                 "                    ~/.local/share/ristova/)\n"
+                 "                    ~/.local/share/ristova/, on Windows %%LOCALAPPDATA%%\\Ristova)\n"
                  "  --socket PATH     the socket file itself\n"
                  "  --url URL         TCP instead (http://host:port), with the token whose file\n"
                  "  --token-file FILE names\n"
@@ -295,7 +296,9 @@ int Run(const Options& o, ristova::api::Endpoint endpoint) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const ristova::CommandLine cl = ristova::ParseCommandLine(argc, argv);
+    ristova::UseUtf8Console();
+    const ristova::CommandLine cl =
+        ristova::ParseCommandLine(ristova::ProgramArguments(argc, argv));
     if (!cl.error.empty()) return BadUsage(cl.error);
     if (cl.help) {
         Usage(stdout);

@@ -33,6 +33,14 @@ Section "Ristova" SecMain
   SetOutPath "$INSTDIR"
   File "${BUILD}/ristova-run.exe"
   File "${BUILD}/ristova-decoder-host.exe"
+  ; The local API's client and the web page the API serves over TCP, when
+  ; this build has the API.
+  !if /FileExists "${BUILD}/ristova-ctl.exe"
+    File "${BUILD}/ristova-ctl.exe"
+    SetOutPath "$INSTDIR\web"
+    File "${BUILD}/web/*.*"
+    SetOutPath "$INSTDIR"
+  !endif
   ; The host of 32-bit decoders, when this build made it.
   !if /FileExists "${BUILD}/ristova-decoder-host32.exe"
     File "${BUILD}/ristova-decoder-host32.exe"
@@ -98,6 +106,9 @@ Section "Uninstall"
   Pop $0
   Delete "$INSTDIR\ristova.exe"
   Delete "$INSTDIR\ristova-run.exe"
+  Delete "$INSTDIR\ristova-ctl.exe"
+  Delete "$INSTDIR\web\*.*"
+  RMDir "$INSTDIR\web"
   Delete "$INSTDIR\ristova-decoder-host.exe"
   Delete "$INSTDIR\ristova-decoder-host32.exe"
   Delete "$INSTDIR\*.dll"

@@ -46,8 +46,8 @@ struct ApiClient::Impl {
                 error = address->Error();
                 return nullptr;
             }
-            client = std::make_unique<httplib::Client>(address->Usable(), 80);
-            ConnectToSocketFile(*client);
+            client = LocalClient(address->Usable(), error);
+            if (!client) return nullptr;
         }
         client->set_connection_timeout(kConnectSeconds, 0);
         client->set_read_timeout(readSeconds, 0);

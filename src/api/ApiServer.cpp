@@ -531,14 +531,8 @@ std::string ApiServer::StartSocket() {
     if (std::string problem = ClearStaleSocket(address); !problem.empty()) return "API: " + problem;
     auto listener = std::make_unique<Listener>(false, shared_->stop);
     Route(*listener);
-    ListenOnSocketFile(*listener);
-    if (!listener->bind_to_port(address, 80)) return "API: cannot listen on " + socketPath_;
-    if (std::string problem = RestrictSocket(address); !problem.empty()) {
-        // Open to every account: not served.
-        listener->stop();
-        RemoveSocket(address, StampOf(address).inode);
+    if (std::string problem = BindLocal(*listener, address, localToken_); !problem.empty())
         return "API: " + problem;
-    }
     socketInode_ = StampOf(address).inode;
     Launch(std::move(listener));
     return {};
@@ -643,7 +637,7 @@ void ApiServer::RouteGuards(Listener& listener) {
         [this, &listener](const Request& req, Response& res) -> httplib::Server::HandlerResponse {
             const bool ours = req.method == "POST" && IsPostRoute(req.path);
             if (HasBody(req) && !ours) LeaveBodyUnread();
-            if (listener.Tcp() && !Admit(req, res)) {
+            if (listener.Tcp() ? !Admit(req, res) : !AdmitLocal(req, res)) {
                 if (HasBody(req)) LeaveBodyUnread();
                 return httplib::Server::HandlerResponse::Handled;
             }
@@ -843,6 +837,18 @@ std::string ApiServer::SessionOf(const Request& req) {
     for (const std::string& id : CookieValues(req.get_header_value("Cookie"), cookieName_))
         if (std::string key = shared_->sessions->Use(id, WallNow()); !key.empty()) return key;
     return {};
+}
+
+// Where the socket file cannot keep others out by itself, the token it holds
+// does.
+bool ApiServer::AdmitLocal(const Request& req, Response& res) const {
+    if (localToken_.empty()) return true;
+    const std::string auth = req.get_header_value("Authorization");
+    const std::string_view bearer = "Bearer ";
+    if (auth.starts_with(bearer) && SameToken(std::string_view(auth).substr(bearer.size()), localToken_))
+        return true;
+    Refuse(res, 401, "需要有效的令牌 (Authorization: Bearer <令牌>)");
+    return false;
 }
 
 bool ApiServer::Admit(const Request& req, Response& res) {

@@ -87,6 +87,7 @@ class ApiServer : public run::IRunEventSink, public run::SiteService {
     // A TCP request may go on: it carries the token or the cookie of a
     // live session from the page's own origin. Otherwise res is the refusal.
     bool Admit(const httplib::Request& req, httplib::Response& res);
+    bool AdmitLocal(const httplib::Request& req, httplib::Response& res) const;
     // The session key of the request's cookie; empty when none is alive.
     std::string SessionOf(const httplib::Request& req);
     // The day a journal or timeline request asks for (today without a
@@ -113,6 +114,7 @@ class ApiServer : public run::IRunEventSink, public run::SiteService {
     std::string journalFile_;
     std::string tcpAddress_;
     std::string token_;
+    std::string localToken_;  // the socket file's, where it holds one
     std::string webFolder_;
     std::string cookieName_;
     LoginPace pace_;

@@ -68,7 +68,8 @@ std::string CheckTcpSettings(const ApiSettings& settings, ListenAddress& address
         return "API: cannot read the token file " + settings.tokenFile + "; TCP is off";
     if (OthersMayRead(settings.tokenFile))
         return "API: the token file " + settings.tokenFile +
-               " can be read by others (chmod o-rwx it); TCP is off";
+               " can be read by others (" + OwnerOnlyAdvice(settings.tokenFile, "chmod o-rwx it") +
+               "); TCP is off";
     token = Trim(bytes.substr(0, bytes.find_first_of("\r\n")));
     if (token.empty()) return "API: the token file " + settings.tokenFile + " is empty; TCP is off";
     return {};

@@ -1,7 +1,10 @@
 #pragma once
-// The platform's part of the local API (posix/Sockets.cpp): the socket file
-// in the program folder, and one accepted connection whose every wait is
-// bounded, so that a slow or silent client holds up nobody but itself.
+// The platform's part of the local API (posix/, win32/Sockets.cpp): the
+// socket file in the program folder, and one accepted connection whose every
+// wait is bounded, so that a slow or silent client holds up nobody but itself.
+// On POSIX the file is a Unix socket. Windows (and Wine) lack a Unix socket
+// the HTTP library can use, so there the file names a loopback TCP port and a
+// token, and only its owner may read it.
 #include <httplib.h>
 
 #include <chrono>
@@ -35,21 +38,23 @@ class SocketAddress {
 // serves (a process ended without removing it) is removed. Empty, or why
 // the place cannot be used (another process serves it; it is no socket).
 std::string ClearStaleSocket(const std::string& address);
-// Only the owner and the group may connect (mode 0660).
-std::string RestrictSocket(const std::string& address);
+// Binds the local listener to the socket file, which only the owner (and on
+// POSIX the group) may use. `token` is what each of its requests must then
+// carry as a bearer token; empty where the file's mode guards it alone.
+// Empty, or why not: on failure nothing is bound and no file is left.
+std::string BindLocal(httplib::Server& server, const std::string& address, std::string& token);
 // Removes the socket file when it is still the one made at `inode`.
 void RemoveSocket(const std::string& address, unsigned long long inode);
+// A client of the socket file; null, with why, when the file cannot be used.
+std::unique_ptr<httplib::Client> LocalClient(const std::string& address, std::string& error);
 
-// A listener's platform settings, before it binds: a socket file, or TCP.
-// A TCP port can be bound again at once after a restart, but by no other
-// process while it is ours (the library's default would share it).
-void ListenOnSocketFile(httplib::Server& server);
+// A TCP listener's platform settings, before it binds: the port can be bound
+// again at once after a restart, but by no other process while it is ours
+// (the library's default would share it).
 void ListenOnTcp(httplib::Server& server);
 // After the bind: room for many connections that arrive at once (the
 // library asks for five), so that a burst is not refused.
 void WidenBacklog(socket_t listening);
-// A client's: it connects to a socket file.
-void ConnectToSocketFile(httplib::Client& client);
 
 // One accepted connection, as the HTTP library reads and writes it.
 class Connection : public httplib::Stream {
@@ -89,9 +94,16 @@ class Connection : public httplib::Stream {
     socket_t socket() const override { return socket_; }
 
   private:
-    // Waits until the socket is ready for `events` or ms pass; false on
-    // time-out, stop or failure.
-    bool WaitFor(short events, int ms) const;
+    enum class Ready { kRead, kWrite };
+    // The platform's (posix/, win32/Sockets.cpp): waits until the socket is
+    // ready or ms pass, false on time-out, stop or failure; one recv or
+    // send, as the system returns it.
+    bool WaitFor(Ready ready, int ms) const;
+    long long Receive(char* into, std::size_t size);
+    long long Send(const char* from, std::size_t size);
+    // Connection.cpp: reads and drops what the client still sends, bounded,
+    // so that it gets the response before the close resets the connection.
+    void DropUnread();
     bool Fill(int ms);
 
     socket_t socket_;

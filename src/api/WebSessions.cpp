@@ -1,12 +1,9 @@
 #include "api/WebSessions.h"
 
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
-
 #include <algorithm>
 #include <vector>
 
+#include "api/Crypto.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/TextUtils.h"
@@ -34,12 +31,7 @@ WebSessions::WebSessions(std::string token, std::string file)
     : token_(std::move(token)), file_(std::move(file)) {}
 
 std::string WebSessions::KeyOf(const std::string& id) const {
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!HMAC(EVP_sha256(), token_.data(), static_cast<int>(token_.size()),
-              reinterpret_cast<const unsigned char*>(id.data()), id.size(), mac, &length))
-        return {};
-    return BytesToHex(mac, length);
+    return HmacSha256Hex(token_, id);
 }
 
 void WebSessions::DropIdle(Clock::time_point now) {
@@ -70,7 +62,7 @@ void WebSessions::Load(Clock::time_point now) {
 
 std::string WebSessions::Create(Clock::time_point now) {
     unsigned char random[kIdBytes];
-    if (RAND_bytes(random, sizeof random) != 1) return {};
+    if (!RandomBytes(random, sizeof random)) return {};
     std::string id = BytesToHex(random, sizeof random);
     const std::string key = KeyOf(id);
     if (key.empty()) return {};

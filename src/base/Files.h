@@ -35,8 +35,12 @@ FileStamp StampOf(const std::string& path);
 // True when the file exists and has no write permission bit.
 bool IsReadOnlyFile(const std::string& fileName);
 // True when accounts other than the owner's and its group's may read the
-// file (a secret in it is then no secret).
+// file (a secret in it is then no secret). On Windows: its access list lets
+// an account read it other than the owner, the system and administrators.
 bool OthersMayRead(const std::string& fileName);
+// What to do so that only the owner may read a file, for messages: `posix`
+// ("chmod 600 it") on POSIX, an icacls command for the file on Windows.
+std::string OwnerOnlyAdvice(const std::string& fileName, const char* posix);
 
 // Whole-file I/O on raw bytes. ReadFileBytes gives false for a missing,
 // unreadable or not regular file.

@@ -14,6 +14,10 @@ long ProcessId();
 // page arrives whole.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// The console shows the program's UTF-8 lines as they are (Windows' console
+// would read them in its code page; POSIX terminals need nothing).
+void UseUtf8Console();
+
 // This machine's name; "localhost" when it has none.
 std::string HostName();
 

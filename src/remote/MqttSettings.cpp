@@ -100,7 +100,7 @@ bool ReadPassword(const std::string& file, std::string& password, std::string& e
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", bits);
         error = "MQTT: other users may read the password file " + file + " (mode " + mode +
-                "): chmod 600 it";
+                "): " + OwnerOnlyAdvice(file, "chmod 600 it");
         return false;
     }
     // The first line, without its line end.

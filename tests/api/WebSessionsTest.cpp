@@ -2,7 +2,11 @@
 // test's own.
 #include "api/WebSessions.h"
 
+#include "api/Crypto.h"
+
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "support/TempDir.h"
 
@@ -13,6 +17,17 @@ using namespace std::chrono_literals;
 using Clock = WebSessions::Clock;
 
 const Clock::time_point kT0 = Clock::time_point(std::chrono::hours(490000));
+
+// Each platform's own cryptography (OpenSSL, CNG) gives the same keys.
+TEST(Crypto, TheKeyedHashIsHmacSha256AndRandomBytesDiffer) {
+    // RFC 4231, test case 2.
+    EXPECT_EQ(HmacSha256Hex("Jefe", "what do ya want for nothing?"),
+              "5BDCC146BF60754E6A042426089575C75A003F089D2739839DEC58B964EC3843");
+    unsigned char a[32] = {}, b[32] = {};
+    ASSERT_TRUE(RandomBytes(a, sizeof a));
+    ASSERT_TRUE(RandomBytes(b, sizeof b));
+    EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
+}
 
 TEST(WebSessions, ASessionLivesWhileUsedAndEndsAfterTwelveIdleHoursOrALogout) {
     WebSessions sessions("tok", "");

@@ -3,14 +3,12 @@
 #include "api/Sockets.h"
 
 #include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -18,34 +16,8 @@ namespace ristova::api {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 4096;
-// What is read and thrown away of a request that was refused unread,
-// before the connection closes: enough for the response to reach a client
-// that is still sending, without taking in a large body.
-constexpr std::size_t kDiscardBytes = 64 * 1024;
-constexpr int kDiscardMs = 500;
-
-int RemainingMs(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<long long>(0, left.count()));
-}
-
 std::string Describe(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
-}
-
-void NameOf(const sockaddr_storage& address, socklen_t length, std::string& ip, int& port) {
-    ip.clear();
-    port = 0;
-    if (address.ss_family != AF_INET && address.ss_family != AF_INET6) return;
-    char host[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service,
-                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
-        ip = host;
-        port = std::atoi(service);
-    }
 }
 
 }  // namespace
@@ -92,11 +64,6 @@ std::string ClearStaleSocket(const std::string& address) {
     return {};
 }
 
-std::string RestrictSocket(const std::string& address) {
-    if (::chmod(address.c_str(), 0660) != 0) return Describe("cannot set the mode of", address);
-    return {};
-}
-
 void RemoveSocket(const std::string& address, unsigned long long inode) {
     struct stat st {};
     if (::lstat(address.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
@@ -104,9 +71,26 @@ void RemoveSocket(const std::string& address, unsigned long long inode) {
         ::unlink(address.c_str());
 }
 
-void ListenOnSocketFile(httplib::Server& server) {
+std::string BindLocal(httplib::Server& server, const std::string& address, std::string& token) {
+    token.clear();
     server.set_address_family(AF_UNIX);
     server.set_socket_options([](socket_t) {});
+    if (!server.bind_to_port(address, 80)) return "cannot listen on " + address;
+    // Only the owner and the group may connect; open to every account, it
+    // is not served.
+    if (::chmod(address.c_str(), 0660) != 0) {
+        const std::string problem = Describe("cannot set the mode of", address);
+        server.stop();
+        ::unlink(address.c_str());
+        return problem;
+    }
+    return {};
+}
+
+std::unique_ptr<httplib::Client> LocalClient(const std::string& address, std::string&) {
+    auto client = std::make_unique<httplib::Client>(address, 80);
+    client->set_address_family(AF_UNIX);
+    return client;
 }
 
 void ListenOnTcp(httplib::Server& server) {
@@ -120,10 +104,6 @@ void WidenBacklog(socket_t listening) {
     ::listen(listening, SOMAXCONN);
 }
 
-void ConnectToSocketFile(httplib::Client& client) {
-    client.set_address_family(AF_UNIX);
-}
-
 // --- a connection ---------------------------------------------------------------
 
 Connection::Connection(socket_t socket, const comm::StopEvent& stop, Limits limits)
@@ -134,24 +114,15 @@ Connection::Connection(socket_t socket, const comm::StopEvent& stop, Limits limi
 
 Connection::~Connection() {
     if (endAfterResponse_) {
-        // The client may still be sending what was not read: it gets the
-        // response before the close resets the connection.
         ::shutdown(socket_, SHUT_WR);
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kDiscardMs);
-        char sink[kReadChunk];
-        std::size_t discarded = 0;
-        while (discarded < kDiscardBytes && WaitFor(POLLIN, RemainingMs(deadline))) {
-            const ssize_t n = ::recv(socket_, sink, sizeof sink, 0);
-            if (n <= 0) break;
-            discarded += static_cast<std::size_t>(n);
-        }
+        DropUnread();
     }
     ::shutdown(socket_, SHUT_RDWR);
     ::close(socket_);
 }
 
-bool Connection::WaitFor(short events, int ms) const {
+bool Connection::WaitFor(Ready ready, int ms) const {
+    const short events = ready == Ready::kRead ? POLLIN : POLLOUT;
     pollfd p[2] = {{socket_, events, 0}, {stop_, POLLIN, 0}};
     for (;;) {
         const int n = ::poll(p, 2, ms);
@@ -161,77 +132,12 @@ bool Connection::WaitFor(short events, int ms) const {
     }
 }
 
-bool Connection::Fill(int ms) {
-    if (used_ == buffer_.size()) {
-        buffer_.clear();
-        used_ = 0;
-    }
-    if (!WaitFor(POLLIN, ms)) return false;
-    char chunk[kReadChunk];
-    const ssize_t n = ::recv(socket_, chunk, sizeof chunk, 0);
-    if (n <= 0) return false;
-    buffer_.append(chunk, static_cast<std::size_t>(n));
-    return true;
+long long Connection::Receive(char* into, std::size_t size) {
+    return ::recv(socket_, into, size, 0);
 }
 
-bool Connection::WaitForRequest() {
-    return used_ < buffer_.size() || Fill(limits_.keepAliveMs);
-}
-
-void Connection::BeginRequest() {
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.requestMs);
-    requestBytes_ = 0;
-}
-
-bool Connection::is_readable() const {
-    return used_ < buffer_.size() || WaitFor(POLLIN, RemainingMs(deadline_));
-}
-
-bool Connection::is_writable() const {
-    return WaitFor(POLLOUT, limits_.writeMs);
-}
-
-ssize_t Connection::read(char* ptr, size_t size) {
-    if (spent_) return -1;
-    if (used_ == buffer_.size() && !Fill(RemainingMs(deadline_))) {
-        // A client that dribbles keeps the connection no longer than a
-        // request's time.
-        spent_ = true;
-        return -1;
-    }
-    const std::size_t n = std::min(size, buffer_.size() - used_);
-    if (requestBytes_ + n > limits_.requestBytes) {
-        spent_ = true;
-        return -1;
-    }
-    std::memcpy(ptr, buffer_.data() + used_, n);
-    used_ += n;
-    requestBytes_ += n;
-    return static_cast<ssize_t>(n);
-}
-
-ssize_t Connection::write(const char* ptr, size_t size) {
-    if (!WaitFor(POLLOUT, limits_.writeMs)) {
-        spent_ = true;
-        return -1;
-    }
-    const ssize_t n = ::send(socket_, ptr, size, MSG_NOSIGNAL);
-    if (n < 0) spent_ = true;
-    return n;
-}
-
-void Connection::get_remote_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        NameOf(address, length, ip, port);
-}
-
-void Connection::get_local_ip_and_port(std::string& ip, int& port) const {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        NameOf(address, length, ip, port);
+long long Connection::Send(const char* from, std::size_t size) {
+    return ::send(socket_, from, size, MSG_NOSIGNAL);
 }
 
 }  // namespace ristova::api

@@ -102,7 +102,7 @@ int RunAsServiceOrConsole(Body body, int argc, char** argv) {
         return service.exitStatus;
     // Not started by the service manager: a console program, whose lines
     // are UTF-8.
-    ::SetConsoleOutputCP(CP_UTF8);
+    UseUtf8Console();
     return body(argc, argv);
 }
 

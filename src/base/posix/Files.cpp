@@ -146,6 +146,10 @@ bool OthersMayRead(const std::string& fileName) {
     return ::stat(fileName.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0;
 }
 
+std::string OwnerOnlyAdvice(const std::string&, const char* posix) {
+    return posix;
+}
+
 bool ReadFileBytes(const std::string& fileName, std::string& bytes) {
     bytes.clear();
     // Non-blocking, and regular files only: a pipe or a device under a data

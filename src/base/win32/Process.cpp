@@ -22,6 +22,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
     return args;
 }
 
+void UseUtf8Console() {
+    ::SetConsoleOutputCP(CP_UTF8);
+}
+
 std::string HostName() {
     wchar_t name[256] = {};
     DWORD size = sizeof name / sizeof name[0];

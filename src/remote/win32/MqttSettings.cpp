@@ -1,9 +1,10 @@
 // The platform's part of the broker settings on Windows. Who may read a file
-// is its access list, not mode bits; the password file lives in the user's
-// own data folder, whose inherited list admits only that user and the
-// administrators. A readable file therefore counts as the owner's alone.
+// is its access list, not mode bits: a list that lets other accounts read
+// the password file counts as mode 0644, one that does not as 0600 (0400
+// when the file is read-only).
 #include "remote/MqttSettings.h"
 
+#include "base/Files.h"
 #include "base/win32/Wide.h"
 
 namespace ristova::remote {
@@ -13,6 +14,7 @@ bool FilePermissions(const std::string& path, unsigned& bits) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return false;
     bits = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0400u : 0600u;
+    if (OthersMayRead(path)) bits |= 0044u;
     return true;
 }
 

@@ -2,6 +2,8 @@
 // read-only attribute, the folder lock, the Run key, the code page, the
 // timers and the loop's waits.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -76,6 +78,29 @@ TEST(Win32Files, TheReadOnlyAttributeRefusesWritesAndTheOldContentStays) {
     EXPECT_THAT(list, ElementsAre("kept.INI"));
     EXPECT_TRUE(CanWrite(dir.Path()));
     EXPECT_FALSE(CanWrite(dir.File("missing")));
+}
+
+// A secret file's access list, as the token and password checks read it.
+TEST(Win32Files, OthersMayReadFollowsTheAccessList) {
+    TempDir dir;
+    const auto make = [&](const char* name, const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        const std::string path = dir.File(name);
+        ::CloseHandle(::CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, 0, &attributes,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ::LocalFree(descriptor);
+        return path;
+    };
+    // Everyone ("WD") may read; only the owner, system and administrators.
+    EXPECT_TRUE(OthersMayRead(make("open.txt", L"D:P(A;;FR;;;WD)(A;;FA;;;SY)")));
+    EXPECT_FALSE(OthersMayRead(make("own.txt", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)")));
+    // Users ("BU") may write but not read: no secret is shown.
+    EXPECT_FALSE(OthersMayRead(make("drop.txt", L"D:P(A;;FW;;;BU)(A;;FA;;;SY)")));
+    EXPECT_NE(OwnerOnlyAdvice(dir.File("own.txt"), "chmod 600 it").find("icacls"),
+              std::string::npos);
 }
 
 TEST(Win32FolderLock, ASecondLockOfTheFolderIsRefusedUntilTheFirstGoes) {
