@@ -431,6 +431,11 @@ class ApiServer::Listener : public httplib::Server {
     }
     bool Tcp() const { return tcp_; }
     void WidenBacklog() { api::WidenBacklog(svr_sock_); }
+    // Bound but never started: its socket is closed here.
+    void Abandon() {
+        const socket_t s = svr_sock_.exchange(INVALID_SOCKET);
+        if (s != INVALID_SOCKET) CloseSocket(s);
+    }
 
     std::thread thread;
     std::atomic<bool> ended{false};
@@ -531,8 +536,11 @@ std::string ApiServer::StartSocket() {
     if (std::string problem = ClearStaleSocket(address); !problem.empty()) return "API: " + problem;
     auto listener = std::make_unique<Listener>(false, shared_->stop);
     Route(*listener);
-    if (std::string problem = BindLocal(*listener, address, localToken_); !problem.empty())
+    if (std::string problem = BindLocal(*listener, address, socketPath_, localToken_);
+        !problem.empty()) {
+        listener->Abandon();
         return "API: " + problem;
+    }
     socketInode_ = StampOf(address).inode;
     Launch(std::move(listener));
     return {};
@@ -845,8 +853,11 @@ bool ApiServer::AdmitLocal(const Request& req, Response& res) const {
     if (localToken_.empty()) return true;
     const std::string auth = req.get_header_value("Authorization");
     const std::string_view bearer = "Bearer ";
-    if (auth.starts_with(bearer) && SameToken(std::string_view(auth).substr(bearer.size()), localToken_))
+    if (auth.starts_with(bearer) &&
+        SameToken(std::string_view(auth).substr(bearer.size()), localToken_))
         return true;
+    // Nobody without the token keeps a connection of the port's.
+    LeaveBodyUnread();
     Refuse(res, 401, "需要有效的令牌 (Authorization: Bearer <令牌>)");
     return false;
 }

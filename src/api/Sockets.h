@@ -41,8 +41,13 @@ std::string ClearStaleSocket(const std::string& address);
 // Binds the local listener to the socket file, which only the owner (and on
 // POSIX the group) may use. `token` is what each of its requests must then
 // carry as a bearer token; empty where the file's mode guards it alone.
-// Empty, or why not: on failure nothing is bound and no file is left.
-std::string BindLocal(httplib::Server& server, const std::string& address, std::string& token);
+// Empty, or why not (naming the file as `shown`): then no file is left, and
+// a socket that was bound waits for CloseSocket.
+std::string BindLocal(httplib::Server& server, const std::string& address,
+                      const std::string& shown, std::string& token);
+// Closes a socket that never got to listen (the library's stop only ends a
+// running accept loop).
+void CloseSocket(socket_t socket);
 // Removes the socket file when it is still the one made at `inode`.
 void RemoveSocket(const std::string& address, unsigned long long inode);
 // A client of the socket file; null, with why, when the file cannot be used.

@@ -71,20 +71,24 @@ void RemoveSocket(const std::string& address, unsigned long long inode) {
         ::unlink(address.c_str());
 }
 
-std::string BindLocal(httplib::Server& server, const std::string& address, std::string& token) {
+std::string BindLocal(httplib::Server& server, const std::string& address,
+                      const std::string& shown, std::string& token) {
     token.clear();
     server.set_address_family(AF_UNIX);
     server.set_socket_options([](socket_t) {});
-    if (!server.bind_to_port(address, 80)) return "cannot listen on " + address;
+    if (!server.bind_to_port(address, 80)) return "cannot listen on " + shown;
     // Only the owner and the group may connect; open to every account, it
     // is not served.
     if (::chmod(address.c_str(), 0660) != 0) {
-        const std::string problem = Describe("cannot set the mode of", address);
-        server.stop();
+        const std::string problem = Describe("cannot set the mode of", shown);
         ::unlink(address.c_str());
         return problem;
     }
     return {};
+}
+
+void CloseSocket(socket_t socket) {
+    ::close(socket);
 }
 
 std::unique_ptr<httplib::Client> LocalClient(const std::string& address, std::string&) {

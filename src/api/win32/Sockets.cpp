@@ -17,6 +17,7 @@
 #include "api/Crypto.h"
 #include "base/Files.h"
 #include "base/TextUtils.h"
+#include "base/win32/Accounts.h"
 #include "base/win32/Wide.h"
 
 namespace ristova::api {
@@ -32,36 +33,24 @@ struct LocalFile {
     std::string token;
 };
 
-bool ReadLocalFile(const std::string& path, LocalFile& file) {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes)) return false;
+// Only a loopback address of this machine: the token goes nowhere else.
+bool ParseLocalFile(const std::string& bytes, LocalFile& file) {
     std::vector<std::string> lines;
     SplitText(bytes, "\n", lines);
     if (lines.size() < 2) return false;
     file.url = Trim(lines[0]);
     file.token = Trim(lines[1]);
-    return file.url.starts_with("http://") && !file.token.empty();
-}
-
-std::unique_ptr<httplib::Client> ClientOf(const LocalFile& file) {
-    auto client = std::make_unique<httplib::Client>(file.url);
-    if (!client->is_valid()) return nullptr;
-    client->set_bearer_token_auth(file.token);
-    return client;
+    const std::string prefix = "http://" + std::string(kLoopback) + ":";
+    long long port = 0;
+    return file.url.starts_with(prefix) && TryStrToInt(file.url.substr(prefix.size()), port) &&
+           port > 0 && port < 65536 && !file.token.empty();
 }
 
 // The file, new, for this account, the system and the administrators only.
 std::string WriteOwnerOnly(const std::string& path, const std::string& text) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return "cannot read this account: " + win32::ErrorText(GetLastError());
-    win32::Handle tokenHandle(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> user(size);
+    std::vector<unsigned char> user = win32::CurrentUserSid();
     LPWSTR sid = nullptr;
-    if (size == 0 || !GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sid))
+    if (user.empty() || !ConvertSidToStringSidW(user.data(), &sid))
         return "cannot read this account: " + win32::ErrorText(GetLastError());
     // Protected: nothing is inherited from the folder.
     const std::wstring sddl =
@@ -101,42 +90,31 @@ SocketAddress::SocketAddress(const std::string& path) : usable_(path) {}
 
 SocketAddress::~SocketAddress() = default;
 
+// The folder's lock is ours: a file here is a crashed process's.
 std::string ClearStaleSocket(const std::string& address) {
-    if (!FileExists(address)) return {};
-    LocalFile file;
-    if (ReadLocalFile(address, file)) {
-        // Only our own API answers its token.
-        if (auto client = ClientOf(file)) {
-            client->set_connection_timeout(1, 0);
-            client->set_read_timeout(2, 0);
-            if (auto answer = client->Get("/api/v1/status"); answer && answer->status == 200)
-                return "another process serves " + address;
-        }
-    }
     if (!DeleteFileW(win32::WidePath(address).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
         return "cannot remove " + address + ": " + win32::ErrorText(GetLastError());
     return {};
 }
 
-std::string BindLocal(httplib::Server& server, const std::string& address, std::string& token) {
+std::string BindLocal(httplib::Server& server, const std::string& address,
+                      const std::string& shown, std::string& token) {
     token.clear();
     ListenOnTcp(server);
     const int port = server.bind_to_any_port(kLoopback);
-    if (port < 0) return "cannot listen on " + std::string(kLoopback) + " for " + address;
+    if (port < 0) return "cannot listen on " + std::string(kLoopback) + " for " + shown;
     unsigned char random[kTokenBytes];
-    if (!RandomBytes(random, sizeof random)) {
-        server.stop();
-        return "no random token for " + address;
-    }
+    if (!RandomBytes(random, sizeof random)) return "no random token for " + shown;
     std::string fresh = BytesToHex(random, sizeof random);
     const std::string text =
         "http://" + std::string(kLoopback) + ":" + std::to_string(port) + "\n" + fresh + "\n";
-    if (std::string problem = WriteOwnerOnly(address, text); !problem.empty()) {
-        server.stop();
-        return problem;
-    }
+    if (std::string problem = WriteOwnerOnly(address, text); !problem.empty()) return problem;
     token = std::move(fresh);
     return {};
+}
+
+void CloseSocket(socket_t socket) {
+    ::closesocket(socket);
 }
 
 void RemoveSocket(const std::string& address, unsigned long long inode) {
@@ -145,13 +123,24 @@ void RemoveSocket(const std::string& address, unsigned long long inode) {
 }
 
 std::unique_ptr<httplib::Client> LocalClient(const std::string& address, std::string& error) {
+    std::string bytes;
     LocalFile file;
-    std::unique_ptr<httplib::Client> client;
-    if (ReadLocalFile(address, file)) client = ClientOf(file);
-    // As a socket nobody serves is told on POSIX.
-    if (!client)
-        error = "无法连接到Ristova: " + address + " (" +
-                httplib::to_string(httplib::Error::Connection) + ")";
+    if (!ReadFileBytes(address, bytes)) {
+        // A missing file is told as a socket nobody serves is on POSIX.
+        error = FileExists(address)
+                    ? "无法读取 " + address + ": 没有权限 (服务的文件须在管理员命令行中读取)"
+                    : "无法连接到Ristova: " + address + " (" +
+                          httplib::to_string(httplib::Error::Connection) + ")";
+        return nullptr;
+    }
+    // A file another account made or may read could send the token to
+    // anybody's server.
+    if (OthersMayRead(address) || !ParseLocalFile(bytes, file)) {
+        error = "不使用 " + address + ": 不是本账户的API地址文件";
+        return nullptr;
+    }
+    auto client = std::make_unique<httplib::Client>(file.url);
+    client->set_bearer_token_auth(file.token);
     return client;
 }
 

@@ -4,7 +4,6 @@
 #include "base/Files.h"
 
 #include <windows.h>
-#include <aclapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/win32/Accounts.h"
 #include "base/win32/Wide.h"
 
 namespace ristova {
@@ -188,50 +188,25 @@ bool IsReadOnlyFile(const std::string& fileName) {
            (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-// Who may read is the access list: any allowing entry with read rights for
-// another account than the owner, this account, the system or the
-// administrators (who may take any file anyway). No list at all admits all.
+// Who may read is the access list and the owner, who may change it. A list
+// that cannot be read counts as open.
 bool OthersMayRead(const std::string& fileName) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(WidePath(fileName).c_str(), SE_FILE_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    std::vector<unsigned char> self;
-    if (HANDLE token = nullptr; ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        Handle held(token);
-        DWORD size = 0;
-        ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        self.resize(size);
-        if (size == 0 || !::GetTokenInformation(token, TokenUser, self.data(), size, &size))
-            self.clear();
-    }
-    const PSID selfSid = self.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(self.data())->User.Sid;
-    bool others = dacl == nullptr;
-    constexpr DWORD kRead = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
-    for (DWORD i = 0; dacl && i < dacl->AceCount && !others; ++i) {
-        void* entry = nullptr;
-        if (!::GetAce(dacl, i, &entry)) continue;
-        const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            (ace->Header.AceFlags & INHERIT_ONLY_ACE) != 0 || (ace->Mask & kRead) == 0)
-            continue;
-        const PSID sid = const_cast<DWORD*>(&ace->SidStart);
-        const bool trusted = (owner && ::EqualSid(sid, owner)) ||
-                             (selfSid && ::EqualSid(sid, selfSid)) ||
-                             ::IsWellKnownSid(sid, WinLocalSystemSid) ||
-                             ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
-        others = !trusted;
-    }
-    ::LocalFree(descriptor);
-    return others;
+    if (!FileExists(fileName)) return false;
+    const win32::FileAccess access = win32::AccessOf(fileName);
+    return !access.known || !access.trustedOwner || !access.otherReaders.empty();
 }
 
+// For cmd: the file becomes this account's and the system's alone.
 std::string OwnerOnlyAdvice(const std::string& fileName, const char*) {
-    return "icacls \"" + win32::Narrow(WidePath(fileName)) +
-           "\" /inheritance:r /grant:r \"%USERNAME%\":F";
+    const std::string quoted = "\"" + win32::Narrow(WidePath(fileName)) + "\"";
+    const win32::FileAccess access = win32::AccessOf(fileName);
+    std::string command = access.trustedOwner ? "" : "takeown /f " + quoted + " & ";
+    command += "icacls " + quoted + " /inheritance:r /grant:r \"%USERNAME%\":F *S-1-5-18:F";
+    if (!access.otherReaders.empty()) {
+        command += " /remove";
+        for (const std::wstring& sid : access.otherReaders) command += " *" + win32::Narrow(sid);
+    }
+    return command;
 }
 
 bool ReadFileBytes(const std::string& fileName, std::string& bytes) {

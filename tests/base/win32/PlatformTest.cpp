@@ -89,8 +89,10 @@ TEST(Win32Files, OthersMayReadFollowsTheAccessList) {
             sddl, SDDL_REVISION_1, &descriptor, nullptr));
         SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
         const std::string path = dir.File(name);
-        ::CloseHandle(::CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, 0, &attributes,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const HANDLE file = ::CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, 0,
+                                          &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(file, INVALID_HANDLE_VALUE) << name;
+        ::CloseHandle(file);
         ::LocalFree(descriptor);
         return path;
     };
@@ -99,8 +101,10 @@ TEST(Win32Files, OthersMayReadFollowsTheAccessList) {
     EXPECT_FALSE(OthersMayRead(make("own.txt", L"D:P(A;;FA;;;SY)(A;;FA;;;BA)")));
     // Users ("BU") may write but not read: no secret is shown.
     EXPECT_FALSE(OthersMayRead(make("drop.txt", L"D:P(A;;FW;;;BU)(A;;FA;;;SY)")));
-    EXPECT_NE(OwnerOnlyAdvice(dir.File("own.txt"), "chmod 600 it").find("icacls"),
+    // The advice names who must go.
+    EXPECT_NE(OwnerOnlyAdvice(dir.File("open.txt"), "chmod 600 it").find("/remove *S-1-1-0"),
               std::string::npos);
+    EXPECT_FALSE(OthersMayRead(dir.File("missing.txt")));
 }
 
 TEST(Win32FolderLock, ASecondLockOfTheFolderIsRefusedUntilTheFirstGoes) {

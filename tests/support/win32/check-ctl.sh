@@ -34,14 +34,17 @@ import urllib.error
 import urllib.request
 
 url, token = open(sys.argv[1], encoding="ascii").read().split()[:2]
-for header in ({}, {"Authorization": "Bearer " + "0" * len(token)}):
-    try:
-        urllib.request.urlopen(urllib.request.Request(url + "/api/v1/status", headers=header), timeout=5)
-        sys.exit("the API answered without the token")
-    except urllib.error.HTTPError as e:
-        if e.code != 401:
-            sys.exit("without the token: HTTP %d, not 401" % e.code)
-answer = urllib.request.urlopen(urllib.request.Request(
+# Straight to the port, whatever proxy the environment names.
+opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+for path in ("/api/v1/status", "/api/v1/events"):
+    for header in ({}, {"Authorization": "Bearer " + "0" * len(token)}):
+        try:
+            opener.open(urllib.request.Request(url + path, headers=header), timeout=5)
+            sys.exit("the API answered %s without the token" % path)
+        except urllib.error.HTTPError as e:
+            if e.code != 401:
+                sys.exit("%s without the token: HTTP %d, not 401" % (path, e.code))
+answer = opener.open(urllib.request.Request(
     url + "/api/v1/status", headers={"Authorization": "Bearer " + token}), timeout=5)
 if answer.status != 200:
     sys.exit("with the token: HTTP %d" % answer.status)
