@@ -75,6 +75,14 @@ Connection*& CurrentConnection() {
     return connection;
 }
 
+// "Authorization: Bearer <token>" with this token.
+bool CarriesToken(const Request& req, std::string_view token) {
+    const std::string auth = req.get_header_value("Authorization");
+    const std::string_view bearer = "Bearer ";
+    return auth.size() > bearer.size() && auth.starts_with(bearer) &&
+           SameToken(std::string_view(auth).substr(bearer.size()), token);
+}
+
 // What the client sent after the head will not be read: the connection
 // ends with this response.
 void LeaveBodyUnread() {
@@ -851,11 +859,7 @@ std::string ApiServer::SessionOf(const Request& req) {
 // does.
 bool ApiServer::AdmitLocal(const Request& req, Response& res) const {
     if (localToken_.empty()) return true;
-    const std::string auth = req.get_header_value("Authorization");
-    const std::string_view bearer = "Bearer ";
-    if (auth.starts_with(bearer) &&
-        SameToken(std::string_view(auth).substr(bearer.size()), localToken_))
-        return true;
+    if (CarriesToken(req, localToken_)) return true;
     // Nobody without the token keeps a connection of the port's.
     LeaveBodyUnread();
     Refuse(res, 401, "需要有效的令牌 (Authorization: Bearer <令牌>)");
@@ -873,10 +877,7 @@ bool ApiServer::Admit(const Request& req, Response& res) {
             TooSoon(res, wait);
             return false;
         }
-        const std::string auth = req.get_header_value("Authorization");
-        const std::string_view bearer = "Bearer ";
-        if (auth.size() > bearer.size() && auth.starts_with(bearer) &&
-            SameToken(std::string_view(auth).substr(bearer.size()), token_)) {
+        if (CarriesToken(req, token_)) {
             pace_.Succeeded(req.remote_addr);
             return true;
         }

@@ -18,12 +18,6 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kDiscardBytes = 64 * 1024;
 constexpr int kDiscardMs = 500;
 
-int RemainingMs(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<long long>(0, left.count()));
-}
-
 void NameOf(const sockaddr_storage& address, socklen_t length, std::string& ip, int& port) {
     ip.clear();
     port = 0;

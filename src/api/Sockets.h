@@ -7,6 +7,7 @@
 // token, and only its owner may read it.
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -52,6 +53,13 @@ void CloseSocket(socket_t socket);
 void RemoveSocket(const std::string& address, unsigned long long inode);
 // A client of the socket file; null, with why, when the file cannot be used.
 std::unique_ptr<httplib::Client> LocalClient(const std::string& address, std::string& error);
+
+// What is left of a wait until deadline, in ms, never below 0.
+inline int RemainingMs(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
 
 // A TCP listener's platform settings, before it binds: the port can be bound
 // again at once after a restart, but by no other process while it is ours

@@ -2,8 +2,9 @@
 // a Unix socket there, so the socket file holds the address of a loopback
 // TCP port and a fresh token, and only its owner, the system and the
 // administrators may read it: whoever can read the file may use the API, as
-// on POSIX whoever may open the socket. Each wait polls in short slices, looking at the stop event in
-// between, since a socket and an event cannot share one wait.
+// on POSIX whoever may open the socket. Each wait polls in short slices,
+// looking at the stop event in between, since a socket and an event cannot
+// share one wait.
 #include "api/Sockets.h"
 
 #include <winsock2.h>
@@ -76,12 +77,6 @@ std::string WriteOwnerOnly(const std::string& path, const std::string& text) {
         return problem;
     }
     return {};
-}
-
-int RemainingMs(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
 }  // namespace
